@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+namespace colors {
+inline constexpr Rgb kBlack{0, 0, 0};
+inline constexpr Rgb kWhite{255, 255, 255};
+inline constexpr Rgb kRed{255, 0, 0};
+inline constexpr Rgb kGreen{0, 255, 0};
+inline constexpr Rgb kCyan{0, 255, 255};
+inline constexpr Rgb kYellow{255, 255, 0};
+inline constexpr Rgb kPanelCaption{224, 224, 224};
+inline constexpr Rgb kSetHiCaption{255, 192, 192};
+inline constexpr Rgb kSetLoCaption{192, 255, 255};
+inline constexpr Rgb kSettingsPanel{192, 255, 255};
+inline constexpr Rgb kStatusSearching{255, 255, 192}; // 0xC0FFFF
+inline constexpr Rgb kStatusFailure{255, 128, 128};   // 0x8080FF
+inline constexpr Rgb kStatusOk{0, 192, 0};            // 0x00C000
+inline constexpr Rgb kButtonFace{240, 240, 240};      // the system's button face
+} // namespace colors
+
+enum class ControlKind { Window, Frame, Label, TextBox, CheckBox, Button, Shape };
+
+// Fill style of a Shape: the alarm lamp is solid (off) or transparent (its red
+// background shows: alarm).
+enum class FillStyle { Solid = 0, Transparent = 1 };
+
+class Control;
+
+// Told of every change the core makes to a control (not of the user's own
+// edits, which reach the model through the setUser* calls).
+class ControlObserver {
+public:
+    virtual ~ControlObserver() = default;
+    virtual void controlChanged(const Control& control) = 0;
+};
+
+// One control of the window model: what it shows, its colours, whether it is
+// visible and enabled. Text is what the widget holds (any Unicode the user
+// typed); the core converts to its 8-bit strings where it takes a value over.
+class Control {
+public:
+    Control() = default;
+    Control(ControlKind kind, std::string name, QString text = {});
+
+    ControlKind kind() const { return kind_; }
+    // The control's name as the window knows it, e.g. "lblDIS(3)".
+    const std::string& name() const { return name_; }
+
+    const QString& text() const { return text_; }
+    void setText(const QString& text);
+    Rgb foreColor() const { return fore_; }
+    void setForeColor(Rgb c);
+    Rgb backColor() const { return back_; }
+    void setBackColor(Rgb c);
+    bool visible() const { return visible_; }
+    void setVisible(bool on);
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on);
+    bool checked() const { return checked_; }
+    void setChecked(bool on);
+    FillStyle fillStyle() const { return fill_; }
+    void setFillStyle(FillStyle f);
+
+    // The user's edits, from the widget: no notification back.
+    void setUserText(const QString& text) { text_ = text; }
+    void setUserChecked(bool on) { checked_ = on; }
+
+    void setObserver(ControlObserver* observer) { observer_ = observer; }
+
+private:
+    void changed();
+
+    ControlKind kind_ = ControlKind::Label;
+    std::string name_;
+    QString text_;
+    Rgb fore_ = colors::kBlack;
+    Rgb back_ = colors::kButtonFace;
+    bool visible_ = true;
+    bool enabled_ = true;
+    bool checked_ = false;
+    FillStyle fill_ = FillStyle::Solid;
+    ControlObserver* observer_ = nullptr;
+};
+
+} // namespace qm

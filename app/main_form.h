@@ -1,0 +1,228 @@
+#pragma once
+
+#include "app/controls.h"
+#include "app/event_loop.h"
+#include "app/timer.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+class SerialPort;
+class SoundPlayer;
+
+using Integer = std::int16_t; // 16-bit signed
+using Single = float;         // 32-bit IEEE
+using String = std::string;   // 8-bit text, one byte a character (Latin-1)
+
+// Channel and output arrays: indices 0 to 8, element 0 never used.
+template <class T>
+using ChannelArray = std::array<T, 9>;
+
+inline constexpr Integer kTrue = -1;
+inline constexpr Integer kFalse = 0;
+
+// The modal Yes / No / Cancel question of the window.
+class Dialogs {
+public:
+    enum class Answer { Yes, No, Cancel };
+    virtual ~Dialogs() = default;
+    // A question icon, Yes the default; dismissing the box answers Cancel.
+    virtual Answer askYesNoCancel(const QString& prompt, const QString& title) = 0;
+};
+
+// Local date and time of day, for the log file only.
+class WallClock {
+public:
+    virtual ~WallClock() = default;
+    virtual QDateTime localNow() const = 0;
+};
+
+// Where this instance lives: the name it was started under and its directory.
+struct ProgramPaths {
+    QString name; // file name without directory and extension, e.g. "pump2"
+    QString dir;  // directory of the start path, e.g. "/home/ann/pumps"
+};
+
+// Everything the window needs from the platform.
+struct Platform {
+    EventLoop& loop;
+    SerialPort& port;
+    SoundPlayer& sound;
+    Dialogs& dialogs;
+    WallClock& wallClock;
+    ProgramPaths paths;
+    QLocale locale; // the user's number settings
+};
+
+// The one window: every piece of application state, the control model, the
+// four timers and the serial port. Handlers are defined in the folder of
+// their subsystem (app/, device/, channels/, sampling/, settings/).
+class MainForm {
+public:
+    explicit MainForm(const Platform& platform);
+    MainForm(const MainForm&) = delete;
+    MainForm& operator=(const MainForm&) = delete;
+
+    // --- Form-level variables ------------------------------------------------
+    String BPass;
+    String DevId;
+    Integer RVnr = 0;
+    ChannelArray<Single> SetHi{};
+    ChannelArray<Single> SetLo{};
+    Integer ReInit = kFalse;
+    Integer LogOn = 0;
+    Integer WavOn = 0;
+    ChannelArray<String> OutName{};
+    ChannelArray<String> MyLabel{};
+    ChannelArray<String> VColor{};
+    ChannelArray<Single> Nr1{};
+    ChannelArray<Single> Nr2{};
+    ChannelArray<Single> VValue{};
+    Integer STimerCnt = 0;
+    QString IniFile;
+    Integer ComPort = 0;
+    String Baud;
+    Integer STime = 0;
+    Integer SetIdx = 0;
+    String RxBuf;
+
+    // --- Controls --------------------------------------------------------------
+    // Window
+    Control Caption{ControlKind::Window, "MainForm"};
+    // Channel panels, 1 to 8
+    ChannelArray<Control> frmV1;
+    ChannelArray<Control> lblMyLbl1;
+    ChannelArray<Control> lblDIS;
+    ChannelArray<Control> Led1;
+    ChannelArray<Control> lblSetHi;
+    ChannelArray<Control> txtSetHi;
+    ChannelArray<Control> lblSetLo;
+    ChannelArray<Control> txtSetLo;
+    ChannelArray<Control> cmdSave;
+    // Main window
+    Control lblStatus;
+    Control lblDevCode;
+    Control cmdSet;
+    Control cmdHelp;
+    // Help panel
+    Control frmHelp;
+    Control Text1;
+    Control cmdCloseHelp;
+    // Settings panel
+    Control frmSet;
+    Control Frame2;
+    std::array<Control, 6> txtSet1; // 1 = COM port, 2 = Baud, 3 = ID, 4 = STime, 5 = RVnr
+    Control txtBPass;
+    Control Chk1;
+    Control Chk2;
+    Control frmSet2;
+    ChannelArray<Control> frmSetV1;
+    ChannelArray<Control> txtSetLabel1;
+    ChannelArray<Control> txtSetColor1;
+    ChannelArray<Control> txtSetNR1;
+    ChannelArray<Control> txtSetNR2;
+    ChannelArray<Control> txtSetNR3;
+    ChannelArray<Control> txtSetNR4;
+    ChannelArray<Control> txtSetNR5;
+    ChannelArray<Control> txtSetNR6;
+    Control cmdExit;
+    // Hidden container: only code operates these.
+    Control frmNevidi;
+    Control cmdInicijalizacija;
+    Control cmdIspis;
+    Control cmdKasnjenje;
+    Control cmdRadni1;
+    Control frmOuts;
+    ChannelArray<Control> cmdOut;
+    Control Frame1;
+    ChannelArray<Control> txtOutName;
+
+    // Every control, for binding and observers.
+    template <class F>
+    void forEachControl(F&& f);
+
+    // --- Timers ------------------------------------------------------------------
+    Timer StTimer;  // 1000 ms, sample clock
+    Timer Timer1;   // 2500 ms, connection retry
+    Timer TimerCom; // 5000 ms, response watchdog
+    Timer TimerWav; // 3000 ms, alarm sound
+
+    // --- Application shell (app/) ----------------------------------------------------
+    void Form_Load();
+    void InitApp();
+    void Form_Unload(Integer& cancel);
+    void cmdHelp_Click();
+    void cmdCloseHelp_Click();
+    void cmdSet_Click();
+    void cmdExit_Click();
+
+    // --- Device link (device/) -------------------------------------------------------
+    void cmdInicijalizacija_Click();
+    void Timer1_Timer();
+    void TimerCom_Timer();
+    [[noreturn]] void CommError(int errorNumber);
+    void MSComm1_OnComm();
+    void ProcessReply(const String& line);
+    void cmdIspis_Click();
+    void cmdKasnjenje_Click();
+    void cmdOut_Click(Integer index);
+
+    // --- Measurement channels (channels/) ---------------------------------------------
+    // Returns false when the update failed with an overflow.
+    bool UpdateChannelValue(Integer channel, const String& valueText);
+    void cmdRadni1_Click();
+    void TimerWav_Timer();
+    void PlaySound(const QString& strFileName);
+    void cmdSave_Click(Integer index);
+
+    // --- Sampling and logging (sampling/) ----------------------------------------------
+    void StTimer_Timer();
+    void WriteLog();
+
+    // --- Settings (settings/) -----------------------------------------------------------
+    void LoadSettings();
+    void SaveSettings();
+
+    // --- Platform ------------------------------------------------------------------------
+    EventLoop& loop() { return loop_; }
+    SerialPort& MSComm1() { return port_; }
+    const ProgramPaths& paths() const { return paths_; }
+    const QLocale& locale() const { return locale_; }
+
+private:
+    EventLoop& loop_;
+    SerialPort& port_;
+    SoundPlayer& sound_;
+    Dialogs& dialogs_;
+    WallClock& wallClock_;
+    ProgramPaths paths_;
+    QLocale locale_;
+};
+
+template <class F>
+void MainForm::forEachControl(F&& f)
+{
+    f(Caption);
+    for (int i = 1; i <= 8; ++i) {
+        for (auto* arr : {&frmV1, &lblMyLbl1, &lblDIS, &Led1, &lblSetHi, &txtSetHi, &lblSetLo,
+                          &txtSetLo, &cmdSave, &frmSetV1, &txtSetLabel1, &txtSetColor1, &txtSetNR1,
+                          &txtSetNR2, &txtSetNR3, &txtSetNR4, &txtSetNR5, &txtSetNR6, &cmdOut,
+                          &txtOutName})
+            f((*arr)[i]);
+    }
+    for (int i = 1; i <= 5; ++i)
+        f(txtSet1[i]);
+    for (auto* c : {&lblStatus, &lblDevCode, &cmdSet, &cmdHelp, &frmHelp, &Text1, &cmdCloseHelp,
+                    &frmSet, &Frame2, &txtBPass, &Chk1, &Chk2, &frmSet2, &cmdExit, &frmNevidi,
+                    &cmdInicijalizacija, &cmdIspis, &cmdKasnjenje, &cmdRadni1, &frmOuts, &Frame1})
+        f(*c);
+}
+
+} // namespace qm

@@ -1,0 +1,42 @@
+#include "app/main_form.h"
+#include "device/serial_port.h"
+
+namespace qm {
+
+void MainForm::cmdHelp_Click()
+{
+    frmHelp.setVisible(true);
+}
+
+void MainForm::cmdCloseHelp_Click()
+{
+    frmHelp.setVisible(false);
+}
+
+void MainForm::cmdSet_Click()
+{
+    frmSet.setVisible(true);
+    StTimer.setEnabled(false);
+}
+
+void MainForm::cmdExit_Click()
+{
+    ReInit = kTrue;
+    SaveSettings();
+    frmSet.setVisible(false);
+}
+
+void MainForm::Form_Unload(Integer& cancel)
+{
+    const auto answer = dialogs_.askYesNoCancel(QStringLiteral("Do you want to close/exit App ?"),
+                                                QStringLiteral("Exit Dialog"));
+    if (answer != Dialogs::Answer::Yes) {
+        cancel = 1;
+        return;
+    }
+    if (port_.portOpen())
+        (void)port_.setPortOpen(false);
+    loop_.terminate(0);
+}
+
+} // namespace qm

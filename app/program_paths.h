@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/main_form.h"
+
+#include <QString>
+
+namespace qm {
+
+// The program name and directory from the path the program was started under.
+// Symbolic links are not followed: a link named pump2 is the instance pump2 in
+// the link's directory. A start path without a directory is looked up in
+// `pathEnv` (the PATH variable) as the shell did; `cwd` resolves relative paths.
+ProgramPaths programPathsFromStartPath(const QString& startPath, const QString& pathEnv,
+                                       const QString& cwd);
+
+} // namespace qm

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "channels/sound_player.h"
+
+#include <memory>
+
+class QSoundEffect;
+
+namespace qm {
+
+// Plays WAV files through Qt Multimedia, asynchronously.
+class QtSoundPlayer final : public SoundPlayer {
+public:
+    QtSoundPlayer();
+    ~QtSoundPlayer() override;
+    void play(const QString& path) override;
+
+private:
+    std::unique_ptr<QSoundEffect> effect_;
+};
+
+} // namespace qm

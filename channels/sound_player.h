@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace qm {
+
+// Plays a WAV file asynchronously: the call returns at once. A missing file or
+// a machine without audio output is silent and harmless.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+    virtual void play(const QString& path) = 0;
+};
+
+} // namespace qm

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "device/serial_port.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace qm {
+
+// COM port number n as a device path: <programDir>/ports/com<n> when that path
+// exists (usually a symbolic link), otherwise /dev/ttyS<n-1>.
+QString devicePathForComPort(const QString& programDir, int number);
+
+// The serial layer over QSerialPort. Received bytes raise the port's event on
+// the thread of the event loop.
+class QtSerialPort final : public QObject, public SerialPort {
+    Q_OBJECT
+public:
+    explicit QtSerialPort(QString programDir);
+    ~QtSerialPort() override;
+
+    int setCommPort(int number) override;
+    int setSettings(const std::string& text) override;
+    int setHandshaking(int mode) override;
+    bool portOpen() const override;
+    int setPortOpen(bool open) override;
+    int setDTREnable(bool on) override;
+    int setRTSEnable(bool on) override;
+    void setRThreshold(int count) override;
+    void setInputLen(int count) override;
+    int output(const std::string& bytes) override;
+    std::string input() override;
+    std::string inputAll() override;
+    int inBufferCount() const override;
+    int commEvent() const override;
+    int lastError() const override;
+
+private:
+    // The four fields of a settings text, parsed.
+    struct LineSettings {
+        qint32 baud = 9600;
+        QSerialPort::Parity parity = QSerialPort::NoParity;
+        QSerialPort::DataBits dataBits = QSerialPort::Data8;
+        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    };
+    static bool parseSettings(const std::string& text, LineSettings& out);
+    // Hands the line settings and flow control to port_ (stored while closed,
+    // applied at once while open). False if the open device refused one.
+    bool applyLineSettings();
+    // Sets a modem-control line; a device without one is not an error.
+    int applyModemLine(bool dtr, bool on);
+    int openErrorNumber(QSerialPort::SerialPortError error, const QString& path) const;
+
+    void onReadyRead();
+    void onPortError(QSerialPort::SerialPortError error);
+    void postReceiveEvent();
+    void deviceLost();
+
+    QString programDir_;
+    QSerialPort port_;
+    QByteArray pending_; // received, not yet taken by the core
+    int commPort_ = 1;
+    int inputLen_ = 0;
+    int commEvent_ = 0;
+    int lastError_ = 0;
+
+    LineSettings line_;
+    QSerialPort::FlowControl flow_ = QSerialPort::NoFlowControl;
+    bool dtr_ = false;
+    bool rts_ = false;
+    int rThreshold_ = 0;         // 0 = no receive events (as the MSComm control)
+    bool receivePosted_ = false; // a receive event is queued and has not run yet
+};
+
+} // namespace qm

@@ -1,0 +1,86 @@
+#include "app/main_form.h"
+#include "app/numbers.h"
+#include "device/serial_port.h"
+#include "settings/settings_file.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace qm {
+
+namespace {
+
+// The settings file is small; anything much larger is not ours.
+constexpr qint64 kMaxSettingsFileSize = 1 << 20;
+
+std::optional<SettingsValues> readSettingsFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(kMaxSettingsFileSize);
+    return parseSettingsFile(std::string_view(bytes.constData(), bytes.size()));
+}
+
+} // namespace
+
+void MainForm::LoadSettings()
+{
+    IniFile = QDir(paths_.dir).filePath(paths_.name + QStringLiteral(".ini"));
+    const std::optional<SettingsValues> fromFile = readSettingsFile(IniFile);
+    SettingsValues s = fromFile ? *fromFile : defaultSettings();
+
+    // A port number or settings text the serial layer rejects counts as a read
+    // failure: the defaults apply and are shown instead.
+    for (bool usingDefaults = !fromFile;; usingDefaults = true) {
+        ComPort = s.ComPort;
+        Baud = s.Baud;
+        DevId = s.DevId;
+        STime = s.STime;
+        RVnr = s.RVnr;
+        BPass = s.BPass;
+        LogOn = s.LogOn;
+        WavOn = s.WavOn;
+        MyLabel = s.MyLabel;
+        VColor = s.VColor;
+        Nr1 = s.Nr1;
+        Nr2 = s.Nr2;
+        OutName = s.OutName;
+        SetHi = s.SetHi;
+        SetLo = s.SetLo;
+
+        txtSet1[1].setText(QString::number(ComPort));
+        const int portError = port_.setCommPort(ComPort);
+        txtSet1[2].setText(QString::fromLatin1(Baud));
+        const int settingsError = port_.setSettings(Baud + ",N,8,1");
+        if ((portError || settingsError) && !usingDefaults) {
+            s = defaultSettings();
+            continue;
+        }
+        break;
+    }
+
+    txtSet1[3].setText(QString::fromLatin1(DevId));
+    txtSet1[4].setText(QString::number(STime));
+    if (STime == 0)
+        StTimer.setEnabled(false);
+    txtSet1[5].setText(QString::number(RVnr));
+    txtBPass.setText(QString::fromLatin1(BPass));
+    Chk1.setChecked(LogOn == 1);
+    Chk2.setChecked(WavOn == 1);
+    for (SetIdx = 1; SetIdx <= 8; ++SetIdx) {
+        const int i = SetIdx;
+        txtSetLabel1[i].setText(QString::fromLatin1(MyLabel[i]));
+        lblMyLbl1[i].setText(QString::fromLatin1(MyLabel[i]));
+        txtSetColor1[i].setText(QString::fromLatin1(VColor[i]));
+        lblDIS[i].setForeColor(colorForLetter(VColor[i]));
+        txtSetNR1[i].setText(displayForm(Nr1[i], locale_));
+        txtSetNR2[i].setText(displayForm(Nr2[i], locale_));
+        txtOutName[i].setText(QString::fromLatin1(OutName[i]));
+        cmdOut[i].setText(QString::fromLatin1(OutName[i]));
+        txtSetHi[i].setText(displayForm(SetHi[i], locale_));
+        txtSetLo[i].setText(displayForm(SetLo[i], locale_));
+    }
+}
+
+} // namespace qm

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/controls.h"
+#include "app/main_form.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// The 64 items of the settings file, in file order.
+struct SettingsValues {
+    Integer ComPort = 1;
+    String Baud;
+    String DevId;
+    Integer STime = 0;
+    Integer RVnr = 0;
+    String BPass;
+    Integer LogOn = 0;
+    Integer WavOn = 0;
+    ChannelArray<String> MyLabel{};
+    ChannelArray<String> VColor{};
+    ChannelArray<Single> Nr1{};
+    ChannelArray<Single> Nr2{};
+    ChannelArray<String> OutName{};
+    ChannelArray<Single> SetHi{};
+    ChannelArray<Single> SetLo{};
+
+    friend bool operator==(const SettingsValues&, const SettingsValues&) = default;
+};
+
+// The fixed default set, used whole when the file cannot be read.
+SettingsValues defaultSettings();
+
+// Reads the file's bytes (Latin-1 text: one byte a character). The 64 items
+// form one stream: a comma or a line end ends an item; blanks before an item
+// are skipped; a quoted text runs to the next quote; numbers use "." and may
+// have an exponent; an empty number is 0. Returns nothing when fewer than 64
+// items are there, a number item holds no number, a Single is out of range or
+// an Integer lies outside -32768..32767 (a fraction rounds half to even).
+std::optional<SettingsValues> parseSettingsFile(std::string_view bytes);
+
+// The text colour of a value display for its colour letter; anything but the
+// exact letters R, G, B, Y, W is white.
+Rgb colorForLetter(const String& letter);
+
+// Number items of the file, exposed for tests.
+std::optional<Integer> parseIntegerItem(std::string_view item);
+std::optional<Single> parseSingleItem(std::string_view item);
+
+} // namespace qm
