@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "app/help_text.h"
+#include "device/serial_port.h"
 
 namespace qm {
 
@@ -116,6 +117,8 @@ MainForm::MainForm(const Platform& platform)
     makeArray(cmdOut, K::Button, "cmdOut", QStringLiteral("Out1"), black, face);
     Frame1 = make(K::Frame, "Frame1", QStringLiteral("Out label:"), black, face);
     makeArray(txtOutName, K::TextBox, "txtOutName", QStringLiteral("Text2"));
+
+    port_.setOnComm([this] { MSComm1_OnComm(); });
 }
 
 } // namespace qm

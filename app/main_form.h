@@ -175,7 +175,8 @@ public:
     void cmdOut_Click(Integer index);
 
     // --- Measurement channels (channels/) ---------------------------------------------
-    // Returns false when the update failed with an overflow.
+    // Returns false when the update failed with an overflow; the caller shows
+    // "???" and skips the rest of the reply.
     bool UpdateChannelValue(Integer channel, const String& valueText);
     void cmdRadni1_Click();
     void TimerWav_Timer();
@@ -197,6 +198,12 @@ public:
     const QLocale& locale() const { return locale_; }
 
 private:
+    void receiveBytes(const std::string& bytes);
+    void portLost();
+
+    // Characters of an overlong line are dropped up to its end.
+    bool rxDiscarding_ = false;
+
     EventLoop& loop_;
     SerialPort& port_;
     SoundPlayer& sound_;

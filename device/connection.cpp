@@ -1,5 +1,8 @@
 #include "app/main_form.h"
+#include "device/requests.h"
 #include "device/serial_port.h"
+
+#include <cstdlib>
 
 namespace qm {
 
@@ -8,9 +11,50 @@ void MainForm::Timer1_Timer()
     cmdInicijalizacija_Click();
 }
 
+// Shows why opening or configuring the port failed. Nothing is undone; the
+// next retry tick starts over.
+static void showPortFailure(Control& status, int error)
+{
+    status.setBackColor(colors::kStatusFailure);
+    switch (error) {
+    case comm_error::kInvalidPort:
+        status.setText(QStringLiteral("Invalid Port Number!"));
+        break;
+    case comm_error::kPortInUse:
+        status.setText(QStringLiteral("Port already open!"));
+        break;
+    default:
+        status.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
+        break;
+    }
+}
+
 void MainForm::cmdInicijalizacija_Click()
 {
-    // The device link comes next: nothing is sent yet.
+    int error = port_.setSettings(Baud + ",n,8,1");
+    if (!error)
+        error = port_.setHandshaking(0);
+    if (error)
+        return showPortFailure(lblStatus, error);
+
+    lblStatus.setBackColor(colors::kStatusSearching);
+    lblStatus.setText(QStringLiteral("Searching for uc code..."));
+    TimerCom.setEnabled(true);
+
+    if (!port_.portOpen())
+        error = port_.setPortOpen(true);
+    if (!error)
+        error = port_.setDTREnable(false);
+    if (!error)
+        error = port_.setRTSEnable(false);
+    if (!error) {
+        port_.setRThreshold(1);
+        port_.setInputLen(1);
+        if (STime > 0)
+            error = port_.output(recognitionRequest(DevId));
+    }
+    if (error)
+        showPortFailure(lblStatus, error);
 }
 
 void MainForm::TimerCom_Timer()
@@ -18,6 +62,15 @@ void MainForm::TimerCom_Timer()
     TimerCom.setEnabled(false);
     lblStatus.setBackColor(colors::kStatusFailure);
     lblStatus.setText(QStringLiteral("No response!"));
+}
+
+void MainForm::CommError(int errorNumber)
+{
+    lblStatus.setText(QStringLiteral("COM Port communication error! Close App! ") +
+                      QString::number(errorNumber));
+    waitFor(loop_, 3000);
+    loop_.terminate(1);
+    std::abort(); // not reached: terminate() ends the program
 }
 
 } // namespace qm

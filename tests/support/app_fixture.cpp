@@ -22,6 +22,14 @@ bool StatusRecorder::contains(const QString& text) const
     return false;
 }
 
+int StatusRecorder::count(const QString& text) const
+{
+    int n = 0;
+    for (const QString& t : shown())
+        n += t == text;
+    return n;
+}
+
 AppFixture::AppFixture(QString name, QLocale loc) : programName(std::move(name)), locale(loc) {}
 
 AppFixture::~AppFixture() = default;

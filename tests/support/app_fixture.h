@@ -74,6 +74,8 @@ public:
     // The texts shown, without times.
     std::vector<QString> shown() const;
     bool contains(const QString& text) const;
+    // How often the status line changed to `text`.
+    int count(const QString& text) const;
 
 private:
     SimEventLoop& loop_;

@@ -1,0 +1,116 @@
+#include "channels/value_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace qm {
+
+namespace {
+
+bool isSkipped(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+float valueOfText(std::string_view text)
+{
+    // Collect the number's characters, skipping blanks, in the form from_chars reads.
+    std::string num;
+    std::size_t i = 0;
+    auto peek = [&]() -> char {
+        while (i < text.size() && isSkipped(text[i]))
+            ++i;
+        return i < text.size() ? text[i] : '\0';
+    };
+
+    char c = peek();
+    if (c == '+' || c == '-') {
+        if (c == '-')
+            num += '-';
+        ++i;
+    }
+    bool digits = false;
+    while (isDigit(c = peek())) {
+        num += c;
+        ++i;
+        digits = true;
+    }
+    if (c == '.') {
+        ++i;
+        std::string frac;
+        while (isDigit(c = peek())) {
+            frac += c;
+            ++i;
+        }
+        if (!frac.empty()) {
+            num += (digits ? "." : "0.") + frac;
+            digits = true;
+        }
+    }
+    if (!digits)
+        return 0.0f;
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+        const std::size_t save = i;
+        ++i;
+        std::string exp = "e";
+        c = peek();
+        if (c == '+' || c == '-') {
+            if (c == '-')
+                exp += '-';
+            ++i;
+        }
+        bool expDigits = false;
+        while (isDigit(c = peek())) {
+            exp += c;
+            ++i;
+            expDigits = true;
+        }
+        if (expDigits)
+            num += exp;
+        else
+            i = save;
+    }
+
+    float value = 0.0f;
+    const auto res = std::from_chars(num.data(), num.data() + num.size(), value);
+    if (res.ec == std::errc::result_out_of_range) {
+        // Too large gives an infinity, too small a zero.
+        double d = 0.0;
+        std::from_chars(num.data(), num.data() + num.size(), d);
+        const bool negative = num[0] == '-';
+        if (std::fabs(d) < 1.0)
+            return negative ? -0.0f : 0.0f;
+        return negative ? -std::numeric_limits<float>::infinity()
+                        : std::numeric_limits<float>::infinity();
+    }
+    return value;
+}
+
+bool scaleAndRound(float& value, float nr1, float nr2)
+{
+    if (!std::isfinite(value))
+        return false; // the received number was beyond the Single range
+    value = value - nr1;
+    if (!std::isfinite(value))
+        return false;
+    value = nr2 * value;
+    if (!std::isfinite(value))
+        return false;
+    // The tenfold of a Single is exact in double precision.
+    const double tenfold = std::nearbyint(static_cast<double>(value) * 10.0);
+    if (tenfold < -2147483648.0 || tenfold > 2147483647.0)
+        return false;
+    value = static_cast<float>(tenfold / 10.0);
+    return true;
+}
+
+} // namespace qm
