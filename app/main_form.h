@@ -200,6 +200,10 @@ public:
 private:
     void receiveBytes(const std::string& bytes);
     void portLost();
+    void runSampleCycle();
+
+    // A sample cycle is running (it waits inside a tick of the sample clock).
+    bool cycleRunning_ = false;
 
     // Characters of an overlong line are dropped up to its end.
     bool rxDiscarding_ = false;

@@ -1,5 +1,6 @@
 #include "device/requests.h"
 #include "tests/support/app_fixture.h"
+#include "tests/support/sim_device.h"
 
 #include <gtest/gtest.h>
 
@@ -164,8 +165,8 @@ TEST(Connection, RecognitionStopsTheRetries)
     EXPECT_EQ(f.lblStatus.text(), QStringLiteral(" QmkApp recognition is OK! "));
     EXPECT_EQ(f.lblStatus.backColor(), (Rgb{0, 192, 0}));
     EXPECT_EQ(f.lblDevCode.text(), QStringLiteral("QuellmarK: MainForm"));
-    fx.loop.runUntil(20000);
-    EXPECT_EQ(fx.port.writes.size(), 1u);
+    fx.loop.runUntil(3500);
+    EXPECT_EQ(fx.port.writes.size(), 1u); // no more AT: the sample clock takes over
     EXPECT_FALSE(fx.status.contains(QStringLiteral("No response!")));
 }
 
@@ -240,24 +241,33 @@ TEST(Connection, TheHalfSecondPauseLetsEventsRun)
 
 TEST(Connection, AnUnpluggedAdapterIsShownAndFoundAgain)
 {
-    AppFixture fx;
-    MainForm& f = fx.start();
-    fx.port.onWrite = [&](const std::string& bytes) {
-        if (bytes == "AT\r")
-            fx.port.receiveAt(fx.loop.now() + 10, "OK\r");
-    };
-    fx.loop.runUntil(3000);
-    ASSERT_TRUE(f.StTimer.enabled());
-    fx.port.loseDeviceAt(4000);
-    fx.loop.runUntil(4000);
-    EXPECT_FALSE(fx.port.portOpen());
-    EXPECT_EQ(f.lblStatus.text(), QStringLiteral("COM Port comm-error! 8021"));
-    EXPECT_FALSE(f.StTimer.enabled());
-    EXPECT_TRUE(f.Timer1.enabled());
-    fx.loop.runUntil(6600);
-    EXPECT_TRUE(fx.port.portOpen());
-    EXPECT_TRUE(f.StTimer.enabled());
-    EXPECT_EQ(f.lblStatus.text(), QStringLiteral(" QmkApp recognition is OK! "));
+    for (const char* mode : {"0", "30"}) {
+        SCOPED_TRACE(mode);
+        AppFixture fx;
+        fx.writeSettings(firstLine((std::string("1,\"9600\",\"\",") + mode + ",8,\"x\",0,0").c_str()));
+        MainForm& f = fx.start();
+        SimDevice device(fx.loop, fx.port);
+        fx.port.receiveAt(2600, "V01=1\r");
+        fx.port.loseDeviceAt(4000);
+        fx.port.receiveAt(9000, "V01=2\r");
+        fx.loop.runUntil(10000);
+
+        const auto& seen = fx.status.texts;
+        const auto lost = std::find_if(seen.begin(), seen.end(), [](const auto& e) {
+            return e.text == QStringLiteral("COM Port comm-error! 8021");
+        });
+        ASSERT_NE(lost, seen.end());
+        EXPECT_EQ(lost->at, 4000);
+        EXPECT_EQ(lost->back, colors::kStatusFailure);
+        // The retry opened the port again 2500 ms later and reading resumed.
+        EXPECT_EQ(fx.port.openCount, 2);
+        EXPECT_TRUE(fx.port.portOpen());
+        EXPECT_FALSE(f.Timer1.enabled());
+        if (std::string(mode) == "30")
+            EXPECT_TRUE(f.StTimer.enabled());
+        else
+            EXPECT_EQ(f.lblDIS[1].text(), QStringLiteral("2"));
+    }
 }
 
 } // namespace
