@@ -189,7 +189,9 @@ public:
 
     // --- Settings (settings/) -----------------------------------------------------------
     void LoadSettings();
-    void SaveSettings();
+    // Returns false when nothing was saved: a box held no valid entry or the
+    // file could not be written (the status line says which).
+    bool SaveSettings();
 
     // --- Platform ------------------------------------------------------------------------
     EventLoop& loop() { return loop_; }

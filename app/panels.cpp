@@ -22,8 +22,9 @@ void MainForm::cmdSet_Click()
 void MainForm::cmdExit_Click()
 {
     ReInit = kTrue;
-    SaveSettings();
-    frmSet.setVisible(false);
+    // A refused entry keeps the panel open for correction.
+    if (SaveSettings())
+        frmSet.setVisible(false);
 }
 
 void MainForm::Form_Unload(Integer& cancel)

@@ -1,7 +1,10 @@
 #include "settings/settings_file.h"
 
+#include "app/numbers.h"
+
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace qm {
 
@@ -274,6 +277,60 @@ std::optional<SettingsValues> parseSettingsFile(std::string_view bytes)
     if (!ok)
         return std::nullopt;
     return s;
+}
+
+} // namespace qm
+
+namespace qm {
+
+namespace {
+
+// The invariant form, with more digits only where seven would not read back
+// to the same Single.
+std::string singleItem(float v)
+{
+    std::string text = invariantForm(v);
+    for (int digits = 8; parseSingleItem(text) != v && digits <= 9; ++digits) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%.*G", digits, static_cast<double>(v));
+        text = buf;
+    }
+    return text;
+}
+
+std::string quoted(const String& s)
+{
+    return "\"" + s + "\"";
+}
+
+template <class T, class F>
+std::string line(const ChannelArray<T>& items, F&& form)
+{
+    std::string out;
+    for (int i = 1; i <= 8; ++i) {
+        if (i > 1)
+            out += ',';
+        out += form(items[i]);
+    }
+    return out + "\r\n";
+}
+
+} // namespace
+
+std::string writeSettingsFile(const SettingsValues& s)
+{
+    std::string out = std::to_string(s.ComPort) + "," + quoted(s.Baud) + "," + quoted(s.DevId) + "," +
+                      std::to_string(s.STime) + "," + std::to_string(s.RVnr) + "," +
+                      quoted(s.BPass) + "," + std::to_string(s.LogOn) + "," +
+                      std::to_string(s.WavOn) + "\r\n";
+    out += line(s.MyLabel, quoted);
+    out += line(s.VColor, quoted);
+    out += line(s.Nr1, singleItem);
+    out += line(s.Nr2, singleItem);
+    out += line(s.OutName, quoted);
+    out += line(s.SetHi, singleItem);
+    out += line(s.SetLo, singleItem);
+    return out;
 }
 
 } // namespace qm

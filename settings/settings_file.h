@@ -41,6 +41,10 @@ SettingsValues defaultSettings();
 // an Integer lies outside -32768..32767 (a fraction rounds half to even).
 std::optional<SettingsValues> parseSettingsFile(std::string_view bytes);
 
+// The file's bytes for `s`: eight lines ended by CR LF, texts quoted, numbers
+// in the invariant form. Reads back to the same values.
+std::string writeSettingsFile(const SettingsValues& s);
+
 // The text colour of a value display for its colour letter; anything but the
 // exact letters R, G, B, Y, W is white.
 Rgb colorForLetter(const String& letter);
