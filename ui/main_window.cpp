@@ -1,0 +1,468 @@
+#include "ui/main_window.h"
+
+#include "app/main_form.h"
+#include "ui/widgets.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace qm {
+
+namespace {
+
+// Fixed layout, in pixels.
+constexpr int kMargin = 8;
+constexpr int kGap = 6;
+constexpr int kPanelWidth = 200;
+constexpr int kPanelHeight = 196;
+constexpr int kBarHeight = 28;
+constexpr int kWindowWidth = 2 * kMargin + 4 * kPanelWidth + 3 * kGap;
+constexpr int kChannelAreaHeight = 2 * kPanelHeight + kGap;
+constexpr int kWindowHeight = 3 * kMargin + kChannelAreaHeight + kBarHeight;
+
+QColor toQColor(Rgb c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+QFont arialLike(double pointSize, bool bold = false)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    return f;
+}
+
+// Sets a widget's text and background roles, for the enabled look only when
+// `enabledOnly` (a disabled box keeps the style's greyed look).
+void setRoleColors(QWidget* w, QPalette::ColorRole foreRole, QPalette::ColorRole backRole,
+                   Rgb fore, Rgb back, bool enabledOnly)
+{
+    const QColor f = toQColor(fore), b = toQColor(back);
+    QPalette pal = w->palette();
+    if (pal.color(QPalette::Active, foreRole) == f && pal.color(QPalette::Active, backRole) == b)
+        return;
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        if (enabledOnly && group == QPalette::Disabled)
+            continue;
+        pal.setColor(group, foreRole, f);
+        pal.setColor(group, backRole, b);
+    }
+    w->setPalette(pal);
+}
+
+// Button and check-box captions are shown as written: "&" is not a mnemonic.
+QString literalCaption(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return out;
+}
+
+// The window title shows "[*]" literally, not as the modified marker.
+QString literalTitle(const QString& text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    return out;
+}
+
+// A text box holds CR LF line ends; the editor wants bare line feeds.
+QString editorText(const QString& text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+// Places `boxes` under the words of a column frame's caption, from word
+// `firstWord` on, and scales the columns so that they fill the frame.
+void layoutColumns(ui::FrameBox* frame, const std::vector<QWidget*>& boxes, int firstWord, int top,
+                   int height)
+{
+    const int n = static_cast<int>(boxes.size());
+    QList<int> cols = ui::wordStarts(frame->caption());
+    if (cols.size() >= firstWord + n) {
+        cols = cols.mid(firstWord, n);
+    } else { // a caption without enough headings: even columns
+        cols.clear();
+        for (int k = 0; k < n; ++k)
+            cols.append(k * 10);
+    }
+    const double step = n > 1 ? double(cols.back() - cols.front()) / (n - 1) : 10.0;
+    const double span = cols.back() + step;
+    frame->setColumnUnit((frame->width() - 2 * kMargin) / span);
+    for (int k = 0; k < n; ++k) {
+        const int x = frame->columnX(cols[k]);
+        const int next = k + 1 < n ? frame->columnX(cols[k + 1]) - kGap : frame->width() - kMargin;
+        boxes[k]->setGeometry(x - 2, top, next - x + 2, height);
+    }
+}
+
+QString channelName(int i)
+{
+    return QStringLiteral("V0%1").arg(i);
+}
+
+} // namespace
+
+MainWindow::MainWindow(MainForm& form, QWidget* parent) : QWidget(parent), form_(form)
+{
+    setFont(arialLike(9));
+    setFixedSize(kWindowWidth, kWindowHeight);
+    setAutoFillBackground(true);
+    {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, QColor(40, 40, 40));
+        setPalette(pal);
+    }
+    bind(form_.Caption, this, Kind::Window, QStringLiteral("Quellmark main window"));
+
+    for (int i = 1; i <= 8; ++i) {
+        const int row = (i - 1) / 4, col = (i - 1) % 4;
+        buildChannelPanel(i, this,
+                          QRect(kMargin + col * (kPanelWidth + kGap),
+                                kMargin + row * (kPanelHeight + kGap), kPanelWidth, kPanelHeight));
+    }
+    buildStatusBar(2 * kMargin + kChannelAreaHeight);
+    const QRect area(kMargin, kMargin, kWindowWidth - 2 * kMargin, kChannelAreaHeight);
+    buildSettingsPanel(area);
+    buildHelpPanel(area);
+
+    for (auto& b : bindings_) {
+        apply(b);
+        b.control->setObserver(this);
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    for (auto& b : bindings_)
+        b.control->setObserver(nullptr);
+}
+
+void MainWindow::bind(Control& c, QWidget* w, Kind kind, const QString& description)
+{
+    w->setAccessibleDescription(description);
+    index_.emplace(&c, bindings_.size());
+    bindings_.push_back(Binding{&c, w, kind, false, {}});
+}
+
+ui::FrameBox* MainWindow::addFrame(Control& c, QWidget* parent, const QString& description)
+{
+    auto* f = new ui::FrameBox(parent);
+    f->setCaption(c.text()); // column frames lay out their boxes by it
+    bind(c, f, Kind::Frame, description);
+    return f;
+}
+
+QWidget* MainWindow::addLabel(Control& c, QWidget* parent, const QString& description)
+{
+    auto* l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setAutoFillBackground(true);
+    l->setWordWrap(false);
+    bind(c, l, Kind::Label, description);
+    return l;
+}
+
+QWidget* MainWindow::addLineEdit(Control& c, QWidget* parent, const QString& description)
+{
+    auto* e = new QLineEdit(parent);
+    e->setAccessibleName(description);
+    connect(e, &QLineEdit::textEdited, this, [&c](const QString& text) { c.setUserText(text); });
+    bind(c, e, Kind::LineEdit, description);
+    return e;
+}
+
+QWidget* MainWindow::addCheckBox(Control& c, QWidget* parent, const QString& description)
+{
+    auto* box = new QCheckBox(parent);
+    box->setAutoFillBackground(true);
+    connect(box, &QCheckBox::clicked, this, [&c](bool on) { c.setUserChecked(on); });
+    bind(c, box, Kind::CheckBox, description);
+    return box;
+}
+
+QWidget* MainWindow::addButton(Control& c, QWidget* parent, const QString& description,
+                               std::function<void()> onClick)
+{
+    auto* button = new QPushButton(parent);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [onClick = std::move(onClick)] { onClick(); });
+    bind(c, button, Kind::Button, description);
+    return button;
+}
+
+void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry)
+{
+    const QString ch = channelName(i);
+    auto* panel = addFrame(form_.frmV1[i], parent, ch + QStringLiteral(" panel"));
+    panel->setGeometry(geometry);
+    const int w = geometry.width();
+
+    auto* value = static_cast<QLabel*>(addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
+    value->setFont(arialLike(27.75));
+    value->setAlignment(Qt::AlignCenter);
+    value->setGeometry(6, 18, w - 12, 54);
+
+    auto* label = static_cast<QLabel*>(addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
+    label->setFont(arialLike(8.25, true));
+    label->setAlignment(Qt::AlignCenter);
+    label->setGeometry(6, 74, w - 12, 18);
+
+    const int captionWidth = 60, boxLeft = 74;
+    auto* hiCaption = addLabel(form_.lblSetHi[i], panel, ch + QStringLiteral(" Set Hi caption"));
+    hiCaption->setGeometry(10, 100, captionWidth, 22);
+    addLineEdit(form_.txtSetHi[i], panel, ch + QStringLiteral(" Set Hi"))
+        ->setGeometry(boxLeft, 100, w - boxLeft - 10, 22);
+
+    auto* loCaption = addLabel(form_.lblSetLo[i], panel, ch + QStringLiteral(" Set Lo caption"));
+    loCaption->setGeometry(10, 128, captionWidth, 22);
+    addLineEdit(form_.txtSetLo[i], panel, ch + QStringLiteral(" Set Lo"))
+        ->setGeometry(boxLeft, 128, w - boxLeft - 10, 22);
+
+    auto* lamp = new ui::Lamp(panel);
+    lamp->setGeometry(12, 164, 56, 20);
+    bind(form_.Led1[i], lamp, Kind::Lamp, ch + QStringLiteral(" alarm lamp"));
+
+    addButton(form_.cmdSave[i], panel, ch + QStringLiteral(" Save"),
+              [this, i] { form_.cmdSave_Click(static_cast<Integer>(i)); })
+        ->setGeometry(w - 82, 160, 72, 26);
+}
+
+void MainWindow::buildStatusBar(int top)
+{
+    const int buttonWidth = 64, codeWidth = 100;
+    const int setLeft = kWindowWidth - kMargin - 2 * buttonWidth - kGap;
+    const int codeLeft = setLeft - kGap - codeWidth;
+
+    auto* status = static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
+    status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    status->setIndent(6);
+    status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    status->setGeometry(kMargin, top, codeLeft - kGap - kMargin, kBarHeight);
+
+    auto* code = static_cast<QLabel*>(addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
+    code->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    code->setAlignment(Qt::AlignCenter);
+    code->setFont(arialLike(9, true));
+    code->setGeometry(codeLeft, top, codeWidth, kBarHeight);
+
+    addButton(form_.cmdSet, this, QStringLiteral("Open settings"), [this] { form_.cmdSet_Click(); })
+        ->setGeometry(setLeft, top, buttonWidth, kBarHeight);
+    addButton(form_.cmdHelp, this, QStringLiteral("Open help"), [this] { form_.cmdHelp_Click(); })
+        ->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
+}
+
+void MainWindow::buildHelpPanel(const QRect& area)
+{
+    const int w = area.width() - 40, h = 266;
+    auto* panel = addFrame(form_.frmHelp, this, QStringLiteral("Help panel"));
+    panel->setProminent(true);
+    panel->setGeometry(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2, w, h);
+
+    auto* text = new QPlainTextEdit(panel);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setAccessibleName(QStringLiteral("Help text"));
+    text->setGeometry(10, 20, w - 20, h - 20 - 44);
+    bind(form_.Text1, text, Kind::TextEdit, QStringLiteral("Help text"));
+
+    addButton(form_.cmdCloseHelp, panel, QStringLiteral("Close help"),
+              [this] { form_.cmdCloseHelp_Click(); })
+        ->setGeometry(w - 10 - 90, h - 10 - 28, 90, 28);
+}
+
+void MainWindow::buildSettingsPanel(const QRect& area)
+{
+    auto* panel = addFrame(form_.frmSet, this, QStringLiteral("Settings panel"));
+    panel->setProminent(true);
+    panel->setGeometry(area);
+    const int w = area.width();
+    const int boxHeight = 22;
+
+    // Port and device row: the heading frame's words stand over their boxes.
+    auto* heading = addFrame(form_.Frame2, panel, QStringLiteral("Port settings"));
+    heading->setGeometry(10, 20, 520, 54);
+    const int headingTop = heading->captionHeight() + 4;
+    std::vector<QWidget*> portBoxes;
+    const char* portNames[] = {"", "COM port", "Baud", "ID", "STime", "RVnr"};
+    for (int k = 1; k <= 5; ++k)
+        portBoxes.push_back(addLineEdit(form_.txtSet1[k], heading, QString::fromLatin1(portNames[k])));
+    portBoxes.push_back(addLineEdit(form_.txtBPass, heading, QStringLiteral("BPass")));
+    layoutColumns(heading, portBoxes, 0, headingTop, boxHeight);
+
+    addCheckBox(form_.Chk1, panel, QStringLiteral("Log file"))->setGeometry(546, 24, 130, 22);
+    addCheckBox(form_.Chk2, panel, QStringLiteral("Play wav a1"))->setGeometry(546, 48, 130, 22);
+    addButton(form_.cmdExit, panel, QStringLiteral("Save and close settings"),
+              [this] { form_.cmdExit_Click(); })
+        ->setGeometry(w - 10 - 120, 32, 120, 30);
+
+    // The eight channel rows.
+    auto* rows = addFrame(form_.frmSet2, panel, QStringLiteral("Channel settings"));
+    const int rowsTop = 82;
+    rows->setGeometry(10, rowsTop, w - 20, area.height() - rowsTop - 8);
+    const int rowStep = (rows->height() - rows->captionHeight() - 6) / 8;
+    for (int i = 1; i <= 8; ++i) {
+        const QString v = QStringLiteral("V%1 ").arg(i);
+        auto* row = addFrame(form_.frmSetV1[i], rows, v + QStringLiteral("settings row"));
+        row->setGeometry(8, rows->captionHeight() + 2 + (i - 1) * rowStep, rows->width() - 16,
+                         rowStep - 2);
+        std::vector<QWidget*> boxes{
+            addLineEdit(form_.txtSetLabel1[i], row, v + QStringLiteral("label")),
+            addLineEdit(form_.txtSetColor1[i], row, v + QStringLiteral("color")),
+            addLineEdit(form_.txtSetNR1[i], row, v + QStringLiteral("Nr1")),
+            addLineEdit(form_.txtSetNR2[i], row, v + QStringLiteral("Nr2")),
+            addLineEdit(form_.txtSetNR3[i], row, v + QStringLiteral("nc3")),
+            addLineEdit(form_.txtSetNR4[i], row, v + QStringLiteral("nc4")),
+            addLineEdit(form_.txtSetNR5[i], row, v + QStringLiteral("nc5")),
+            addLineEdit(form_.txtSetNR6[i], row, v + QStringLiteral("nc6")),
+        };
+        const int top = row->captionHeight();
+        layoutColumns(row, boxes, 1, top, row->height() - top - 3);
+    }
+}
+
+void MainWindow::controlChanged(const Control& control)
+{
+    const auto it = index_.find(&control);
+    if (it == index_.end())
+        return;
+    Binding& b = bindings_[it->second];
+    if (b.dirty)
+        return;
+    b.dirty = true;
+    dirty_.push_back(it->second);
+    if (!updateQueued_) {
+        updateQueued_ = true;
+        QMetaObject::invokeMethod(this, &MainWindow::applyPending, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::applyPending()
+{
+    updateQueued_ = false;
+    std::vector<std::size_t> pending;
+    pending.swap(dirty_);
+    for (std::size_t i : pending) {
+        bindings_[i].dirty = false;
+        apply(bindings_[i]);
+    }
+}
+
+void MainWindow::apply(Binding& b)
+{
+    const Control& c = *b.control;
+    QWidget* w = b.widget;
+    switch (b.kind) {
+    case Kind::Window:
+        if (b.shownText != c.text() || windowTitle().isEmpty()) {
+            b.shownText = c.text();
+            setWindowTitle(literalTitle(c.text()));
+        }
+        return; // the window's own visibility is the program's, not the model's
+    case Kind::Frame: {
+        auto* f = static_cast<ui::FrameBox*>(w);
+        f->setCaption(c.text());
+        f->setColors(toQColor(c.foreColor()), toQColor(c.backColor()));
+        break;
+    }
+    case Kind::Label: {
+        auto* l = static_cast<QLabel*>(w);
+        if (l->text() != c.text())
+            l->setText(c.text());
+        setRoleColors(l, QPalette::WindowText, QPalette::Window, c.foreColor(), c.backColor(), false);
+        break;
+    }
+    case Kind::LineEdit: {
+        auto* e = static_cast<QLineEdit*>(w);
+        if (e->text() != c.text())
+            e->setText(c.text());
+        setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), c.backColor(), true);
+        break;
+    }
+    case Kind::TextEdit: {
+        auto* e = static_cast<QPlainTextEdit*>(w);
+        if (b.shownText != c.text() || (e->document()->isEmpty() && !c.text().isEmpty())) {
+            b.shownText = c.text();
+            e->setPlainText(editorText(c.text()));
+        }
+        setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), c.backColor(), true);
+        break;
+    }
+    case Kind::CheckBox: {
+        auto* box = static_cast<QCheckBox*>(w);
+        const QString caption = literalCaption(c.text());
+        if (box->text() != caption)
+            box->setText(caption);
+        if (box->isChecked() != c.checked())
+            box->setChecked(c.checked());
+        // A button's background role is Button, not Window.
+        setRoleColors(box, QPalette::WindowText, box->backgroundRole(), c.foreColor(),
+                      c.backColor(), true);
+        break;
+    }
+    case Kind::Button: {
+        auto* button = static_cast<QPushButton*>(w);
+        const QString caption = literalCaption(c.text());
+        if (button->text() != caption)
+            button->setText(caption);
+        setRoleColors(button, QPalette::ButtonText, QPalette::Button, c.foreColor(), c.backColor(),
+                      true);
+        break;
+    }
+    case Kind::Lamp: {
+        auto* lamp = static_cast<ui::Lamp*>(w);
+        const bool alarm = c.fillStyle() == FillStyle::Transparent;
+        lamp->setBackground(toQColor(c.backColor()));
+        lamp->setTransparent(alarm);
+        const QString name = alarm ? QStringLiteral("alarm") : QStringLiteral("off");
+        if (lamp->accessibleName() != name)
+            lamp->setAccessibleName(name);
+        break;
+    }
+    }
+
+    const bool explicitlyDisabled = w->testAttribute(Qt::WA_ForceDisabled);
+    if (explicitlyDisabled == c.enabled())
+        w->setEnabled(c.enabled());
+    if (w->isHidden() == c.visible()) {
+        w->setVisible(c.visible());
+        // A panel that opens comes to the front of what it overlays.
+        if (c.visible() && b.kind == Kind::Frame)
+            w->raise();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // The question is modal, but a second close request can still arrive
+    // while it is open; it is answered by the box already shown.
+    if (asking_) {
+        event->ignore();
+        return;
+    }
+    asking_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{asking_};
+
+    Integer cancel = 0;
+    form_.Form_Unload(cancel);
+    if (cancel == 1)
+        event->ignore();
+    else
+        event->accept();
+}
+
+} // namespace qm

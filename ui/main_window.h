@@ -1,0 +1,71 @@
+#pragma once
+
+#include "app/controls.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+class QCloseEvent;
+
+namespace qm {
+
+class MainForm;
+
+namespace ui {
+class FrameBox;
+}
+
+// The one window on screen: a widget for every control of the model that the
+// user sees, kept in step with it. Model changes mark their control dirty and
+// are applied together in one queued update, so a flood of changes costs one
+// repaint and an idle window costs nothing. The user's edits go straight back
+// into the model, without an echo.
+class MainWindow final : public QWidget, public ControlObserver {
+    Q_OBJECT
+public:
+    explicit MainWindow(MainForm& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void controlChanged(const Control& control) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class Kind { Window, Frame, Label, LineEdit, TextEdit, CheckBox, Button, Lamp };
+    struct Binding {
+        Control* control;
+        QWidget* widget;
+        Kind kind;
+        bool dirty = false;
+        QString shownText; // what the widget was last given, where it differs from text()
+    };
+
+    ui::FrameBox* addFrame(Control& c, QWidget* parent, const QString& description);
+    QWidget* addLabel(Control& c, QWidget* parent, const QString& description);
+    QWidget* addLineEdit(Control& c, QWidget* parent, const QString& description);
+    QWidget* addCheckBox(Control& c, QWidget* parent, const QString& description);
+    QWidget* addButton(Control& c, QWidget* parent, const QString& description,
+                       std::function<void()> onClick);
+    void bind(Control& c, QWidget* w, Kind kind, const QString& description);
+
+    void buildChannelPanel(int i, QWidget* parent, const QRect& geometry);
+    void buildStatusBar(int top);
+    void buildHelpPanel(const QRect& area);
+    void buildSettingsPanel(const QRect& area);
+
+    void apply(Binding& b);
+    void applyPending();
+
+    MainForm& form_;
+    std::vector<Binding> bindings_;
+    std::unordered_map<const Control*, std::size_t> index_;
+    std::vector<std::size_t> dirty_;
+    bool updateQueued_ = false;
+    bool asking_ = false;
+};
+
+} // namespace qm
