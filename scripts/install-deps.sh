@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
-  libgtest-dev fonts-liberation2
+  libgtest-dev libbenchmark-dev fonts-liberation2
+  clang libclang-rt-14-dev
   xvfb x11-utils imagemagick
 )
 

@@ -1,0 +1,30 @@
+// Any bytes as a settings file: the reader never crashes, and whatever it
+// accepts is written back in a form that reads to the same values.
+#include "settings/settings_file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const auto settings = qm::parseSettingsFile(bytes);
+    if (!settings)
+        return 0;
+    // Texts with a quote or a line break cannot be written back (the saver
+    // refuses them), so only those without are checked.
+    auto writable = [](const std::string& s) {
+        return s.find_first_of("\"\r\n") == std::string::npos;
+    };
+    bool ok = writable(settings->Baud) && writable(settings->DevId) && writable(settings->BPass);
+    for (int i = 1; i <= 8; ++i)
+        ok = ok && writable(settings->MyLabel[i]) && writable(settings->VColor[i]) &&
+             writable(settings->OutName[i]);
+    if (!ok)
+        return 0;
+    const auto back = qm::parseSettingsFile(qm::writeSettingsFile(*settings));
+    if (!back || !(*back == *settings))
+        std::abort();
+    return 0;
+}
