@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test screenshot clean
+.PHONY: all deps build build-san run test fuzz screenshot clean
 
 all: build
 
@@ -17,12 +17,29 @@ build: deps
 run: build
 	@scripts/run.sh $(BUILD)
 
-test: build
+# The core's tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# built with clang together with the fuzz targets (a short run of each).
+SAN_BUILD ?= build-san
+build-san: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DQM_SANITIZE=ON -DQM_FUZZ=ON -DQM_BUILD_UI=OFF >/dev/null
+	@cmake --build $(SAN_BUILD) -j $(JOBS)
+
+test: build build-san
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Longer fuzzing: FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 300
+fuzz: build-san
+	@for f in $(SAN_BUILD)/*_fuzz; do \
+		name=$$(basename $$f); mkdir -p $(SAN_BUILD)/corpus/$$name; \
+		$$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 $(SAN_BUILD)/corpus/$$name fuzz/corpus/$$name || exit 1; \
+	done
 
 # A picture of the window under Xvfb: build/screenshot.png
 screenshot: build
 	@scripts/screenshot.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)

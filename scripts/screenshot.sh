@@ -15,10 +15,12 @@ done
 work="$(mktemp -d)"
 xvfb_pid=""
 app_pid=""
+sim_pid=""
 cleanup() {
   local rc=$?
   set +e
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; fi
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
   rm -rf "$work"
   exit "$rc"
@@ -39,6 +41,13 @@ export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
+# The simulated device as COM1, as `make run` has it.
+if [ -x "$build/quellmark-sim" ]; then
+  "$build/quellmark-sim" --link "$build/ports/com1" --seed 7 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -e "$build/ports/com1" ] && break; sleep 0.1; done
+fi
+
 "$exe" >"$work/app.log" 2>&1 &
 app_pid=$!
 
@@ -55,8 +64,9 @@ for _ in $(seq 150); do
 done
 [ -n "$win" ] || { echo "screenshot.sh: no window appeared" >&2; cat "$work/app.log" >&2; exit 1; }
 
-# Let the first connection attempt (2.5 s after start-up) report in the status line.
-sleep 3.5
+# Let the device be found (2.5 s after start-up) and the first sample cycle
+# (a second later, eight values) fill the panels.
+sleep 9
 import -window "$win" "$build/screenshot.png"
 echo "screenshot.sh: wrote $build/screenshot.png"
 

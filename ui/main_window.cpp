@@ -241,7 +241,7 @@ void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry
 
 void MainWindow::buildStatusBar(int top)
 {
-    const int buttonWidth = 64, codeWidth = 100;
+    const int buttonWidth = 64, codeWidth = 170;
     const int setLeft = kWindowWidth - kMargin - 2 * buttonWidth - kGap;
     const int codeLeft = setLeft - kGap - codeWidth;
 
