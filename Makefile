@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-san run test fuzz screenshot clean
+.PHONY: all deps build build-san run test fuzz bench screenshot clean
 
 all: build
 
@@ -36,6 +36,12 @@ fuzz: build-san
 		name=$$(basename $$f); mkdir -p $(SAN_BUILD)/corpus/$$name; \
 		$$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 $(SAN_BUILD)/corpus/$$name fuzz/corpus/$$name || exit 1; \
 	done
+
+# Speed and cost figures (docs/performance.md records them).
+bench: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BENCH=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/bench.sh $(BUILD)
 
 # A picture of the window under Xvfb: build/screenshot.png
 screenshot: build
