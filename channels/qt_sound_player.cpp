@@ -1,5 +1,6 @@
 #include "channels/qt_sound_player.h"
 
+#include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
 
@@ -11,6 +12,11 @@ QtSoundPlayer::~QtSoundPlayer() = default;
 
 void QtSoundPlayer::play(const QString& path)
 {
+    // No file, no sound: nothing to hand to the audio system (which would
+    // complain about it on every request, every 3 s, for weeks).
+    if (!QFileInfo::exists(path))
+        return;
+
     // Created at the first request, so a program that never sounds an alarm
     // never touches the audio system.
     if (!effect_)
