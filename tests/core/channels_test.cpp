@@ -162,6 +162,10 @@ TEST(LogFile, LineFormat)
     v[8] = 99.9f;
     EXPECT_EQ(logLine(QTime(23, 59, 59), v),
               "\"23:59:59\",23.4,-0.5,-12,0.3,1234568,0,0,99.9\r\n");
+    // An overflowed value is kept as an infinity until the next good one.
+    v[2] = INFINITY;
+    v[3] = -INFINITY;
+    EXPECT_EQ(logLine(QTime(0, 0, 0), v), "\"00:00:00\",23.4,INF,-INF,0.3,1234568,0,0,99.9\r\n");
     EXPECT_EQ(logFileName(QDate(2025, 3, 12)), QStringLiteral("250312.txt"));
     EXPECT_EQ(logFileName(QDate(2031, 12, 1)), QStringLiteral("311201.txt"));
 }
