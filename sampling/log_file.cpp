@@ -38,6 +38,8 @@ bool appendLine(const QString& dir, const QString& path, const std::string& line
     const int fd = ::open(fileName.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0;
     std::size_t done = 0;
     bool ok = true;
     while (done < line.size()) {
@@ -50,6 +52,10 @@ bool appendLine(const QString& dir, const QString& path, const std::string& line
         }
         done += static_cast<std::size_t>(n);
     }
+    // A line that did not fit (disk full) is taken out again whole, so the
+    // next line does not run into its first half.
+    if (!ok && done > 0 && sized)
+        (void)::ftruncate(fd, before.st_size);
     if (::close(fd) != 0)
         ok = false;
     return ok;

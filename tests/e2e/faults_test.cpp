@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <thread>
+#include <unistd.h>
 
 namespace qm::e2e {
 namespace {
@@ -176,6 +177,83 @@ TEST_F(FaultTest, ALogFolderThatCannotBeWrittenLosesOnlyThoseLines)
     ASSERT_TRUE(QFile::remove(logDir));
     EXPECT_TRUE(waitUntil([&] { return countLogLines(logDir) >= 20; }, 10s))
         << "logging did not resume";
+    expectWellFormed(readLog(logDir));
+}
+
+} // namespace
+} // namespace qm::e2e
+
+namespace qm::e2e {
+namespace {
+
+// The log folder on a tiny file system of its own that fills up.
+class DiskFullTest : public E2eTest {
+protected:
+    void TearDown() override
+    {
+        E2eTest::TearDown();
+        if (mounted_)
+            QProcess::execute(QStringLiteral("umount"), {mountPoint_});
+    }
+    bool mountTiny(const QString& path, const QString& size)
+    {
+        QDir().mkpath(path);
+        mountPoint_ = path;
+        mounted_ = QProcess::execute(QStringLiteral("mount"),
+                                     {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                      QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path}) == 0;
+        return mounted_;
+    }
+
+private:
+    QString mountPoint_;
+    bool mounted_ = false;
+};
+
+TEST_F(DiskFullTest, AFullDiskLosesLinesWholeAndLoggingResumesWhenThereIsRoom)
+{
+    const QString logDir = dir.logDir(QStringLiteral("quellmark"));
+    if (::geteuid() != 0 || !mountTiny(logDir, QStringLiteral("16k")))
+        GTEST_SKIP() << "needs root to mount a small file system";
+    // Leave room for a few dozen lines only.
+    {
+        QFile filler(logDir + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(12 * 1024, 'x'));
+    }
+    startSim({QStringLiteral("--link"), dir.portPath(1), QStringLiteral("--continuous"),
+              QStringLiteral("100")});
+    App& app = startApp(QStringLiteral("quellmark"), continuous());
+
+    auto logLines = [&] {
+        Log log = readLog(logDir);
+        std::vector<QByteArray> lines;
+        for (auto& l : log.lines)
+            if (l.startsWith('"'))
+                lines.push_back(l);
+        return std::pair{lines, log.trailing};
+    };
+    // Full: the line count stops growing.
+    int lines = -1;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const int now = static_cast<int>(logLines().first.size());
+            const bool still = now == lines && now > 0;
+            lines = now;
+            return still;
+        },
+        20s, 700ms));
+    EXPECT_TRUE(app.isRunning());
+    // No line was cut in half by the full disk. (A line that does not fit is
+    // taken out again; while it is tried, its first part may show briefly.)
+    for (const QByteArray& l : logLines().first) {
+        LogLine parsed;
+        EXPECT_TRUE(parseLogLine(l, parsed)) << l.toStdString();
+    }
+    // Room again: the next lines arrive.
+    ASSERT_TRUE(QFile::remove(logDir + QStringLiteral("/filler")));
+    EXPECT_TRUE(waitUntil([&] { return static_cast<int>(logLines().first.size()) > lines + 20; }, 10s))
+        << lines << " lines when full, " << logLines().first.size() << " now";
     expectWellFormed(readLog(logDir));
 }
 
