@@ -16,6 +16,7 @@ namespace qm {
 
 class SerialPort;
 class SoundPlayer;
+struct SettingsValues;
 
 using Integer = std::int16_t; // 16-bit signed
 using Single = float;         // 32-bit IEEE
@@ -203,6 +204,8 @@ private:
     void receiveBytes(const std::string& bytes);
     void portLost();
     void runSampleCycle();
+    // Takes the 64 settings into the form's variables.
+    void useSettings(const SettingsValues& s);
 
     // A sample cycle is running (it waits inside a tick of the sample clock).
     bool cycleRunning_ = false;

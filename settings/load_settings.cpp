@@ -24,6 +24,28 @@ std::optional<SettingsValues> readSettingsFile(const QString& path)
 
 } // namespace
 
+void MainForm::useSettings(const SettingsValues& s)
+{
+    ComPort = s.ComPort;
+    Baud = s.Baud;
+    DevId = s.DevId;
+    STime = s.STime;
+    RVnr = s.RVnr;
+    BPass = s.BPass;
+    LogOn = s.LogOn;
+    WavOn = s.WavOn;
+    for (SetIdx = 1; SetIdx <= 8; ++SetIdx) {
+        const int i = SetIdx;
+        MyLabel[i] = s.MyLabel[i];
+        VColor[i] = s.VColor[i];
+        Nr1[i] = s.Nr1[i];
+        Nr2[i] = s.Nr2[i];
+        OutName[i] = s.OutName[i];
+        SetHi[i] = s.SetHi[i];
+        SetLo[i] = s.SetLo[i];
+    }
+}
+
 void MainForm::LoadSettings()
 {
     IniFile = QDir(paths_.dir).filePath(paths_.name + QStringLiteral(".ini"));
@@ -33,21 +55,7 @@ void MainForm::LoadSettings()
     // A port number or settings text the serial layer rejects counts as a read
     // failure: the defaults apply and are shown instead.
     for (bool usingDefaults = !fromFile;; usingDefaults = true) {
-        ComPort = s.ComPort;
-        Baud = s.Baud;
-        DevId = s.DevId;
-        STime = s.STime;
-        RVnr = s.RVnr;
-        BPass = s.BPass;
-        LogOn = s.LogOn;
-        WavOn = s.WavOn;
-        MyLabel = s.MyLabel;
-        VColor = s.VColor;
-        Nr1 = s.Nr1;
-        Nr2 = s.Nr2;
-        OutName = s.OutName;
-        SetHi = s.SetHi;
-        SetLo = s.SetLo;
+        useSettings(s);
 
         txtSet1[1].setText(QString::number(ComPort));
         const int portError = port_.setCommPort(ComPort);

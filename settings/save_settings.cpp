@@ -125,24 +125,7 @@ bool MainForm::SaveSettings()
         RxBuf.clear(); // a line cut off by the close must not run into the next one
     }
 
-    ComPort = s.ComPort;
-    Baud = s.Baud;
-    DevId = s.DevId;
-    STime = s.STime;
-    RVnr = s.RVnr;
-    BPass = s.BPass;
-    LogOn = s.LogOn;
-    WavOn = s.WavOn;
-    for (SetIdx = 1; SetIdx <= 8; ++SetIdx) {
-        const int i = SetIdx;
-        MyLabel[i] = s.MyLabel[i];
-        VColor[i] = s.VColor[i];
-        Nr1[i] = s.Nr1[i];
-        Nr2[i] = s.Nr2[i];
-        OutName[i] = s.OutName[i];
-        SetHi[i] = s.SetHi[i];
-        SetLo[i] = s.SetLo[i];
-    }
+    useSettings(s);
 
     if (ReInit)
         InitApp();

@@ -1,5 +1,6 @@
 #include "device/requests.h"
 #include "tests/support/app_fixture.h"
+#include "tests/support/settings_samples.h"
 #include "tests/support/sim_device.h"
 
 #include <gtest/gtest.h>
@@ -38,16 +39,6 @@ TEST(Requests, BytesOnTheWire)
     };
     for (const auto& c : cases)
         EXPECT_EQ(hex(c.bytes), c.hex);
-}
-
-QByteArray firstLine(const char* line)
-{
-    return QByteArray(line) +
-           "\r\n\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n"
-           "\"W\",\"R\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-           "0,0,0,0,0,0,0,0\r\n1,1,1,1,1,1,1,1\r\n"
-           "\"O1\",\"O2\",\"O3\",\"O4\",\"O5\",\"O6\",\"O7\",\"O8\"\r\n"
-           "99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n0,0,0,0,0,0,0,0\r\n";
 }
 
 TEST(Connection, FirstInitAt2500msOpensThePortAndAsksForTheDevice)
@@ -99,7 +90,7 @@ TEST(Connection, ASilentDeviceIsReportedAt7500msAndTheRetriesGoOn)
 TEST(Connection, ContinuousModeOpensAndSendsNothing)
 {
     AppFixture fx;
-    fx.writeSettings(firstLine("1,\"9600\",\"\",0,8,\"x\",0,0"));
+    fx.writeSettings(settingsFileWithFirstLine("1,\"9600\",\"\",0,8,\"x\",0,0"));
     fx.start();
     fx.loop.runUntil(10000);
     EXPECT_TRUE(fx.port.portOpen());
@@ -151,7 +142,7 @@ TEST(Connection, ABaudTextThePortRefusesFailsBeforeTheWatchdog)
 TEST(Connection, RecognitionStopsTheRetries)
 {
     AppFixture fx;
-    fx.writeSettings(firstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
+    fx.writeSettings(settingsFileWithFirstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
     MainForm& f = fx.start();
     fx.port.onWrite = [&](const std::string& bytes) {
         if (bytes == "AAT\r")
@@ -206,7 +197,7 @@ TEST(Connection, AFailedReadRequestEndsTheProgramThreeSecondsLater)
 TEST(Connection, OutputButtonsSendByTheirColour)
 {
     AppFixture fx;
-    fx.writeSettings(firstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
+    fx.writeSettings(settingsFileWithFirstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
     MainForm& f = fx.start();
     fx.loop.runUntil(2500);
     fx.port.writes.clear();
@@ -244,7 +235,7 @@ TEST(Connection, AnUnpluggedAdapterIsShownAndFoundAgain)
     for (const char* mode : {"0", "30"}) {
         SCOPED_TRACE(mode);
         AppFixture fx;
-        fx.writeSettings(firstLine((std::string("1,\"9600\",\"\",") + mode + ",8,\"x\",0,0").c_str()));
+        fx.writeSettings(settingsFileWithFirstLine(std::string("1,\"9600\",\"\",") + mode + ",8,\"x\",0,0"));
         MainForm& f = fx.start();
         SimDevice device(fx.loop, fx.port);
         fx.port.receiveAt(2600, "V01=1\r");

@@ -1,26 +1,17 @@
 #include "tests/support/app_fixture.h"
+#include "tests/support/settings_samples.h"
 
 #include <gtest/gtest.h>
 
 namespace qm::test {
 namespace {
 
-QByteArray settingsWith(const char* firstLine)
-{
-    return QByteArray(firstLine) +
-           "\r\n\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n"
-           "\"W\",\"R\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-           "0,0,0,0,0,0,0,0\r\n1,1,1,1,1,1,1,1\r\n"
-           "\"O1\",\"O2\",\"O3\",\"O4\",\"O5\",\"O6\",\"O7\",\"O8\"\r\n"
-           "99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n0,0,0,0,0,0,0,0\r\n";
-}
-
 // An application whose port is open, with lines passed to the interpreter
 // recorded as they arrive.
 struct Receiver {
     explicit Receiver(const char* firstLine = "1,\"9600\",\"\",30,8,\"x\",0,0")
     {
-        fx.writeSettings(settingsWith(firstLine));
+        fx.writeSettings(settingsFileWithFirstLine(firstLine));
         fx.start();
         fx.loop.runUntil(2500); // INIT opens the port
         fx.port.writes.clear();

@@ -1,4 +1,5 @@
 #include "tests/support/app_fixture.h"
+#include "tests/support/settings_samples.h"
 #include "tests/support/sim_device.h"
 
 #include <QFile>
@@ -8,22 +9,12 @@
 namespace qm::test {
 namespace {
 
-QByteArray settingsWith(const std::string& firstLine)
-{
-    return QByteArray::fromStdString(firstLine) +
-           "\r\n\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n"
-           "\"W\",\"R\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-           "0,0,0,0,0,0,0,0\r\n1,1,1,1,1,1,1,1\r\n"
-           "\"O1\",\"O2\",\"O3\",\"O4\",\"O5\",\"O6\",\"O7\",\"O8\"\r\n"
-           "99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n0,0,0,0,0,0,0,0\r\n";
-}
-
 // A device answering after 30 ms: INIT at 2500 is recognised at 2530, so the
 // sample clock ticks at 3530, 4530, ...
 struct Sampled {
     Sampled(int sTime, int rvnr, int logOn = 0, int wavOn = 0)
     {
-        fx.writeSettings(settingsWith("1,\"9600\",\"\"," + std::to_string(sTime) + "," +
+        fx.writeSettings(settingsFileWithFirstLine("1,\"9600\",\"\"," + std::to_string(sTime) + "," +
                                       std::to_string(rvnr) + ",\"x\"," + std::to_string(logOn) +
                                       "," + std::to_string(wavOn)));
         fx.start();

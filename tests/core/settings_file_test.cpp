@@ -1,4 +1,5 @@
 #include "settings/settings_file.h"
+#include "tests/support/settings_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -7,16 +8,7 @@
 namespace qm {
 namespace {
 
-const std::string kDefaultFile =
-    "1,\"9600\",\"\",30,8,\"not used\",0,0\r\n"
-    "\"V01 label:\",\"V02 label:\",\"V03 label:\",\"V04 label:\",\"V05 label:\",\"V06 label:\","
-    "\"V07 label:\",\"V08 label:\"\r\n"
-    "\"W\",\"R\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-    "0,0,0,0,0,0,0,0\r\n"
-    "1,1,1,1,1,1,1,1\r\n"
-    "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"OUT5\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
-    "99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n"
-    "0,0,0,0,0,0,0,0\r\n";
+const std::string kDefaultFile = test::defaultSettingsFile().toStdString();
 
 std::string replaceLine(std::string file, int line, const std::string& text)
 {

@@ -1,5 +1,6 @@
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
+#include "tests/support/settings_samples.h"
 #include "tests/support/sim_device.h"
 
 #include <QDir>
@@ -10,16 +11,7 @@
 namespace qm::test {
 namespace {
 
-const QByteArray kDefaultFile =
-    "1,\"9600\",\"\",30,8,\"not used\",0,0\r\n"
-    "\"V01 label:\",\"V02 label:\",\"V03 label:\",\"V04 label:\",\"V05 label:\",\"V06 label:\","
-    "\"V07 label:\",\"V08 label:\"\r\n"
-    "\"W\",\"R\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-    "0,0,0,0,0,0,0,0\r\n"
-    "1,1,1,1,1,1,1,1\r\n"
-    "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"OUT5\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
-    "99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n"
-    "0,0,0,0,0,0,0,0\r\n";
+const QByteArray& kDefaultFile = defaultSettingsFile();
 
 QByteArray readAll(const QString& path)
 {
