@@ -203,17 +203,7 @@ private:
         if (connected_)
             onDisconnect();
         pty_.close();
-        if (!pty_.open(error))
-            return false;
-        if (opt_.link.empty()) {
-            std::printf("%s\n", pty_.slavePath().c_str());
-            std::fflush(stdout);
-            return true;
-        }
-        if (!makeLink(opt_.link, pty_.slavePath(), error))
-            return false;
-        linkedTo_ = pty_.slavePath();
-        return true;
+        return pty_.open(error) && publish(error);
     }
 
     void onConnect(Clock::time_point now)
