@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -178,7 +179,7 @@ public:
     // --- Measurement channels (channels/) ---------------------------------------------
     // Returns false when the update failed with an overflow; the caller shows
     // "???" and skips the rest of the reply.
-    bool UpdateChannelValue(Integer channel, const String& valueText);
+    bool UpdateChannelValue(Integer channel, std::string_view valueText);
     void cmdRadni1_Click();
     void TimerWav_Timer();
     void PlaySound(const QString& strFileName);
@@ -206,6 +207,12 @@ private:
     void runSampleCycle();
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
+
+    // The status line's text before a received line, for this port and baud.
+    QString statusPrefix_;
+    bool statusPrefixSet_ = false;
+    Integer statusPrefixPort_ = 0;
+    String statusPrefixBaud_;
 
     // A sample cycle is running (it waits inside a tick of the sample clock).
     bool cycleRunning_ = false;

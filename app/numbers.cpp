@@ -15,41 +15,41 @@ QString displayForm(float value, const QLocale& locale)
     if (value == 0.0f)
         return QStringLiteral("0");
 
-    // Seven significant digits, correctly rounded: d.dddddde±XX
-    char buf[32];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 6);
-    const std::string sci(buf, res.ptr);
-    const bool negative = sci[0] == '-';
-    const std::size_t start = negative ? 1 : 0;
-    const std::size_t ePos = sci.find('e');
-    std::string digits;
-    for (std::size_t i = start; i < ePos; ++i)
-        if (sci[i] != '.')
-            digits += sci[i];
-    const int exponent = std::stoi(sci.substr(ePos + 1));
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
+    // Seven significant digits, correctly rounded: [-]d.dddddde[+-]XX
+    char sci[32];
+    const auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 6);
+    const char* p = sci;
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    char digits[8];
+    int count = 0;
+    for (; *p != 'e'; ++p)
+        if (*p != '.')
+            digits[count++] = *p;
+    int exponent = 0;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), res.ptr, exponent);
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
 
     // Positional: the decimal point sits after digit (exponent + 1).
-    std::string intPart, fracPart;
-    const int pointAt = exponent + 1;
-    if (pointAt <= 0) {
-        intPart = "0";
-        fracPart = std::string(static_cast<std::size_t>(-pointAt), '0') + digits;
-    } else if (pointAt >= static_cast<int>(digits.size())) {
-        intPart = digits + std::string(static_cast<std::size_t>(pointAt) - digits.size(), '0');
-    } else {
-        intPart = digits.substr(0, static_cast<std::size_t>(pointAt));
-        fracPart = digits.substr(static_cast<std::size_t>(pointAt));
-    }
-
     QString out;
+    out.reserve(48);
     if (negative)
         out += QLatin1Char('-');
-    out += QString::fromLatin1(intPart);
-    if (!fracPart.empty()) {
+    const int pointAt = exponent + 1;
+    if (pointAt <= 0) {
+        out += QLatin1Char('0');
         out += locale.decimalPoint();
-        out += QString::fromLatin1(fracPart);
+        out += QString(-pointAt, QLatin1Char('0'));
+        out += QLatin1StringView(digits, count);
+    } else if (pointAt >= count) {
+        out += QLatin1StringView(digits, count);
+        out += QString(pointAt - count, QLatin1Char('0'));
+    } else {
+        out += QLatin1StringView(digits, pointAt);
+        out += locale.decimalPoint();
+        out += QLatin1StringView(digits + pointAt, count - pointAt);
     }
     return out;
 }

@@ -4,7 +4,7 @@
 
 namespace qm {
 
-bool MainForm::UpdateChannelValue(Integer channel, const String& valueText)
+bool MainForm::UpdateChannelValue(Integer channel, std::string_view valueText)
 {
     Single& v = VValue.at(static_cast<std::size_t>(channel));
     v = valueOfText(valueText);

@@ -63,13 +63,32 @@ void MainForm::portLost()
     Timer1.setEnabled(true);
 }
 
+// Whether `holder` is the value prefix of `channel`: DevId, "V0", the digit, "=".
+static bool isValuePrefix(std::string_view holder, const String& devId, int channel)
+{
+    const std::size_t d = devId.size();
+    return holder.size() == d + 4 && holder.substr(0, d) == devId && holder[d] == 'V' &&
+           holder[d + 1] == '0' && holder[d + 2] == char('0' + channel) && holder[d + 3] == '=';
+}
+
 void MainForm::ProcessReply(const String& line)
 {
     const std::size_t n = line.size();
     TimerCom.setEnabled(false);
-    lblStatus.setText(QStringLiteral("COM:") + QString::number(ComPort) + QStringLiteral(" Baud:") +
-                      QString::fromLatin1(Baud) + QStringLiteral(" COM data: ") +
-                      QString::fromLatin1(line));
+    // The part before the line changes only with the settings.
+    if (!statusPrefixSet_ || statusPrefixPort_ != ComPort || statusPrefixBaud_ != Baud) {
+        statusPrefixSet_ = true;
+        statusPrefixPort_ = ComPort;
+        statusPrefixBaud_ = Baud;
+        statusPrefix_ = QStringLiteral("COM:") + QString::number(ComPort) +
+                        QStringLiteral(" Baud:") + QString::fromLatin1(Baud) +
+                        QStringLiteral(" COM data: ");
+    }
+    QString status;
+    status.reserve(statusPrefix_.size() + static_cast<qsizetype>(n));
+    status += statusPrefix_;
+    status += QLatin1StringView(line.data(), static_cast<qsizetype>(n));
+    lblStatus.setText(status);
     if (n > 1)
         lblStatus.setBackColor(colors::kStatusOk);
 
@@ -77,7 +96,8 @@ void MainForm::ProcessReply(const String& line)
     if (STime == 0) {
         Timer1.setEnabled(false);
         lblDevCode.setText(devCode);
-    } else if (STime > 0 && line == DevId + "OK") {
+    } else if (STime > 0 && line.size() == DevId.size() + 2 && line.compare(0, DevId.size(), DevId) == 0 &&
+               line.compare(DevId.size(), 2, "OK") == 0) {
         lblDevCode.setText(devCode);
         Timer1.setEnabled(false);
         lblStatus.setBackColor(colors::kStatusOk);
@@ -87,13 +107,13 @@ void MainForm::ProcessReply(const String& line)
     }
 
     // The first k characters are compared, whatever the length of DevId: a
-    // DevId of two or more characters never matches a value line.
+    // DevId of two or more characters never matches a value line. After a
+    // match the later channels are compared with the value text.
     const std::size_t k = DevId.empty() ? 4 : 5;
-    String holder = line.substr(0, k);
+    std::string_view holder = std::string_view(line).substr(0, k);
     for (Integer i = 1; i <= 8; ++i) {
-        const String prefix = DevId + "V0" + char('0' + i) + "=";
-        if (holder == prefix) {
-            holder = line.substr(k);
+        if (isValuePrefix(holder, DevId, i)) {
+            holder = std::string_view(line).substr(k);
             if (!UpdateChannelValue(i, holder)) {
                 lblStatus.setText(QStringLiteral("???"));
                 return;

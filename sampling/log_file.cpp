@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +15,16 @@ namespace qm {
 
 QString logFileName(const QDate& date)
 {
-    return date.toString(QStringLiteral("yyMMdd")) + QStringLiteral(".txt");
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d%02d%02d.txt", date.year() % 100, date.month(), date.day());
+    return QString::fromLatin1(name);
 }
 
 std::string logLine(const QTime& time, const ChannelArray<Single>& values)
 {
-    std::string line = "\"" + time.toString(QStringLiteral("hh:mm:ss")).toStdString() + "\"";
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "\"%02d:%02d:%02d\"", time.hour(), time.minute(), time.second());
+    std::string line = stamp;
     for (int i = 1; i <= 8; ++i) {
         line += ',';
         line += invariantForm(values[i]);
@@ -30,12 +35,17 @@ std::string logLine(const QTime& time, const ChannelArray<Single>& values)
 
 bool appendLine(const QString& dir, const QString& path, const std::string& line)
 {
-    // Plain system calls: this runs for every line a fast device sends.
-    const QByteArray dirName = QFile::encodeName(dir);
-    if (::mkdir(dirName.constData(), 0777) != 0 && errno != EEXIST)
-        return false;
+    // Plain system calls: this runs for every line a fast device sends. The
+    // folder is made when the file cannot be opened for want of it.
     const QByteArray fileName = QFile::encodeName(path);
-    const int fd = ::open(fileName.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    int fd = ::open(fileName.constData(), flags, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        const QByteArray dirName = QFile::encodeName(dir);
+        if (::mkdir(dirName.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+        fd = ::open(fileName.constData(), flags, 0666);
+    }
     if (fd < 0)
         return false;
     struct stat before {};
@@ -64,7 +74,7 @@ bool appendLine(const QString& dir, const QString& path, const std::string& line
 void MainForm::WriteLog()
 {
     const QDateTime now = wallClock_.localNow();
-    const QString dir = QDir(paths_.dir).filePath(paths_.name + QStringLiteral("Log"));
+    const QString dir = paths_.dir + QLatin1Char('/') + paths_.name + QStringLiteral("Log");
     const QString path = dir + QLatin1Char('/') + logFileName(now.date());
     // Failures are silent: the line is lost and the next evaluation tries again.
     (void)appendLine(dir, path, logLine(now.time(), VValue));

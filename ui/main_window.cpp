@@ -257,8 +257,13 @@ void MainWindow::buildStatusBar(int top)
     code->setFont(arialLike(9, true));
     code->setGeometry(codeLeft, top, codeWidth, kBarHeight);
 
-    addButton(form_.cmdSet, this, QStringLiteral("Open settings"), [this] { form_.cmdSet_Click(); })
-        ->setGeometry(setLeft, top, buttonWidth, kBarHeight);
+    QWidget* set = addButton(form_.cmdSet, this, QStringLiteral("Open settings"),
+                             [this] { form_.cmdSet_Click(); });
+    set->setGeometry(setLeft, top, buttonWidth, kBarHeight);
+    // The window opens with the focus on "Set", not in a Set Hi box: a text
+    // cursor appears only where the user clicks, and none blinks (and
+    // repaints) twice a second while nobody is at the screen.
+    set->setFocus();
     addButton(form_.cmdHelp, this, QStringLiteral("Open help"), [this] { form_.cmdHelp_Click(); })
         ->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
 }

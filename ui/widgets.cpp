@@ -1,6 +1,7 @@
 #include "ui/widgets.h"
 
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 
 #include <cmath>
@@ -75,13 +76,18 @@ int FrameBox::captionHeight() const
     return fontMetrics().height();
 }
 
-void FrameBox::paintEvent(QPaintEvent*)
+void FrameBox::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    p.fillRect(rect(), back_);
+    const QRect dirty = event->rect();
+    p.fillRect(dirty, back_);
+    const QFontMetrics fm = fontMetrics();
+    // The border and the caption run along the edges: an update that lies
+    // inside them (a value, a box) needs neither.
+    if (rect().adjusted(3, fm.height() + 1, -3, -3).contains(dirty))
+        return;
     p.setRenderHint(QPainter::Antialiasing);
 
-    const QFontMetrics fm = fontMetrics();
     const qreal top = fm.height() / 2.0;
     const qreal pen = prominent_ ? 2.0 : 1.0;
     const QRectF edge = QRectF(rect()).adjusted(pen / 2, top, -pen / 2, -pen / 2);
