@@ -1,4 +1,3 @@
-#include "app/help_text.h"
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +17,27 @@ TEST(Panels, HelpShowsAndHides)
     f.cmdCloseHelp_Click();
     EXPECT_FALSE(f.frmHelp.visible());
     EXPECT_TRUE(f.frmSet.visible());
-    EXPECT_EQ(f.Text1.text().toLatin1(), QByteArray(kHelpText));
-    EXPECT_EQ(f.Text1.text().count(QStringLiteral("\r\n")), 11);
+    // The eleven lines as the help panel lists them, trailing and double
+    // blanks included, each ended by CR LF.
+    const char* lines[] = {
+        "- Set COM port (after connecting USB hardware see com port number in Device Manager)",
+        "- Set Baud rate (default 9600)",
+        "- Set ID (devices identifier - default NO)",
+        "- Set Sample time (0=off(auto read data)  2-32000 sec.) ",
+        "- Set the number of reading values (RVnr) 1-8 ",
+        "- Check to create a Log file (at sample time) ",
+        "- Check to play the wav file (a1) when the alarm is active. ",
+        "- Add users labels, set color (W R G B Y),  Math: Displayed V=(V-Nr1)xNr2",
+        "- Screen: The Alarm Led (rectangle shape) is red if the measured value is over/under set "
+        "value SetHi/SetLo.",
+        "- More devices can be connected to different ports copy the exe version under a different "
+        "name ",
+        "and use the various COM ports.",
+    };
+    QByteArray expected;
+    for (const char* line : lines)
+        expected += QByteArray(line) + "\r\n";
+    EXPECT_EQ(f.Text1.text().toLatin1(), expected);
 }
 
 TEST(Panels, TheCloseQuestion)
