@@ -1,6 +1,7 @@
 # Quellmark: the two commands a newcomer needs are `make run` and `make test`.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build build-san run test fuzz bench screenshot clean
 
