@@ -204,6 +204,7 @@ public:
 private:
     void receiveBytes(const std::string& bytes);
     void portLost();
+    void showPortFailure(int error);
     void runSampleCycle();
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);

@@ -11,20 +11,19 @@ void MainForm::Timer1_Timer()
     cmdInicijalizacija_Click();
 }
 
-// Shows why opening or configuring the port failed. Nothing is undone; the
-// next retry tick starts over.
-static void showPortFailure(Control& status, int error)
+// Shows why the port failed, on the failure colour.
+void MainForm::showPortFailure(int error)
 {
-    status.setBackColor(colors::kStatusFailure);
+    lblStatus.setBackColor(colors::kStatusFailure);
     switch (error) {
     case comm_error::kInvalidPort:
-        status.setText(QStringLiteral("Invalid Port Number!"));
+        lblStatus.setText(QStringLiteral("Invalid Port Number!"));
         break;
     case comm_error::kPortInUse:
-        status.setText(QStringLiteral("Port already open!"));
+        lblStatus.setText(QStringLiteral("Port already open!"));
         break;
     default:
-        status.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
+        lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
         break;
     }
 }
@@ -35,7 +34,7 @@ void MainForm::cmdInicijalizacija_Click()
     if (!error)
         error = port_.setHandshaking(0);
     if (error)
-        return showPortFailure(lblStatus, error);
+        return showPortFailure(error);
 
     lblStatus.setBackColor(colors::kStatusSearching);
     lblStatus.setText(QStringLiteral("Searching for uc code..."));
@@ -53,8 +52,9 @@ void MainForm::cmdInicijalizacija_Click()
         if (STime > 0)
             error = port_.output(recognitionRequest(DevId));
     }
+    // Nothing is undone; the next retry tick starts over.
     if (error)
-        showPortFailure(lblStatus, error);
+        showPortFailure(error);
 }
 
 void MainForm::TimerCom_Timer()

@@ -58,8 +58,7 @@ void MainForm::portLost()
     RxBuf.clear();
     rxDiscarding_ = false;
     StTimer.setEnabled(false);
-    lblStatus.setBackColor(colors::kStatusFailure);
-    lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(port_.lastError()));
+    showPortFailure(port_.lastError());
     Timer1.setEnabled(true);
 }
 
@@ -96,8 +95,7 @@ void MainForm::ProcessReply(const String& line)
     if (STime == 0) {
         Timer1.setEnabled(false);
         lblDevCode.setText(devCode);
-    } else if (STime > 0 && line.size() == DevId.size() + 2 && line.compare(0, DevId.size(), DevId) == 0 &&
-               line.compare(DevId.size(), 2, "OK") == 0) {
+    } else if (STime > 0 && line == DevId + "OK") {
         lblDevCode.setText(devCode);
         Timer1.setEnabled(false);
         lblStatus.setBackColor(colors::kStatusOk);

@@ -2,7 +2,6 @@
 
 #include "app/numbers.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>

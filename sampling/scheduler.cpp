@@ -39,8 +39,7 @@ void MainForm::runSampleCycle()
             cmdKasnjenje_Click();
         if (const int error = port_.output(valueRequest(DevId, n))) {
             // Port closed or gone: this request is skipped, the cycle goes on.
-            lblStatus.setBackColor(colors::kStatusFailure);
-            lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
+            showPortFailure(error);
             continue;
         }
         TimerCom.setEnabled(true);

@@ -184,6 +184,7 @@ TEST(Connection, AFailedReadRequestEndsTheProgramThreeSecondsLater)
     EXPECT_FALSE(fx.loop.runUntil(10000));
     EXPECT_TRUE(fx.loop.terminated());
     EXPECT_EQ(fx.loop.now(), 4200);
+    EXPECT_EQ(fx.loop.exitCode(), 1); // ended by a failure, not by the user
     const auto& shown = fx.status.texts;
     const auto it = std::find_if(shown.begin(), shown.end(), [](const auto& e) {
         return e.text == QStringLiteral("COM Port communication error! Close App! 8018");

@@ -68,6 +68,7 @@ TEST(Panels, TheCloseQuestion)
         });
         EXPECT_FALSE(fx.loop.runUntil(10000));
         EXPECT_TRUE(fx.loop.terminated());
+        EXPECT_EQ(fx.loop.exitCode(), 0);
         EXPECT_FALSE(fx.port.portOpen());
         EXPECT_EQ(fx.port.closeCount, open ? 1 : 0);
     }

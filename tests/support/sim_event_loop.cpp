@@ -57,11 +57,6 @@ bool SimEventLoop::runNext(Millis limit)
 
 void SimEventLoop::runNestedUntil(Millis deadline, const std::function<bool()>& done)
 {
-    ++depth_;
-    struct DepthGuard {
-        int& d;
-        ~DepthGuard() { --d; }
-    } guard{depth_};
     while (!done()) {
         if (!runNext(deadline)) {
             if (deadline == kForever)

@@ -55,7 +55,6 @@ private:
     Millis now_ = 0;
     long seq_ = 0;
     int nextTimerId_ = 1;
-    int depth_ = 0;
     bool terminated_ = false;
     int exitCode_ = 0;
     std::map<int, TimerEntry> timers_;

@@ -56,8 +56,6 @@ int SimSerialPort::output(const std::string& bytes)
 {
     if (!open_)
         return comm_error::kPortNotOpen;
-    if (writeError)
-        return writeError;
     writes.push_back({loop_.now(), bytes});
     if (onWrite)
         onWrite(bytes);

@@ -48,7 +48,6 @@ public:
     // Failures the next calls give (0 = succeed).
     int openError = 0;
     int settingsError = 0;
-    int writeError = 0;
     // Called after each successful write with the bytes written.
     std::function<void(const std::string&)> onWrite;
 
