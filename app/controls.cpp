@@ -61,6 +61,20 @@ void Control::setChecked(bool on)
     changed();
 }
 
+void Control::setError(const QString& reason)
+{
+    if (error_ == reason)
+        return;
+    error_ = reason;
+    changed();
+}
+
+void Control::setUserText(const QString& text)
+{
+    text_ = text;
+    setError({});
+}
+
 void Control::setFillStyle(FillStyle f)
 {
     if (fill_ == f)

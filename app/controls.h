@@ -72,8 +72,15 @@ public:
     FillStyle fillStyle() const { return fill_; }
     void setFillStyle(FillStyle f);
 
-    // The user's edits, from the widget: no notification back.
-    void setUserText(const QString& text) { text_ = text; }
+    // Why the control's entry was refused at the last save ("Invalid entry in
+    // RVnr: abc"), shown on it until the user edits it; empty when nothing is
+    // wrong.
+    const QString& error() const { return error_; }
+    void setError(const QString& reason);
+
+    // The user's edits, from the widget: the text is not sent back to it. An
+    // edit clears the control's error.
+    void setUserText(const QString& text);
     void setUserChecked(bool on) { checked_ = on; }
 
     void setObserver(ControlObserver* observer) { observer_ = observer; }
@@ -90,6 +97,7 @@ private:
     bool enabled_ = true;
     bool checked_ = false;
     FillStyle fill_ = FillStyle::Solid;
+    QString error_;
     ControlObserver* observer_ = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include "app/event_loop.h"
 #include "app/timer.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -47,9 +48,19 @@ public:
 };
 
 // Where this instance lives: the name it was started under and its directory.
+// Paths are bytes, as the file system holds them, so a name or folder that is
+// not valid UTF-8 still finds its files.
 struct ProgramPaths {
-    QString name; // file name without directory and extension, e.g. "pump2"
-    QString dir;  // directory of the start path, e.g. "/home/ann/pumps"
+    QByteArray name; // the whole file name of the start path, e.g. "pump2", "pump.v2"
+    QByteArray dir;  // directory of the start path, e.g. "/home/ann/pumps"
+
+    // A file of the program directory: dir/fileName.
+    QByteArray file(const QByteArray& fileName) const
+    {
+        return dir.endsWith('/') ? dir + fileName : dir + '/' + fileName;
+    }
+    // The name as text, for the caption.
+    QString displayName() const { return QString::fromUtf8(name); }
 };
 
 // Everything the window needs from the platform.
@@ -88,7 +99,7 @@ public:
     ChannelArray<Single> Nr2{};
     ChannelArray<Single> VValue{};
     Integer STimerCnt = 0;
-    QString IniFile;
+    QByteArray IniFile; // a path: bytes
     Integer ComPort = 0;
     String Baud;
     Integer STime = 0;
@@ -160,6 +171,9 @@ public:
     void Form_Load();
     void InitApp();
     void Form_Unload(Integer& cancel);
+    // Ends the program as the close question's Yes does: the port closed,
+    // then at once, exit status 0. Also run on a termination signal.
+    [[noreturn]] void CloseApp();
     void cmdHelp_Click();
     void cmdCloseHelp_Click();
     void cmdSet_Click();
@@ -182,7 +196,7 @@ public:
     bool UpdateChannelValue(Integer channel, std::string_view valueText);
     void cmdRadni1_Click();
     void TimerWav_Timer();
-    void PlaySound(const QString& strFileName);
+    void PlaySound(const QByteArray& strFileName);
     void cmdSave_Click(Integer index);
 
     // --- Sampling and logging (sampling/) ----------------------------------------------

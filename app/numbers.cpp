@@ -2,9 +2,62 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 namespace qm {
+
+namespace {
+
+// The significant digits of a finite, non-zero value, correctly rounded to
+// `precision` digits, without trailing zeros: value = 0.d1d2... * 10^(exponent + 1).
+struct Significant {
+    bool negative = false;
+    char digits[12]{};
+    int count = 0;
+    int exponent = 0; // of the first digit
+};
+
+Significant significant(float value, int precision)
+{
+    // [-]d.ddddde[+-]XX, locale-free
+    char sci[40];
+    const auto res =
+        std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, precision - 1);
+    Significant s;
+    const char* p = sci;
+    s.negative = *p == '-';
+    if (s.negative)
+        ++p;
+    for (; *p != 'e'; ++p)
+        if (*p != '.')
+            s.digits[s.count++] = *p;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), res.ptr, s.exponent);
+    while (s.count > 1 && s.digits[s.count - 1] == '0')
+        --s.count;
+    return s;
+}
+
+// Without exponent: "-0.05", "12", "1234568", with "." as the point.
+void positional(const Significant& s, std::string& out)
+{
+    if (s.negative)
+        out += '-';
+    const int pointAt = s.exponent + 1; // digits before the point
+    if (pointAt <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-pointAt), '0');
+        out.append(s.digits, static_cast<std::size_t>(s.count));
+    } else if (pointAt >= s.count) {
+        out.append(s.digits, static_cast<std::size_t>(s.count));
+        out.append(static_cast<std::size_t>(pointAt - s.count), '0');
+    } else {
+        out.append(s.digits, static_cast<std::size_t>(pointAt));
+        out += '.';
+        out.append(s.digits + pointAt, static_cast<std::size_t>(s.count - pointAt));
+    }
+}
+
+} // namespace
 
 QString displayForm(float value, const QLocale& locale)
 {
@@ -14,53 +67,43 @@ QString displayForm(float value, const QLocale& locale)
         return value > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
     if (value == 0.0f)
         return QStringLiteral("0");
-
-    // Seven significant digits, correctly rounded: [-]d.dddddde[+-]XX
-    char sci[32];
-    const auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 6);
-    const char* p = sci;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
-    char digits[8];
-    int count = 0;
-    for (; *p != 'e'; ++p)
-        if (*p != '.')
-            digits[count++] = *p;
-    int exponent = 0;
-    std::from_chars(p + (p[1] == '+' ? 2 : 1), res.ptr, exponent);
-    while (count > 1 && digits[count - 1] == '0')
-        --count;
-
-    // Positional: the decimal point sits after digit (exponent + 1).
-    QString out;
-    out.reserve(48);
-    if (negative)
-        out += QLatin1Char('-');
-    const int pointAt = exponent + 1;
-    if (pointAt <= 0) {
-        out += QLatin1Char('0');
-        out += locale.decimalPoint();
-        out += QString(-pointAt, QLatin1Char('0'));
-        out += QLatin1StringView(digits, count);
-    } else if (pointAt >= count) {
-        out += QLatin1StringView(digits, count);
-        out += QString(pointAt - count, QLatin1Char('0'));
-    } else {
-        out += QLatin1StringView(digits, pointAt);
-        out += locale.decimalPoint();
-        out += QLatin1StringView(digits + pointAt, count - pointAt);
-    }
+    std::string text;
+    positional(significant(value, 7), text);
+    QString out = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const QString point = locale.decimalPoint();
+    if (point != QLatin1String("."))
+        out.replace(QLatin1Char('.'), point);
     return out;
 }
 
-std::string invariantForm(float value)
+std::string invariantForm(float value, int precision)
 {
+    if (std::isnan(value))
+        return "NAN";
+    if (std::isinf(value))
+        return value > 0 ? "INF" : "-INF";
     if (value == 0.0f)
         return "0"; // also -0
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.7G", static_cast<double>(value));
-    return buf;
+    const Significant s = significant(value, precision);
+    std::string out;
+    if (s.exponent >= -4 && s.exponent < precision) {
+        positional(s, out);
+        return out;
+    }
+    // d.dddE+XX, at least two exponent digits
+    if (s.negative)
+        out += '-';
+    out += s.digits[0];
+    if (s.count > 1) {
+        out += '.';
+        out.append(s.digits + 1, static_cast<std::size_t>(s.count - 1));
+    }
+    out += s.exponent < 0 ? "E-" : "E+";
+    const int e = std::abs(s.exponent);
+    if (e < 10)
+        out += '0';
+    out += std::to_string(e);
+    return out;
 }
 
 } // namespace qm

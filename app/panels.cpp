@@ -1,6 +1,8 @@
 #include "app/main_form.h"
 #include "device/serial_port.h"
 
+#include <cstdlib>
+
 namespace qm {
 
 void MainForm::cmdHelp_Click()
@@ -35,9 +37,15 @@ void MainForm::Form_Unload(Integer& cancel)
         cancel = 1;
         return;
     }
+    CloseApp();
+}
+
+void MainForm::CloseApp()
+{
     if (port_.portOpen())
         (void)port_.setPortOpen(false);
     loop_.terminate(0);
+    std::abort(); // not reached: terminate() ends the program
 }
 
 } // namespace qm

@@ -1,33 +1,58 @@
 #include "app/program_paths.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm {
 
-ProgramPaths programPathsFromStartPath(const QString& startPath, const QString& pathEnv,
-                                       const QString& cwd)
+namespace {
+
+bool isExecutableFile(const QByteArray& path)
 {
-    QString path = startPath;
-    if (!path.contains(QLatin1Char('/'))) {
-        const QStringList dirs = pathEnv.split(QLatin1Char(':'));
-        for (const QString& d : dirs) {
-            const QString dir = d.isEmpty() ? cwd : d;
-            const QFileInfo candidate(QDir(dir).filePath(startPath));
-            if (candidate.exists() && candidate.isExecutable() && !candidate.isDir()) {
-                path = candidate.filePath();
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.constData(), X_OK) == 0;
+}
+
+// An absolute path without "." and ".." parts or doubled slashes.
+QByteArray cleanAbsolute(const QByteArray& path)
+{
+    QList<QByteArray> parts;
+    for (const QByteArray& part : path.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+    return '/' + parts.join('/');
+}
+
+} // namespace
+
+ProgramPaths programPathsFromStartPath(const QByteArray& startPath, const QByteArray& pathEnv,
+                                       const QByteArray& cwd)
+{
+    QByteArray path = startPath;
+    if (!path.contains('/')) {
+        for (const QByteArray& d : pathEnv.split(':')) {
+            const QByteArray candidate = (d.isEmpty() ? cwd : d) + '/' + startPath;
+            if (isExecutableFile(candidate)) {
+                path = candidate;
                 break;
             }
         }
     }
-    if (QDir::isRelativePath(path))
-        path = QDir(cwd).filePath(path);
+    if (!path.startsWith('/'))
+        path = cwd + '/' + path;
 
-    const QFileInfo info(path);
+    const qsizetype slash = path.lastIndexOf('/');
     ProgramPaths p;
-    p.name = info.completeBaseName();
-    // Without following links: the directory the start path names.
-    p.dir = QDir::cleanPath(info.absolutePath());
+    p.name = path.mid(slash + 1);
+    p.dir = cleanAbsolute(path.left(slash));
     return p;
 }
 

@@ -9,7 +9,7 @@ void MainForm::Form_Load()
 
 void MainForm::InitApp()
 {
-    Caption.setText(QStringLiteral("Quellmark: ") + paths_.name);
+    Caption.setText(QStringLiteral("Quellmark: ") + paths_.displayName());
     lblStatus.setText(QStringLiteral("Status:"));
     LoadSettings();
     lblStatus.setBackColor(colors::kStatusSearching);

@@ -84,7 +84,7 @@ void ReplyLines(benchmark::State& state)
     fx.writeSettings(test::settingsFileWithFirstLine(std::string("1,\"9600\",\"\",0,8,\"not used\",") +
                                                    (logOn ? "1" : "0") + ",0"));
     fx.form = std::make_unique<MainForm>(Platform{fx.loop, fx.port, fx.sound, fx.dialogs, wallClock,
-                                                  ProgramPaths{fx.programName, fx.dir()}, fx.locale});
+                                                  ProgramPaths{fx.programName.toUtf8(), fx.dir().toUtf8()}, fx.locale});
     MainForm& f = *fx.form;
     f.Form_Load();
     // The recorder keeps every status text; the real window does not.

@@ -1,28 +1,50 @@
 #include "channels/qt_sound_player.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QSoundEffect>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm {
 
 QtSoundPlayer::QtSoundPlayer() = default;
 
-QtSoundPlayer::~QtSoundPlayer() = default;
+QtSoundPlayer::~QtSoundPlayer()
+{
+    effect_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
-void QtSoundPlayer::play(const QString& path)
+void QtSoundPlayer::play(const QByteArray& path)
 {
     // No file, no sound: nothing to hand to the audio system (which would
-    // complain about it on every request, every 3 s, for weeks).
-    if (!QFileInfo::exists(path))
+    // complain about it on every request, every 3 s, for weeks). Only a
+    // regular file: a FIFO would hang the loader.
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
+
+    // Qt names files by text. A path that is not UTF-8 does not survive that,
+    // so the file is then reached through a descriptor of this process.
+    QString name = QFile::decodeName(path);
+    if (QFile::encodeName(name) != path) {
+        if (fd_ < 0)
+            fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            return;
+        name = QStringLiteral("/proc/self/fd/%1").arg(fd_);
+    }
 
     // Created at the first request, so a program that never sounds an alarm
     // never touches the audio system.
     if (!effect_)
         effect_ = std::make_unique<QSoundEffect>();
 
-    const QUrl source = QUrl::fromLocalFile(path);
+    const QUrl source = QUrl::fromLocalFile(name);
     // Setting the same source again is a no-op in Qt; after a failed load
     // (file missing until now, unreadable) clear it first so the file is
     // looked at anew. Loading and playing are asynchronous: this returns at

@@ -13,10 +13,11 @@ class QtSoundPlayer final : public SoundPlayer {
 public:
     QtSoundPlayer();
     ~QtSoundPlayer() override;
-    void play(const QString& path) override;
+    void play(const QByteArray& path) override;
 
 private:
     std::unique_ptr<QSoundEffect> effect_;
+    int fd_ = -1; // the file being played, where only a descriptor can name it
 };
 
 } // namespace qm

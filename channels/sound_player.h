@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 namespace qm {
 
@@ -9,7 +9,7 @@ namespace qm {
 class SoundPlayer {
 public:
     virtual ~SoundPlayer() = default;
-    virtual void play(const QString& path) = 0;
+    virtual void play(const QByteArray& path) = 0;
 };
 
 } // namespace qm

@@ -1,5 +1,6 @@
 #include "channels/value_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -17,6 +18,38 @@ bool isSkipped(char c)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// Whether the number "[-]digits[.digits][e[-]digits]" has a magnitude of at
+// least 1: the decimal exponent of its first significant digit is not
+// negative. Decided on the text, so it holds beyond every floating type.
+bool atLeastOne(std::string_view num)
+{
+    std::size_t i = num[0] == '-' ? 1 : 0;
+    const std::size_t mantissaEnd = std::min(num.find('e'), num.size());
+    // The decimal exponent of the digit at i.
+    long long position = static_cast<long long>(std::min(num.find('.'), mantissaEnd) - i) - 1;
+    for (; i < mantissaEnd; ++i) {
+        if (num[i] == '.')
+            continue;
+        if (num[i] != '0')
+            break;
+        --position;
+    }
+    if (i == mantissaEnd)
+        return false; // all zeros
+    long long exponent = 0;
+    if (mantissaEnd < num.size()) {
+        std::size_t e = mantissaEnd + 1;
+        const bool negative = num[e] == '-';
+        if (negative)
+            ++e;
+        for (; e < num.size() && exponent < 1'000'000'000; ++e)
+            exponent = exponent * 10 + (num[e] - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    return position + exponent >= 0;
 }
 
 } // namespace
@@ -83,11 +116,9 @@ float valueOfText(std::string_view text)
     float value = 0.0f;
     const auto res = std::from_chars(num.data(), num.data() + num.size(), value);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too large gives an infinity, too small a zero.
-        double d = 0.0;
-        std::from_chars(num.data(), num.data() + num.size(), d);
+        // Too large gives an infinity, too small a zero, however many digits.
         const bool negative = num[0] == '-';
-        if (std::fabs(d) < 1.0)
+        if (!atLeastOne(num))
             return negative ? -0.0f : 0.0f;
         return negative ? -std::numeric_limits<float>::infinity()
                         : std::numeric_limits<float>::infinity();

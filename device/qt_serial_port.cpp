@@ -1,16 +1,17 @@
 #include "device/qt_serial_port.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 #ifndef Q_OS_WIN
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -63,26 +64,29 @@ bool hungUp(qintptr fd)
 
 } // namespace
 
-QString devicePathForComPort(const QString& programDir, int number)
+QString devicePathForComPort(const QByteArray& programDir, int number)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
     return QStringLiteral("COM%1").arg(number);
 #else
-    // Absolute, but links are left alone: QSerialPort opens the link itself,
-    // and it takes a name without a leading '/' for one under /dev.
-    const QString mapped =
-        QDir(programDir).absoluteFilePath(QStringLiteral("ports/com%1").arg(number));
-    const QFileInfo info(mapped);
-    // A link whose target is missing still names this port: its device is
-    // absent (8002), it does not fall back to a /dev/ttyS port.
-    if (info.exists() || info.isSymLink())
-        return mapped;
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    const QByteArray ports = programDir + "/ports";
+    struct stat st {};
+    if (::stat(ports.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    // The device itself, by its own name: the program directory's name may be
+    // bytes that Qt's text paths cannot carry, and the device's lock file
+    // then has the name every other serial program uses for it.
+    char* real = ::realpath((ports + "/com" + QByteArray::number(number)).constData(), nullptr);
+    if (!real)
+        return {}; // absent or dangling: this port does not exist
+    const QString path = QFile::decodeName(real);
+    std::free(real);
+    return path;
 #endif
 }
 
-QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir))
+QtSerialPort::QtSerialPort(QByteArray programDir) : programDir_(std::move(programDir))
 {
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onPortError);
@@ -248,7 +252,7 @@ int QtSerialPort::setPortOpen(bool open)
 
     const QString path = devicePathForComPort(programDir_, commPort_);
 #ifndef Q_OS_WIN
-    if (!QFileInfo::exists(path)) // follows links: a dangling link is a missing device
+    if (path.isEmpty() || !QFileInfo::exists(path))
         return comm_error::kInvalidPort;
 #endif
     port_.setPortName(path);

@@ -3,22 +3,26 @@
 #include "device/serial_port.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 
 namespace qm {
 
-// COM port number n as a device path: <programDir>/ports/com<n> when that path
-// exists (usually a symbolic link), otherwise /dev/ttyS<n-1>.
-QString devicePathForComPort(const QString& programDir, int number);
+// COM port number n as a device path. Where the program directory has a
+// ports/ folder, that folder is the whole map: COM n is the device that
+// ports/com<n> (usually a symbolic link) leads to, and an absent or dangling
+// link gives an empty path (no such port). Without the folder COM n is
+// /dev/ttyS<n-1>.
+QString devicePathForComPort(const QByteArray& programDir, int number);
 
 // The serial layer over QSerialPort. Received bytes raise the port's event on
 // the thread of the event loop.
 class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
-    explicit QtSerialPort(QString programDir);
+    explicit QtSerialPort(QByteArray programDir);
     ~QtSerialPort() override;
 
     int setCommPort(int number) override;
@@ -58,7 +62,7 @@ private:
     void postReceiveEvent();
     void deviceLost();
 
-    QString programDir_;
+    QByteArray programDir_;
     QSerialPort port_;
     QByteArray pending_; // received, not yet taken by the core
     int commPort_ = 1;

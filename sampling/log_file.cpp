@@ -1,8 +1,7 @@
 #include "sampling/log_file.h"
 
+#include "app/files.h"
 #include "app/numbers.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,11 +11,11 @@
 
 namespace qm {
 
-QString logFileName(const QDate& date)
+QByteArray logFileName(const QDate& date)
 {
     char name[16];
     std::snprintf(name, sizeof name, "%02d%02d%02d.txt", date.year() % 100, date.month(), date.day());
-    return QString::fromLatin1(name);
+    return name;
 }
 
 std::string logLine(const QTime& time, const ChannelArray<Single>& values)
@@ -32,38 +31,31 @@ std::string logLine(const QTime& time, const ChannelArray<Single>& values)
     return line;
 }
 
-bool appendLine(const QString& dir, const QString& path, const std::string& line)
+bool appendLine(const QByteArray& dir, const QByteArray& path, const std::string& line)
 {
     // Plain system calls: this runs for every line a fast device sends. The
-    // folder is made when the file cannot be opened for want of it.
-    const QByteArray fileName = QFile::encodeName(path);
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
-    int fd = ::open(fileName.constData(), flags, 0666);
+    // folder is made when the file cannot be opened for want of it. The day's
+    // file itself is never a link and never blocks (a FIFO in its place is a
+    // failure); the folder may be a link (to another disk, say).
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.constData(), flags, 0666);
     if (fd < 0 && errno == ENOENT) {
-        const QByteArray dirName = QFile::encodeName(dir);
-        if (::mkdir(dirName.constData(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST)
             return false;
-        fd = ::open(fileName.constData(), flags, 0666);
+        fd = ::open(path.constData(), flags, 0666);
     }
     if (fd < 0)
         return false;
     struct stat before {};
-    const bool sized = ::fstat(fd, &before) == 0;
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        ::close(fd);
+        return false;
     }
+    const std::size_t done = writeAll(fd, line);
+    bool ok = done == line.size();
     // A line that did not fit (disk full) is taken out again whole, so the
     // next line does not run into its first half.
-    if (!ok && done > 0 && sized)
+    if (!ok && done > 0)
         (void)::ftruncate(fd, before.st_size);
     if (::close(fd) != 0)
         ok = false;
@@ -73,8 +65,8 @@ bool appendLine(const QString& dir, const QString& path, const std::string& line
 void MainForm::WriteLog()
 {
     const QDateTime now = wallClock_.localNow();
-    const QString dir = paths_.dir + QLatin1Char('/') + paths_.name + QStringLiteral("Log");
-    const QString path = dir + QLatin1Char('/') + logFileName(now.date());
+    const QByteArray dir = paths_.file(paths_.name + "Log");
+    const QByteArray path = dir + '/' + logFileName(now.date());
     // Failures are silent: the line is lost and the next evaluation tries again.
     (void)appendLine(dir, path, logLine(now.time(), VValue));
 }

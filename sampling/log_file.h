@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QTime>
@@ -11,15 +12,16 @@
 namespace qm {
 
 // "yymmdd.txt" for the day's log file: 12 March 2025 -> "250312.txt".
-QString logFileName(const QDate& date);
+QByteArray logFileName(const QDate& date);
 
 // One log line: the quoted time of day and the eight values in the invariant
 // number form, CR LF at the end: "08:15:02",23.4,-0.5,0,0,0,0,0,0
 std::string logLine(const QTime& time, const ChannelArray<Single>& values);
 
-// Appends `line` to the file at `path`, creating its directory and the file
-// when needed. Opened, written and closed in this one call. Returns false on
-// any failure.
-bool appendLine(const QString& dir, const QString& path, const std::string& line);
+// Appends `line` to the regular file at `path` (not through a link), creating
+// its directory and the file when needed. Opened, written and closed in this
+// one call; never blocks. Returns false on any failure, and then leaves no
+// part of the line in the file.
+bool appendLine(const QByteArray& dir, const QByteArray& path, const std::string& line);
 
 } // namespace qm

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
-  libgtest-dev libbenchmark-dev fonts-liberation2
+  libgtest-dev libbenchmark-dev fonts-liberation2 locales
   clang libclang-rt-14-dev
   xvfb x11-utils imagemagick
 )

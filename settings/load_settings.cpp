@@ -1,25 +1,25 @@
+#include "app/files.h"
 #include "app/main_form.h"
 #include "app/numbers.h"
 #include "device/serial_port.h"
 #include "settings/settings_file.h"
 
-#include <QDir>
-#include <QFile>
 
 namespace qm {
 
 namespace {
 
 // The settings file is small; anything much larger is not ours.
-constexpr qint64 kMaxSettingsFileSize = 1 << 20;
+constexpr std::size_t kMaxSettingsFileSize = 1 << 20;
 
-std::optional<SettingsValues> readSettingsFile(const QString& path)
+// Only a regular file is read: anything else (a FIFO, a device) is as good as
+// a missing file, and never blocks the start.
+std::optional<SettingsValues> readSettingsFile(const QByteArray& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<std::string> bytes = readRegularFile(path, kMaxSettingsFileSize);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.read(kMaxSettingsFileSize);
-    return parseSettingsFile(std::string_view(bytes.constData(), bytes.size()));
+    return parseSettingsFile(*bytes);
 }
 
 } // namespace
@@ -48,7 +48,7 @@ void MainForm::useSettings(const SettingsValues& s)
 
 void MainForm::LoadSettings()
 {
-    IniFile = QDir(paths_.dir).filePath(paths_.name + QStringLiteral(".ini"));
+    IniFile = paths_.file(paths_.name + ".ini");
     const std::optional<SettingsValues> fromFile = readSettingsFile(IniFile);
     SettingsValues s = fromFile ? *fromFile : defaultSettings();
 

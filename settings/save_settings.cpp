@@ -1,8 +1,8 @@
+#include "app/files.h"
 #include "app/main_form.h"
 #include "device/serial_port.h"
 #include "settings/settings_file.h"
 
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -18,7 +18,7 @@ public:
 
     // A whole number in the user's number format, blanks around it allowed,
     // a half rounding to the even neighbour; -32768..32767.
-    void integer(const Control& box, const QString& name, Integer& out)
+    void integer(Control& box, const QString& name, Integer& out)
     {
         if (failed())
             return;
@@ -31,7 +31,7 @@ public:
     }
 
     // A number in the user's number format, as the nearest Single.
-    void single(const Control& box, const QString& name, Single& out)
+    void single(Control& box, const QString& name, Single& out)
     {
         if (failed())
             return;
@@ -43,7 +43,7 @@ public:
     }
 
     // Text the file can hold: Latin-1, without a double quote or line break.
-    void text(const Control& box, const QString& name, String& out)
+    void text(Control& box, const QString& name, String& out)
     {
         if (failed())
             return;
@@ -60,9 +60,12 @@ public:
     const QString& message() const { return message_; }
 
 private:
-    void fail(const Control& box, const QString& name)
+    // The box keeps the reason until it is edited, so the refusal stays in
+    // sight after the status line has moved on.
+    void fail(Control& box, const QString& name)
     {
         message_ = QStringLiteral("Invalid entry in ") + name + QStringLiteral(": ") + box.text();
+        box.setError(message_);
     }
 
     const QLocale& locale_;
@@ -73,6 +76,9 @@ private:
 
 bool MainForm::SaveSettings()
 {
+    // The marks of the last attempt go; this one marks what it refuses.
+    forEachControl([](Control& c) { c.setError({}); });
+
     // Every box is read and converted before anything changes.
     BoxReader read(locale_);
     SettingsValues s;
@@ -109,14 +115,16 @@ bool MainForm::SaveSettings()
 
     // Written beside the old file and renamed over it: a crash or a full disk
     // leaves the previous file whole.
-    const std::string bytes = writeSettingsFile(s);
-    QSaveFile file(IniFile);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.commit()) {
+    if (!replaceFile(IniFile, writeSettingsFile(s))) {
+        const QString message =
+            QStringLiteral("Cannot write settings file ") + QString::fromUtf8(IniFile);
         lblStatus.setBackColor(colors::kStatusFailure);
-        lblStatus.setText(QStringLiteral("Cannot write settings file ") + IniFile);
+        lblStatus.setText(message);
+        // Every save button fails alike until the file can be written: each
+        // keeps the reason in sight.
+        cmdExit.setError(message);
+        for (int i = 1; i <= 8; ++i)
+            cmdSave[i].setError(message);
         return false;
     }
 

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace qm {
 
@@ -290,11 +289,8 @@ namespace {
 std::string singleItem(float v)
 {
     std::string text = invariantForm(v);
-    for (int digits = 8; parseSingleItem(text) != v && digits <= 9; ++digits) {
-        char buf[48];
-        std::snprintf(buf, sizeof buf, "%.*G", digits, static_cast<double>(v));
-        text = buf;
-    }
+    for (int digits = 8; parseSingleItem(text) != v && digits <= 9; ++digits)
+        text = invariantForm(v, digits);
     return text;
 }
 

@@ -1,38 +1,34 @@
 #include "options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 
 namespace qm::sim {
 
 namespace {
 
-bool toInteger(const std::string& text, long long min, long long max, long long& out)
+// The whole text as a number within [min, max]; "." is the decimal point in
+// every locale.
+template <class T>
+bool toValue(const std::string& text, T min, T max, T& out)
 {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || v < min || v > max)
+    T v{};
+    const char* end = text.data() + text.size();
+    const char* begin = text.data() + (text.size() > 1 && text[0] == '+' ? 1 : 0);
+    const auto res = std::from_chars(begin, end, v);
+    if (text.empty() || res.ec != std::errc() || res.ptr != end || !(v >= min && v <= max))
         return false;
     out = v;
     return true;
 }
 
+bool toInteger(const std::string& text, long long min, long long max, long long& out)
+{
+    return toValue(text, min, max, out);
+}
+
 bool toNumber(const std::string& text, double min, double max, double& out)
 {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(v) || v < min
-        || v > max)
-        return false;
-    out = v;
-    return true;
+    return toValue(text, min, max, out);
 }
 
 // "2,5" -> bits 2 and 5.

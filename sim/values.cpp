@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 
 namespace qm::sim {
 
@@ -14,8 +14,9 @@ std::string format(double v, int decimals)
     if (std::fabs(v) < unit / 2)
         v = 0; // no "-0.0"
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
+    // Locale-free: the device always sends "." as its decimal point.
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return std::string(buf, res.ptr);
 }
 
 } // namespace

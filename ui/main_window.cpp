@@ -138,7 +138,7 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QWidget(parent), form_
     buildHelpPanel(area);
 
     for (auto& b : bindings_) {
-        apply(b);
+        applyBinding(b);
         b.control->setObserver(this);
     }
 }
@@ -178,7 +178,13 @@ QWidget* MainWindow::addLineEdit(Control& c, QWidget* parent, const QString& des
 {
     auto* e = new QLineEdit(parent);
     e->setAccessibleName(description);
-    connect(e, &QLineEdit::textEdited, this, [&c](const QString& text) { c.setUserText(text); });
+    // Any change of what the box shows, typed or set through the
+    // accessibility interface (a screen reader, voice control), is what
+    // gets saved; the window's own updates are not sent back.
+    connect(e, &QLineEdit::textChanged, this, [this, &c](const QString& text) {
+        if (!applying_)
+            c.setUserText(text);
+    });
     bind(c, e, Kind::LineEdit, description);
     return e;
 }
@@ -187,7 +193,10 @@ QWidget* MainWindow::addCheckBox(Control& c, QWidget* parent, const QString& des
 {
     auto* box = new QCheckBox(parent);
     box->setAutoFillBackground(true);
-    connect(box, &QCheckBox::clicked, this, [&c](bool on) { c.setUserChecked(on); });
+    connect(box, &QCheckBox::toggled, this, [this, &c](bool on) {
+        if (!applying_)
+            c.setUserChecked(on);
+    });
     bind(c, box, Kind::CheckBox, description);
     return box;
 }
@@ -360,14 +369,25 @@ void MainWindow::applyPending()
     pending.swap(dirty_);
     for (std::size_t i : pending) {
         bindings_[i].dirty = false;
-        apply(bindings_[i]);
+        applyBinding(bindings_[i]);
     }
+}
+
+void MainWindow::applyBinding(Binding& b)
+{
+    applying_ = true;
+    apply(b);
+    applying_ = false;
 }
 
 void MainWindow::apply(Binding& b)
 {
     const Control& c = *b.control;
     QWidget* w = b.widget;
+    // A refused entry shows on its control until the user acts on it.
+    const Rgb back = c.error().isEmpty() ? c.backColor() : colors::kStatusFailure;
+    if (w->toolTip() != c.error())
+        w->setToolTip(c.error());
     switch (b.kind) {
     case Kind::Window:
         if (b.shownText != c.text() || windowTitle().isEmpty()) {
@@ -392,7 +412,7 @@ void MainWindow::apply(Binding& b)
         auto* e = static_cast<QLineEdit*>(w);
         if (e->text() != c.text())
             e->setText(c.text());
-        setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), c.backColor(), true);
+        setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), back, true);
         break;
     }
     case Kind::TextEdit: {
@@ -421,8 +441,7 @@ void MainWindow::apply(Binding& b)
         const QString caption = literalCaption(c.text());
         if (button->text() != caption)
             button->setText(caption);
-        setRoleColors(button, QPalette::ButtonText, QPalette::Button, c.foreColor(), c.backColor(),
-                      true);
+        setRoleColors(button, QPalette::ButtonText, QPalette::Button, c.foreColor(), back, true);
         break;
     }
     case Kind::Lamp: {

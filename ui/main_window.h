@@ -58,6 +58,8 @@ private:
     void buildSettingsPanel(const QRect& area);
 
     void apply(Binding& b);
+    // apply(), with the widget's change signals not taken for user edits.
+    void applyBinding(Binding& b);
     void applyPending();
 
     MainForm& form_;
@@ -66,6 +68,7 @@ private:
     std::vector<std::size_t> dirty_;
     bool updateQueued_ = false;
     bool asking_ = false;
+    bool applying_ = false;
 };
 
 } // namespace qm

@@ -27,8 +27,21 @@ TEST(ValueText, NumberReading)
     };
     for (const auto& c : cases)
         EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
-    EXPECT_TRUE(std::isinf(valueOfText("1E+39")));
-    EXPECT_TRUE(std::isinf(valueOfText("-99999999999999999999999999999999999999999")));
+    // Beyond the Single range an infinity, however far beyond (past double's
+    // range too); below it a zero.
+    const std::string digits309 = "1" + std::string(308, '0');
+    const std::string tiny = "0." + std::string(400, '0') + "1";
+    const struct {
+        std::string text;
+        float value;
+    } beyond[] = {
+        {"1E+39", INFINITY},   {"1e400", INFINITY},       {"-1e400", -INFINITY},
+        {digits309, INFINITY}, {"-" + digits309, -INFINITY}, {"0.001e999999999999", INFINITY},
+        {"1e-400", 0.0f},      {tiny, 0.0f},              {"100e-50", 0.0f},
+        {"-0.01e-45", -0.0f},  {"0e999", 0.0f},
+    };
+    for (const auto& c : beyond)
+        EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
 }
 
 TEST(ValueUpdate, WorkedExamples)
@@ -62,6 +75,8 @@ TEST(ValueUpdate, OverflowKeepsTheDisplay)
         float stored; // what VValue holds after the failure
     } cases[] = {
         {"1E+39", 0, 1, INFINITY},
+        {"1e400", 0, 1, INFINITY},
+        {"-1e400", 0, 1, -INFINITY},
         {"3E+38", -3e38f, 1, INFINITY},
         {"1E+30", 0, 1e10f, INFINITY},
         {"214748365", 0, 1, 214748365.0f},

@@ -39,7 +39,7 @@ TEST(SettingsCrash, AKillDuringASaveLeavesTheOldOrTheNewFile)
             ScriptedDialogs dialogs;
             SimWallClock clock(loop);
             MainForm form(Platform{loop, port, sound, dialogs, clock,
-                                   ProgramPaths{QStringLiteral("quellmark"), dir.path()},
+                                   ProgramPaths{"quellmark", QFile::encodeName(dir.path())},
                                    QLocale::c()});
             form.Form_Load();
             for (unsigned n = 0;; ++n) {

@@ -191,37 +191,46 @@ TEST(SettingsSave, TheUsersDecimalCommaIsReadAndTheFileKeepsItsPoint)
 
 TEST(SettingsSave, AnInvalidEntryChangesNothing)
 {
+    using Box = Control& (*)(MainForm&);
     const struct {
-        const char* what;
-        std::function<void(MainForm&)> edit;
+        Box box;
+        const char* entry;
         const char* message;
     } cases[] = {
-        {"letters", [](MainForm& f) { f.txtSet1[5].setUserText(QStringLiteral("abc")); },
-         "Invalid entry in RVnr: abc"},
-        {"empty", [](MainForm& f) { f.txtSetLo[4].setUserText(QString()); },
-         "Invalid entry in V04 Set Lo: "},
-        {"beyond 16 bits", [](MainForm& f) { f.txtSet1[4].setUserText(QStringLiteral("40000")); },
-         "Invalid entry in STime: 40000"},
-        {"a double quote", [](MainForm& f) { f.txtSetLabel1[6].setUserText(QStringLiteral("5\" pipe")); },
+        {[](MainForm& f) -> Control& { return f.txtSet1[5]; }, "abc", "Invalid entry in RVnr: abc"},
+        {[](MainForm& f) -> Control& { return f.txtSetLo[4]; }, "", "Invalid entry in V04 Set Lo: "},
+        {[](MainForm& f) -> Control& { return f.txtSet1[4]; }, "40000", "Invalid entry in STime: 40000"},
+        {[](MainForm& f) -> Control& { return f.txtSetLabel1[6]; }, "5\" pipe",
          "Invalid entry in V6 label: 5\" pipe"},
-        {"a line break", [](MainForm& f) { f.txtSet1[3].setUserText(QStringLiteral("A\nB")); },
-         "Invalid entry in ID: A\nB"},
-        {"beyond Latin-1", [](MainForm& f) { f.txtSetLabel1[1].setUserText(QStringLiteral("\u20AC")); },
+        {[](MainForm& f) -> Control& { return f.txtSet1[3]; }, "A\nB", "Invalid entry in ID: A\nB"},
+        {[](MainForm& f) -> Control& { return f.txtSetLabel1[1]; }, "\u20AC",
          "Invalid entry in V1 label: \u20AC"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.message);
         Saving s;
         s.fx.loop.runUntil(3000);
         s.f().cmdSet_Click();
         s.f().txtSet1[1].setUserText(QStringLiteral("5")); // read before the bad box
-        c.edit(s.f());
+        Control& box = c.box(s.f());
+        box.setUserText(QString::fromUtf8(c.entry));
         s.f().cmdExit_Click();
         EXPECT_EQ(s.f().lblStatus.text(), QString::fromUtf8(c.message));
         EXPECT_EQ(s.f().ComPort, 1);
         EXPECT_TRUE(s.fx.port.portOpen());
         EXPECT_FALSE(QFile::exists(s.fx.settingsPath()));
         EXPECT_TRUE(s.f().frmSet.visible());
+        // The box keeps the reason after the status line has moved on, until
+        // it is edited; another Save marks only what is still wrong.
+        s.fx.port.receive("V01=1\r");
+        s.fx.loop.runFor(10);
+        EXPECT_NE(s.f().lblStatus.text(), QString::fromUtf8(c.message));
+        EXPECT_EQ(box.error(), QString::fromUtf8(c.message));
+        EXPECT_TRUE(s.f().txtSet1[1].error().isEmpty());
+        s.f().cmdSave_Click(2);
+        EXPECT_EQ(box.error(), QString::fromUtf8(c.message));
+        box.setUserText(box.text());
+        EXPECT_TRUE(box.error().isEmpty());
     }
 }
 
@@ -234,11 +243,19 @@ TEST(SettingsSave, AFileThatCannotBeWrittenIsReportedAndKeepsEverything)
     s.f().cmdSet_Click();
     s.f().txtSet1[4].setUserText(QStringLiteral("60"));
     s.f().cmdExit_Click();
-    EXPECT_EQ(s.f().lblStatus.text(),
-              QStringLiteral("Cannot write settings file ") + s.fx.settingsPath());
+    const QString message = QStringLiteral("Cannot write settings file ") + s.fx.settingsPath();
+    EXPECT_EQ(s.f().lblStatus.text(), message);
     EXPECT_EQ(s.f().STime, 30);
     EXPECT_TRUE(s.fx.port.portOpen());
     EXPECT_TRUE(s.f().frmSet.visible());
+    // Every save button keeps the reason until a save succeeds.
+    EXPECT_EQ(s.f().cmdExit.error(), message);
+    EXPECT_EQ(s.f().cmdSave[8].error(), message);
+    QDir(s.fx.dir()).rmdir(QStringLiteral("quellmark.ini"));
+    s.f().cmdSave_Click(1);
+    EXPECT_TRUE(s.f().cmdExit.error().isEmpty());
+    EXPECT_TRUE(s.f().cmdSave[8].error().isEmpty());
+    EXPECT_EQ(readAll(s.fx.settingsPath()).left(2), "1,");
 }
 
 TEST(SettingsSave, LatinOneBytesSurviveALoadAndASave)

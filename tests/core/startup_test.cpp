@@ -183,7 +183,7 @@ TEST(Startup, TwoProgramNamesInOneDirectoryUseTwoSettingsFiles)
     pump2.tmp.remove();
     Platform p{pump2.loop,      pump2.port,
                pump2.sound,     pump2.dialogs,
-               pump2.wallClock, ProgramPaths{QStringLiteral("pump2"), pump1.dir()},
+               pump2.wallClock, ProgramPaths{"pump2", QFile::encodeName(pump1.dir())},
                QLocale::c()};
     MainForm second(p);
     second.Form_Load();
@@ -194,7 +194,7 @@ TEST(Startup, TwoProgramNamesInOneDirectoryUseTwoSettingsFiles)
     EXPECT_EQ(first.ComPort, 4);
     EXPECT_EQ(second.ComPort, 1);
     EXPECT_NE(first.IniFile, second.IniFile);
-    EXPECT_TRUE(second.IniFile.endsWith(QStringLiteral("/pump2.ini")));
+    EXPECT_TRUE(second.IniFile.endsWith("/pump2.ini"));
 }
 
 TEST(Startup, LatinOneLabelsReachTheScreen)

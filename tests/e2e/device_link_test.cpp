@@ -11,6 +11,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <clocale>
 #include <thread>
 
 namespace qm::e2e {
@@ -35,6 +36,10 @@ class DeviceLinkTest : public E2eTest {};
 
 TEST_F(DeviceLinkTest, ContinuousValuesReachTheLogFileInTheExactLineFormat)
 {
+    // The program runs where the C library writes a decimal comma; the log
+    // must still hold "." and nine fields.
+    ASSERT_NE(std::setlocale(LC_NUMERIC, ""), nullptr) << "the test locale is missing";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",") << "not run under the decimal-comma locale";
     const QDate dayAtStart = QDate::currentDate();
     const int startSecond = QTime::currentTime().msecsSinceStartOfDay() / 1000;
     Sim& sim = startSim({QStringLiteral("--link"), dir.portPath(1), QStringLiteral("--continuous"),

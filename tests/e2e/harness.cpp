@@ -1,5 +1,7 @@
 #include "tests/e2e/harness.h"
 
+#include "app/files.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -7,9 +9,11 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
 #include <poll.h>
@@ -33,6 +37,11 @@ class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        // The programs under test run where the C library writes a decimal
+        // comma: de_DE.UTF-8, compiled into the build tree.
+        qputenv("LOCPATH", QM_LOCALE_DIR);
+        qputenv("LC_ALL", "de_DE.UTF-8");
+        qputenv("LANG", "de_DE.UTF-8");
         if (!QCoreApplication::instance())
             app_ = std::make_unique<QCoreApplication>(argc_, argv_);
     }
@@ -73,8 +82,8 @@ bool isHexByte(const QByteArray& t)
 QProcessEnvironment childEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The locale is the test's own (a decimal-comma one under ctest).
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     return env;
 }
 
@@ -297,9 +306,14 @@ bool Sim::waitForDone(Ms timeout) const
 // ---------------------------------------------------------------------------
 
 App::App(const ProgramDir& dir, QString name)
-    : startPath_(dir.filePath(name)), name_(std::move(name)),
-      outputPath_(QDir(dir.diagDir()).filePath(name_ + QStringLiteral("-output.txt"))),
-      workDir_(dir.diagDir())
+    : App(QFile::encodeName(dir.filePath(name)), dir.diagDir(), name)
+{
+}
+
+App::App(QByteArray startPath, const QString& diagDir, QString name)
+    : startPath_(std::move(startPath)), name_(std::move(name)),
+      outputPath_(QDir(diagDir).filePath(name_ + QStringLiteral("-output.txt"))),
+      workDir_(diagDir)
 {
 }
 
@@ -310,7 +324,21 @@ App::~App()
 
 bool App::start()
 {
-    process_.setProgram(startPath_);
+    // A path that QProcess's text cannot carry goes through a shell script
+    // that holds its bytes.
+    const QString text = QFile::decodeName(startPath_);
+    if (QFile::encodeName(text) == startPath_) {
+        process_.setProgram(text);
+    } else {
+        const QString script = QDir(workDir_).filePath(name_ + QStringLiteral("-start.sh"));
+        QFile f(script);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        f.write("exec '" + startPath_ + "'\n");
+        f.close();
+        process_.setProgram(QStringLiteral("/bin/sh"));
+        process_.setArguments({script});
+    }
     process_.setProcessEnvironment(childEnvironment());
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.setStandardOutputFile(outputPath_, QIODevice::Append);
@@ -364,6 +392,14 @@ void App::stop()
     stopProcess(process_, SIGTERM);
 }
 
+int App::stop(int signal)
+{
+    if (process_.state() == QProcess::NotRunning)
+        return -1;
+    stopProcess(process_, signal);
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
 QString App::outputText() const
 {
     return QString::fromLocal8Bit(readFile(outputPath_));
@@ -371,16 +407,23 @@ QString App::outputText() const
 
 // ---------------------------------------------------------------------------
 
-Log readLog(const QString& logDir)
+Log readLog(const QByteArray& logDir)
 {
+    // By bytes: the folder's name need not be UTF-8.
     Log log;
-    const QDir dir(logDir);
-    if (!dir.exists())
-        return log;
-    log.files = dir.entryList(QDir::Files, QDir::Name);
-    for (const QString& name : log.files) {
+    std::vector<QByteArray> names;
+    if (DIR* d = ::opendir(logDir.constData())) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    for (const QByteArray& name : names) {
+        log.files.append(QFile::decodeName(name));
         // Lines arrive while the program runs: take only complete ones.
-        const QByteArray data = readFile(dir.filePath(name));
+        const QByteArray data =
+            QByteArray::fromStdString(readRegularFile(logDir + '/' + name, 1 << 30).value_or(""));
         qsizetype pos = 0;
         for (;;) {
             const qsizetype end = data.indexOf("\r\n", pos);
@@ -392,17 +435,6 @@ Log readLog(const QString& logDir)
         log.trailing += data.mid(pos);
     }
     return log;
-}
-
-int countLogLines(const QString& logDir)
-{
-    const QDir dir(logDir);
-    if (!dir.exists())
-        return 0;
-    int n = 0;
-    for (const QString& name : dir.entryList(QDir::Files))
-        n += static_cast<int>(readFile(dir.filePath(name)).count("\r\n"));
-    return n;
 }
 
 bool parseLogLine(const QByteArray& line, LogLine& out)

@@ -4,6 +4,7 @@
 // program directory, against quellmark-sim on a pseudo-terminal.
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -120,6 +121,9 @@ class App {
 public:
     // The instance `name` of `dir` (see ProgramDir::addInstance).
     App(const ProgramDir& dir, QString name);
+    // The program started under `startPath`, bytes as the file system has
+    // them; its output goes to `diagDir`.
+    App(QByteArray startPath, const QString& diagDir, QString name);
     ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;
@@ -131,13 +135,16 @@ public:
     std::optional<long> residentKb() const;
     std::optional<long> peakResidentKb() const;
     void stop();
+    // Sends `signal` and waits: the exit code, or -1 when the program did not
+    // end normally (killed by the signal).
+    int stop(int signal);
     QString outputText() const;
     QString name() const { return name_; }
 
 private:
     std::optional<long> statusField(const char* field) const;
 
-    QString startPath_;
+    QByteArray startPath_;
     QString name_;
     QString outputPath_;
     QString workDir_;
@@ -151,9 +158,16 @@ struct Log {
     std::vector<QByteArray> lines;
     QByteArray trailing; // bytes after the last CR LF (a line being written)
 };
-Log readLog(const QString& logDir);
+Log readLog(const QByteArray& logDir);
+inline Log readLog(const QString& logDir)
+{
+    return readLog(QFile::encodeName(logDir));
+}
 // Counts the lines only (cheap enough to poll).
-int countLogLines(const QString& logDir);
+inline int countLogLines(const QString& logDir)
+{
+    return static_cast<int>(readLog(logDir).lines.size());
+}
 
 // One log line taken apart. False if the line is not exactly
 // "hh:mm:ss" in quotes, eight numbers in the log's number form, CR LF.

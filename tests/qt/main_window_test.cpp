@@ -3,12 +3,14 @@
 // accessible names and their pixels, and operated with mouse and keyboard.
 #include "app/main_form.h"
 #include "tests/support/app_fixture.h"
+#include "tests/support/settings_samples.h"
 #include "ui/main_window.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <memory>
 
 namespace qm {
@@ -310,6 +313,49 @@ TEST_F(MainWindowTest, TypingIntoSetHiReachesTheModelWithoutEcho)
     EXPECT_EQ(box->text(), "99.9");
 }
 
+// A screen reader, voice control or an automation tool sets text through the
+// accessibility interface: what the box then shows is what gets saved. The
+// window's own updates are not taken for edits.
+TEST_F(MainWindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
+{
+    click("Open settings");
+    auto* rvnr = find<QLineEdit>("RVnr");
+    QAccessibleInterface* text = QAccessible::queryAccessibleInterface(rvnr);
+    ASSERT_NE(text->editableTextInterface(), nullptr);
+    text->editableTextInterface()->replaceText(0, rvnr->text().size(), QStringLiteral("5"));
+    QAccessible::queryAccessibleInterface(find("ID"))->setText(QAccessible::Value, "A");
+    QAccessibleInterface* log = QAccessible::queryAccessibleInterface(find<QCheckBox>("Log file"));
+    log->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    flush();
+    EXPECT_EQ(rvnr->text(), "5");
+    click("Save and close settings");
+    QFile file(fx.settingsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readLine().startsWith("1,\"9600\",\"A\",30,5,\"not used\",1,0"));
+
+    form->txtSetHi[3].setError(QStringLiteral("refused"));
+    form->txtSetHi[3].setText(QStringLiteral("12"));
+    flush();
+    EXPECT_EQ(find<QLineEdit>("V03 Set Hi")->text(), "12");
+    EXPECT_EQ(form->txtSetHi[3].error(), "refused") << "the window's own update came back as an edit";
+}
+
+// A refused entry stays marked on its box, with the reason as its tooltip,
+// until the user edits it.
+TEST_F(MainWindowTest, ARefusedEntryIsMarkedOnItsBoxUntilEdited)
+{
+    auto* box = find<QLineEdit>("V02 Set Lo");
+    box->selectAll();
+    QTest::keyClicks(box, "abc");
+    click("V02 Save");
+    EXPECT_EQ(box->toolTip(), "Invalid entry in V02 Set Lo: abc");
+    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 128, 128));
+    QTest::keyClick(box, Qt::Key_Backspace);
+    flush();
+    EXPECT_TRUE(box->toolTip().isEmpty());
+    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(Qt::white));
+}
+
 TEST_F(MainWindowTest, SettingsPanelEditsReachTheModelAndSaveCloseReloadsThem)
 {
     click("Open settings");
@@ -357,6 +403,33 @@ TEST_F(MainWindowTest, ClosingAsksAndStaysOpenUnlessTheAnswerIsYes)
         EXPECT_EQ(fx.dialogs.asked.front(), "Do you want to close/exit App ? | Exit Dialog");
     }
     EXPECT_FALSE(fx.loop.terminated());
+}
+
+// A user with a decimal-comma locale: the process's C library writes ","
+// (LC_NUMERIC from the environment, as in the program), the boxes show ","
+// and the file keeps ".".
+class DecimalCommaWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(comma.active()) << "the test locale (build/locale) is missing";
+        fx.locale = QLocale(QLocale::German, QLocale::Germany);
+        fx.writeSettings(test::defaultSettingsFile());
+        MainWindowTest::SetUp();
+    }
+    test::DecimalCommaLocale comma;
+};
+
+TEST_F(DecimalCommaWindowTest, BoxesShowACommaAndAnUnchangedSaveRewritesTheFileByteForByte)
+{
+    for (const char* box : {"V01 Set Hi", "V08 Set Hi"})
+        EXPECT_EQ(find<QLineEdit>(box)->text(), "99,9");
+    click("Open settings");
+    click("Save and close settings");
+    QFile file(fx.settingsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), test::defaultSettingsFile());
+    EXPECT_EQ(find<QLineEdit>("V05 Set Hi")->text(), "99,9");
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -161,28 +162,33 @@ protected:
     Pty pty_;
 };
 
-TEST(DevicePathForComPort, UsesTheProgramsPortsLinkWhenItExists)
+// Where the program directory has a ports/ folder, it is the whole map: a
+// missing or dangling link is a missing port (never a /dev/ttyS fallback,
+// which would hold some other device while the link is briefly gone).
+TEST(DevicePathForComPort, PortsFolderIsTheWholeMapElseTtyS)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    EXPECT_EQ(devicePathForComPort(dir.path(), 1), QStringLiteral("/dev/ttyS0"));
-    EXPECT_EQ(devicePathForComPort(dir.path(), 12), QStringLiteral("/dev/ttyS11"));
+    const QByteArray d = QFile::encodeName(dir.path());
+    EXPECT_EQ(devicePathForComPort(d, 1), "/dev/ttyS0");
+    EXPECT_EQ(devicePathForComPort(d, 12), "/dev/ttyS11");
 
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("ports")));
-    const QString link = dir.filePath(QStringLiteral("ports/com3"));
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), link));
-    EXPECT_EQ(devicePathForComPort(dir.path(), 3), link); // the link, not its target
-    EXPECT_EQ(devicePathForComPort(dir.path(), 4), QStringLiteral("/dev/ttyS3"));
-
-    // A link whose device is gone still names the port (it is then missing).
-    const QString dangling = dir.filePath(QStringLiteral("ports/com5"));
-    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("no-such-device")), dangling));
-    EXPECT_EQ(devicePathForComPort(dir.path(), 5), dangling);
+    // Also in a directory whose name is not UTF-8.
+    const QByteArray odd = d + "/d\xfe";
+    ASSERT_EQ(::mkdir(odd.constData(), 0777), 0);
+    for (const QByteArray& program : {d, odd}) {
+        ASSERT_EQ(::mkdir((program + "/ports").constData(), 0777), 0);
+        ASSERT_EQ(::symlink("/dev/null", (program + "/ports/com3").constData()), 0);
+        ASSERT_EQ(::symlink((d + "/gone").constData(), (program + "/ports/com5").constData()), 0);
+        EXPECT_EQ(devicePathForComPort(program, 3), "/dev/null");
+        EXPECT_EQ(devicePathForComPort(program, 1), QString()) << "absent link";
+        EXPECT_EQ(devicePathForComPort(program, 5), QString()) << "dangling link";
+    }
 }
 
 TEST_F(QtSerialPortTest, OpensThroughTheLinkAsRaw8N1WithoutFlowControl)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     openLikeInit(port);
     const termios t = pty_.slaveTermios();
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -199,7 +205,7 @@ TEST_F(QtSerialPortTest, OpensThroughTheLinkAsRaw8N1WithoutFlowControl)
 
 TEST_F(QtSerialPortTest, OutputReachesTheDeviceByteExact)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     openLikeInit(port);
     const std::string bytes = std::string("\0\xff\r\nAT\r", 7) + allByteValues();
     ASSERT_EQ(port.output(bytes), 0);
@@ -208,7 +214,7 @@ TEST_F(QtSerialPortTest, OutputReachesTheDeviceByteExact)
 
 TEST_F(QtSerialPortTest, OutputIsOnTheWireWithoutWaitingForTheEventLoop)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     openLikeInit(port);
     ASSERT_EQ(port.output("\rV01\r"), 0);
     pollfd p{pty_.fd(), POLLIN, 0};
@@ -219,7 +225,7 @@ TEST_F(QtSerialPortTest, OutputIsOnTheWireWithoutWaitingForTheEventLoop)
 
 TEST_F(QtSerialPortTest, ReceivedBytesRaiseOnCommAndArriveByteExact)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     int events = 0;
     int otherEvents = 0;
     port.setOnComm([&] {
@@ -243,7 +249,7 @@ TEST_F(QtSerialPortTest, ReceivedBytesRaiseOnCommAndArriveByteExact)
 
 TEST_F(QtSerialPortTest, InputReturnsAtMostInputLenCharacters)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     std::string collected;
     // As the receive handler reads: one character per read while any wait.
     port.setOnComm([&] {
@@ -276,7 +282,7 @@ TEST_F(QtSerialPortTest, InputReturnsAtMostInputLenCharacters)
 
 TEST_F(QtSerialPortTest, NoReceiveEventWhileRThresholdIsZero)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     int events = 0;
     port.setOnComm([&] { ++events; });
     openLikeInit(port);
@@ -293,7 +299,7 @@ TEST_F(QtSerialPortTest, NoReceiveEventWhileRThresholdIsZero)
 TEST_F(QtSerialPortTest, BytesArrivingWhileTheHandlerWaitsRaiseANestedEvent)
 {
     QtEventLoop loop;
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     std::string got;
     int depth = 0;
     int nested = 0;
@@ -319,9 +325,9 @@ TEST_F(QtSerialPortTest, BytesArrivingWhileTheHandlerWaitsRaiseANestedEvent)
 
 TEST_F(QtSerialPortTest, SecondOpenOfAHeldPortGives8005)
 {
-    QtSerialPort first(dir_.path());
+    QtSerialPort first(QFile::encodeName(dir_.path()));
     openLikeInit(first);
-    QtSerialPort second(dir_.path());
+    QtSerialPort second(QFile::encodeName(dir_.path()));
     ASSERT_EQ(second.setCommPort(1), 0);
     EXPECT_EQ(second.setPortOpen(true), comm_error::kPortInUse);
     EXPECT_FALSE(second.portOpen());
@@ -332,7 +338,7 @@ TEST_F(QtSerialPortTest, SecondOpenOfAHeldPortGives8005)
 
 TEST_F(QtSerialPortTest, MissingDeviceGives8002)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     // No ports/com200 link: /dev/ttyS199, which does not exist.
     ASSERT_EQ(port.setCommPort(200), 0);
     EXPECT_EQ(port.setPortOpen(true), comm_error::kInvalidPort);
@@ -347,7 +353,7 @@ TEST_F(QtSerialPortTest, MissingDeviceGives8002)
 
 TEST_F(QtSerialPortTest, SettingsTextIsValidated)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     for (const char* good : {"9600,n,8,1", "9600,N,8,1", "115200,e,7,2", "300,o,5,1.5",
                              "19200,m,6,1", "2400,s,8,2", " 9600 , n , 8 , 1 "})
         EXPECT_EQ(port.setSettings(good), 0) << good;
@@ -361,7 +367,7 @@ TEST_F(QtSerialPortTest, SettingsTextIsValidated)
 
 TEST_F(QtSerialPortTest, SettingsApplyAtOnceWhileOpenAndAtOpenWhileClosed)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     ASSERT_EQ(port.setCommPort(1), 0);
     ASSERT_EQ(port.setSettings("4800,n,8,1"), 0);
     ASSERT_EQ(port.setPortOpen(true), 0);
@@ -388,7 +394,7 @@ TEST_F(QtSerialPortTest, SettingsApplyAtOnceWhileOpenAndAtOpenWhileClosed)
 // cannot use: 8015, at once while open, at the opening while closed.
 TEST_F(QtSerialPortTest, SettingsThePtyCannotDoGive8015)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     ASSERT_EQ(port.setCommPort(1), 0);
     ASSERT_EQ(port.setSettings("9600,e,7,1"), 0); // closed: only checked as text
     EXPECT_EQ(port.setPortOpen(true), comm_error::kBadSettings);
@@ -410,7 +416,7 @@ TEST_F(QtSerialPortTest, SettingsThePtyCannotDoGive8015)
 
 TEST_F(QtSerialPortTest, OutputOnAClosedPortGives8018)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     EXPECT_EQ(port.output("AT\r"), comm_error::kPortNotOpen);
     openLikeInit(port);
     ASSERT_EQ(port.setPortOpen(false), 0);
@@ -419,7 +425,7 @@ TEST_F(QtSerialPortTest, OutputOnAClosedPortGives8018)
 
 TEST_F(QtSerialPortTest, CommPortCannotChangeWhileOpen)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     openLikeInit(port);
     EXPECT_EQ(port.setCommPort(2), comm_error::kPortOpenCannotSet);
     ASSERT_EQ(port.setPortOpen(false), 0);
@@ -428,7 +434,7 @@ TEST_F(QtSerialPortTest, CommPortCannotChangeWhileOpen)
 
 TEST_F(QtSerialPortTest, ModemLinesOnAPtyAreNotAnError)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     // While closed: remembered for the opening.
     EXPECT_EQ(port.setDTREnable(false), 0);
     EXPECT_EQ(port.setRTSEnable(false), 0);
@@ -445,7 +451,7 @@ TEST_F(QtSerialPortTest, ModemLinesOnAPtyAreNotAnError)
 
 TEST_F(QtSerialPortTest, HandshakingModes)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     openLikeInit(port);
     EXPECT_EQ(port.setHandshaking(2), 0);
     EXPECT_NE(pty_.slaveTermios().c_cflag & CRTSCTS, 0u);
@@ -456,7 +462,7 @@ TEST_F(QtSerialPortTest, HandshakingModes)
 
 TEST_F(QtSerialPortTest, ClosingTheDeviceSideReportsDeviceLostAndClosesThePort)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     std::vector<int> events;
     bool openDuringEvent = true;
     port.setOnComm([&] {
@@ -492,7 +498,7 @@ TEST_F(QtSerialPortTest, ClosingTheDeviceSideReportsDeviceLostAndClosesThePort)
 // are dropped with the port.
 TEST_F(QtSerialPortTest, WaitingBytesAreDroppedWhenTheDeviceIsLost)
 {
-    QtSerialPort port(dir_.path());
+    QtSerialPort port(QFile::encodeName(dir_.path()));
     std::vector<int> events;
     port.setOnComm([&] { events.push_back(port.commEvent()); });
     openLikeInit(port);

@@ -30,7 +30,7 @@ namespace {
 
 class NoSound final : public SoundPlayer {
 public:
-    void play(const QString&) override {}
+    void play(const QByteArray&) override {}
 };
 
 bool pumpUntil(const std::function<bool()>& done, int ms)
@@ -67,12 +67,12 @@ TEST(WindowFlood, TenThousandLinesAreAllLoggedAndTheLastValueIsShown)
     }
 
     QtEventLoop loop;
-    QtSerialPort port(dir.path());
+    QtSerialPort port(QFile::encodeName(dir.path()));
     NoSound sound;
     test::ScriptedDialogs dialogs;
     SystemWallClock clock;
     MainForm form(Platform{loop, port, sound, dialogs, clock,
-                           ProgramPaths{QStringLiteral("quellmark"), dir.path()}, QLocale::c()});
+                           ProgramPaths{"quellmark", QFile::encodeName(dir.path())}, QLocale::c()});
     MainWindow window(form);
     window.show();
     form.Form_Load();

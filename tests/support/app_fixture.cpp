@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <clocale>
+#include <cstdlib>
+
 namespace qm::test {
 
 std::vector<QString> StatusRecorder::shown() const
@@ -30,6 +33,24 @@ int StatusRecorder::count(const QString& text) const
     return n;
 }
 
+DecimalCommaLocale::DecimalCommaLocale()
+{
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    previous_ = current ? current : "C";
+    ::setenv("LOCPATH", QM_LOCALE_DIR, 1);
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+}
+
+DecimalCommaLocale::~DecimalCommaLocale()
+{
+    std::setlocale(LC_ALL, previous_.c_str());
+}
+
+bool DecimalCommaLocale::active() const
+{
+    return std::string(std::localeconv()->decimal_point) == ",";
+}
+
 AppFixture::AppFixture(QString name, QLocale loc) : programName(std::move(name)), locale(loc) {}
 
 AppFixture::~AppFixture() = default;
@@ -49,7 +70,7 @@ void AppFixture::writeSettings(const QByteArray& bytes)
 
 MainForm& AppFixture::create()
 {
-    Platform p{loop, port, sound, dialogs, wallClock, ProgramPaths{programName, tmp.path()},
+    Platform p{loop, port, sound, dialogs, wallClock, ProgramPaths{programName.toUtf8(), tmp.path().toUtf8()},
                locale};
     form = std::make_unique<MainForm>(p);
     form->lblStatus.setObserver(&status);

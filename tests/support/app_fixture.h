@@ -20,7 +20,7 @@ namespace qm::test {
 class RecordingSoundPlayer final : public SoundPlayer {
 public:
     explicit RecordingSoundPlayer(SimEventLoop& loop) : loop_(loop) {}
-    void play(const QString& path) override { plays.push_back({loop_.now(), path}); }
+    void play(const QByteArray& path) override { plays.push_back({loop_.now(), QString::fromUtf8(path)}); }
     struct Play {
         Millis at;
         QString path;
@@ -79,6 +79,22 @@ public:
 
 private:
     SimEventLoop& loop_;
+};
+
+// The C library's locale is de_DE.UTF-8 (decimal comma) for the scope, as a
+// user's environment sets it in the program; the locale comes from the build
+// tree.
+class DecimalCommaLocale {
+public:
+    DecimalCommaLocale();
+    ~DecimalCommaLocale();
+    DecimalCommaLocale(const DecimalCommaLocale&) = delete;
+    DecimalCommaLocale& operator=(const DecimalCommaLocale&) = delete;
+    // Whether the C library now writes ",".
+    bool active() const;
+
+private:
+    std::string previous_;
 };
 
 // A whole application on the simulated clock, in a temporary program

@@ -1,0 +1,87 @@
+#include "app/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm {
+
+std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t maxSize)
+{
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> out;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::string bytes;
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    out = std::move(bytes);
+                break;
+            }
+            bytes.append(buf, std::min<std::size_t>(static_cast<std::size_t>(n),
+                                                    maxSize - bytes.size()));
+            if (bytes.size() >= maxSize) {
+                out = std::move(bytes);
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return out;
+}
+
+std::size_t writeAll(int fd, std::string_view bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool replaceFile(const QByteArray& path, std::string_view bytes)
+{
+    QByteArray target = path;
+    mode_t mode = 0;
+    struct stat st {};
+    if (::stat(path.constData(), &st) == 0) {
+        if (char* real = ::realpath(path.constData(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) == bytes.size() && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}
+
+} // namespace qm

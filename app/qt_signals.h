@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <initializer_list>
+
+class QSocketNotifier;
+
+namespace qm {
+
+// Turns termination signals (SIGTERM from a service manager, SIGHUP at logout,
+// SIGINT from a terminal) into a call on the event-loop thread, between two
+// events: whatever handler runs when the signal comes finishes first. One
+// instance per process.
+class QtSignalWatcher final : public QObject {
+public:
+    QtSignalWatcher(std::initializer_list<int> signalNumbers, std::function<void()> onSignal);
+    ~QtSignalWatcher() override;
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+    std::function<void()> onSignal_;
+};
+
+} // namespace qm
