@@ -1,60 +1,36 @@
-#include "channels/value_text.h"
-#include "sampling/log_file.h"
+// Values, lamps, the log, the alarm sound and the sample cycles, on the
+// simulated clock.
 #include "tests/support/app_fixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
-#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm::test {
 namespace {
 
-TEST(ValueText, NumberReading)
-{
-    const struct {
-        const char* text;
-        float value;
-    } cases[] = {
-        {"23.47", 23.47f}, {"12.5abc", 12.5f}, {"abc", 0.0f},     {"", 0.0f},
-        {"1 2.5", 12.5f},  {" \t\n-7", -7.0f}, {"+3", 3.0f},      {".5", 0.5f},
-        {"5.", 5.0f},      {"1.2.3", 1.2f},    {"1E3", 1000.0f},  {"1D2", 100.0f},
-        {"2e-1", 0.2f},    {"12E", 12.0f},     {"12E+", 12.0f},   {"- 4", -4.0f},
-        {"1,5", 1.0f},     {"0x10", 0.0f},     {"1e-60", 0.0f},   {"V02=", 0.0f},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
-    // Beyond the Single range an infinity, however far beyond (past double's
-    // range too); below it a zero.
-    const std::string digits309 = "1" + std::string(308, '0');
-    const std::string tiny = "0." + std::string(400, '0') + "1";
-    const struct {
-        std::string text;
-        float value;
-    } beyond[] = {
-        {"1E+39", INFINITY},   {"1e400", INFINITY},       {"-1e400", -INFINITY},
-        {digits309, INFINITY}, {"-" + digits309, -INFINITY}, {"0.001e999999999999", INFINITY},
-        {"1e-400", 0.0f},      {tiny, 0.0f},              {"100e-50", 0.0f},
-        {"-0.01e-45", -0.0f},  {"0e999", 0.0f},
-    };
-    for (const auto& c : beyond)
-        EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
-}
-
-TEST(ValueUpdate, WorkedExamples)
+TEST(Channels, ValueUpdateScalesRoundsAndShows)
 {
     const struct {
         const char* text;
         float nr1, nr2;
-        const char* display;
+        const char* display; // empty: the update fails
+        float stored;
     } cases[] = {
-        {"23.47", 0, 1, "23.5"}, {"1.25", 0, 1, "1.2"},   {"1.75", 0, 1, "1.8"},
-        {"2.25", 0, 1, "2.2"},   {"0.35", 0, 1, "0.3"},   {"0.05", 0, 1, "0.1"},
-        {"-0.04", 0, 1, "0"},    {"12.5abc", 0, 1, "12.5"}, {"abc", 4, 2.5f, "-10"},
-        {"520", 20, 0.1f, "50"}, {"1234567.8", 0, 1, "1234568"},
+        {"23.47", 0, 1, "23.5", 23.5f},   {"1.25", 0, 1, "1.2", 1.2f},     {"1.75", 0, 1, "1.8", 1.8f},
+        {"2.25", 0, 1, "2.2", 2.2f},      {"0.35", 0, 1, "0.3", 0.3f},     {"0.05", 0, 1, "0.1", 0.1f},
+        {"-0.04", 0, 1, "0", 0},          {"abc", 4, 2.5f, "-10", -10},    {"520", 20, 0.1f, "50", 50},
+        {"1234567.8", 0, 1, "1234568", 1234567.8f}, {"214748352", 0, 1, "214748400", 214748352},
+        // Beyond the range: the step that overflows stores its result.
+        {"214748368", 0, 1, "", 214748368}, {"-300000000", 0, 1, "", -300000000},
+        {"1E+39", 0, 1, "", INFINITY},   {"3E+38", -3e38f, 1, "", INFINITY},
+        {"1E+30", 0, 1e10f, "", INFINITY}, {"1e400", 0, 0, "", INFINITY},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -62,186 +38,226 @@ TEST(ValueUpdate, WorkedExamples)
         MainForm& f = fx.start();
         f.Nr1[2] = c.nr1;
         f.Nr2[2] = c.nr2;
-        EXPECT_TRUE(f.UpdateChannelValue(2, c.text));
-        EXPECT_EQ(f.lblDIS[2].text(), QString::fromLatin1(c.display));
+        EXPECT_EQ(f.UpdateChannelValue(2, c.text), *c.display != '\0');
+        EXPECT_EQ(f.lblDIS[2].text(), *c.display ? c.display : "-");
+        EXPECT_EQ(f.VValue[2], c.stored);
     }
 }
 
-TEST(ValueUpdate, OverflowKeepsTheDisplay)
+TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
 {
     const struct {
-        const char* text;
-        float nr1, nr2;
-        float stored; // what VValue holds after the failure
+        float value, hi, lo;
+        bool alarm;
     } cases[] = {
-        {"1E+39", 0, 1, INFINITY},
-        {"1e400", 0, 1, INFINITY},
-        {"-1e400", 0, 1, -INFINITY},
-        {"3E+38", -3e38f, 1, INFINITY},
-        {"1E+30", 0, 1e10f, INFINITY},
-        {"214748365", 0, 1, 214748365.0f},
-        {"-300000000", 0, 1, -300000000.0f},
+        {50, 99.9f, 0, false}, {99.9f, 99.9f, 0, false}, {0, 99.9f, 0, false}, {100, 99.9f, 0, true},
+        {-0.1f, 99.9f, 0, true}, {5, 1, 10, true},   {0, 99.9f, 0.1f, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
-        f.Nr1[1] = c.nr1;
-        f.Nr2[1] = c.nr2;
-        EXPECT_FALSE(f.UpdateChannelValue(1, c.text));
-        EXPECT_EQ(f.lblDIS[1].text(), QStringLiteral("-"));
-        EXPECT_EQ(f.VValue[1], c.stored);
+        f.RVnr = 3;
+        f.WavOn = 1;
+        f.VValue[2] = c.value;
+        f.SetHi[2] = c.hi;
+        f.SetLo[2] = c.lo;
+        f.VValue[5] = 500; // beyond RVnr: never touched
+        f.cmdRadni1_Click();
+        EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid) << c.value;
+        EXPECT_EQ(f.TimerWav.enabled(), c.alarm);
+        EXPECT_EQ(f.Led1[5].fillStyle(), FillStyle::Solid);
     }
     AppFixture fx;
     MainForm& f = fx.start();
-    // The largest Single whose tenfold still fits in 32 bits.
-    EXPECT_TRUE(f.UpdateChannelValue(1, "214748352"));
-    EXPECT_EQ(f.lblDIS[1].text(), QStringLiteral("214748400"));
-    EXPECT_FALSE(f.UpdateChannelValue(1, "214748368"));
-}
-
-struct EvalCase {
-    const char* what;
-    float value, hi, lo;
-    bool alarm;
-};
-
-TEST(Evaluation, LampsAreStrict)
-{
-    const EvalCase cases[] = {
-        {"inside", 50, 99.9f, 0, false},
-        {"equal to SetHi", 99.9f, 99.9f, 0, false},
-        {"equal to SetLo", 0, 99.9f, 0, false},
-        {"above", 100, 99.9f, 0, true},
-        {"below", -0.1f, 99.9f, 0, true},
-        {"SetLo above SetHi", 50, 10, 20, true},
-        {"never received, SetLo above 0", 0, 99.9f, 0.5f, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        AppFixture fx;
-        MainForm& f = fx.start();
-        f.VValue[4] = c.value;
-        f.SetHi[4] = c.hi;
-        f.SetLo[4] = c.lo;
+    f.VValue[1] = 500;
+    for (const Integer rvnr : {0, 9, -1}) { // nothing at all, not even a log line
+        f.RVnr = rvnr;
+        f.LogOn = f.WavOn = 1;
         f.cmdRadni1_Click();
-        EXPECT_EQ(f.Led1[4].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid);
     }
-}
-
-TEST(Evaluation, OnlyChannelsUpToRVnrAndTheSoundTimer)
-{
-    AppFixture fx;
-    MainForm& f = fx.start();
-    f.WavOn = 1;
-    for (int i = 1; i <= 8; ++i)
-        f.VValue[i] = 200;
-    f.RVnr = 3;
-    f.cmdRadni1_Click();
-    for (int i = 1; i <= 8; ++i)
-        EXPECT_EQ(f.Led1[i].fillStyle(), i <= 3 ? FillStyle::Transparent : FillStyle::Solid) << i;
-    EXPECT_TRUE(f.TimerWav.enabled());
-
-    // RVnr outside 1..8 changes nothing at all.
-    for (Integer bad : {Integer(0), Integer(9), Integer(-1)}) {
-        f.RVnr = bad;
-        f.VValue[1] = 50;
-        f.cmdRadni1_Click();
-        EXPECT_EQ(f.Led1[1].fillStyle(), FillStyle::Transparent);
-        EXPECT_TRUE(f.TimerWav.enabled());
-    }
-
-    // Sound option off: the timer is left as it is.
-    f.RVnr = 3;
-    f.WavOn = 0;
-    for (int i = 1; i <= 3; ++i)
-        f.VValue[i] = 50;
-    f.cmdRadni1_Click();
     EXPECT_EQ(f.Led1[1].fillStyle(), FillStyle::Solid);
-    EXPECT_TRUE(f.TimerWav.enabled());
-    f.WavOn = 1;
-    f.cmdRadni1_Click();
     EXPECT_FALSE(f.TimerWav.enabled());
-    EXPECT_FALSE(QFileInfo::exists(fx.dir() + QStringLiteral("/quellmarkLog")));
+    EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
 }
 
-TEST(LogFile, LineFormat)
+TEST(Channels, LogLinesAppendPerDayWithAllEightValues)
 {
-    ChannelArray<Single> v{};
-    v[1] = 23.4f;
-    v[2] = -0.5f;
-    EXPECT_EQ(logLine(QTime(8, 15, 2), v), "\"08:15:02\",23.4,-0.5,0,0,0,0,0,0\r\n");
-    v[3] = -12;
-    v[4] = 0.3f;
-    v[5] = 1234568;
-    v[8] = 99.9f;
-    EXPECT_EQ(logLine(QTime(23, 59, 59), v),
-              "\"23:59:59\",23.4,-0.5,-12,0.3,1234568,0,0,99.9\r\n");
-    // An overflowed value is kept as an infinity until the next good one.
-    v[2] = INFINITY;
-    v[3] = -INFINITY;
-    EXPECT_EQ(logLine(QTime(0, 0, 0), v), "\"00:00:00\",23.4,INF,-INF,0.3,1234568,0,0,99.9\r\n");
-    EXPECT_EQ(logFileName(QDate(2025, 3, 12)), QStringLiteral("250312.txt"));
-    EXPECT_EQ(logFileName(QDate(2031, 12, 1)), QStringLiteral("311201.txt"));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-TEST(LogFile, AppendsPerDayAndANewDateOpensANewFile)
-{
-    AppFixture fx(QStringLiteral("Pump2"));
+    AppFixture fx;
     MainForm& f = fx.start();
-    fx.wallClock.start = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
+    fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
     f.RVnr = 3;
     f.LogOn = 1;
     f.VValue[1] = 23.4f;
     f.VValue[2] = -0.5f;
-    f.VValue[6] = 7; // beyond RVnr, still logged
-    fx.loop.post([&] { f.cmdRadni1_Click(); });
-    fx.loop.postAt(fx.loop.now() + 1000, [&] { f.cmdRadni1_Click(); });
-    fx.loop.postAt(fx.loop.now() + 2500, [&] { f.cmdRadni1_Click(); });
-    fx.loop.runFor(3000);
-    const QString dir = fx.dir() + QStringLiteral("/Pump2Log/");
-    // Relative to the fixture's start the clock began at loop time 0.
-    const QByteArray day1 = readFile(dir + QStringLiteral("250312.txt"));
-    const QByteArray day2 = readFile(dir + QStringLiteral("250313.txt"));
-    EXPECT_EQ(day1, "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n"
-                    "\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
-    EXPECT_EQ(day2, "\"00:00:00\",23.4,-0.5,0,0,0,7,0,0\r\n");
+    f.VValue[6] = 7;
+    for (const Millis at : {0, 1000, 2500})
+        fx.loop.postAt(at, [&] { f.cmdRadni1_Click(); });
+    fx.loop.runUntil(3000);
+    EXPECT_EQ(fx.log(), "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
+    EXPECT_EQ(fx.file("quellmarkLog/250313.txt"), "\"00:00:00\",23.4,-0.5,0,0,0,7,0,0\r\n");
 }
 
-TEST(LogFile, AnUnwritableFolderIsSilent)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes anywhere";
-    AppFixture fx;
-    MainForm& f = fx.start();
-    QDir(fx.dir()).mkdir(QStringLiteral("quellmarkLog"));
-    ::chmod(QFile::encodeName(fx.dir() + QStringLiteral("/quellmarkLog")).constData(), 0500);
-    f.LogOn = 1;
-    f.cmdRadni1_Click();
-    EXPECT_EQ(f.lblStatus.text(), QStringLiteral("Status:"));
-}
-
-TEST(LogFile, AFileInTheWayOfTheFolderIsSilentAndLaterLinesArrive)
+// The log never blocks and never writes through what stands in its way: a
+// file where its folder should be, a FIFO or a link as the day's file. A
+// folder that is a link (to another disk) is used.
+TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
     MainForm& f = fx.start();
-    const QString dir = fx.dir() + QStringLiteral("/quellmarkLog");
-    {
-        QFile blocker(dir);
-        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    }
+    f.LogOn = 1;
+    const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
+    const QByteArray day = dir + "/250312.txt";
+    ::close(::open(dir, O_CREAT | O_WRONLY, 0666)); // a file in the folder's place
+    f.cmdRadni1_Click();
+    ::unlink(dir);
+    ::mkdir(dir, 0777);
+    ::mkfifo(day, 0666);
+    f.cmdRadni1_Click(); // nobody reads the FIFO: must not wait
+    const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
+    f.cmdRadni1_Click(); // a reader: still nothing written into it
+    char buf[8];
+    EXPECT_LE(::read(reader, buf, sizeof buf), 0);
+    ::close(reader);
+    ::unlink(day);
+    ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
+    f.cmdRadni1_Click();
+    EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
+    ::unlink(day);
+    ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
+    ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
+    f.cmdRadni1_Click();
+    EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
+    EXPECT_EQ(f.lblStatus.text(), "Status:"); // all of it silent
+}
+
+// A line that does not fit (a full disk; here a file size limit) is taken
+// out whole, so the next line never runs into half of it.
+TEST(Channels, ALogLineThatDoesNotFitIsTakenOutWhole)
+{
+    AppFixture fx;
+    MainForm& f = fx.start();
     f.LogOn = 1;
     f.cmdRadni1_Click();
-    EXPECT_EQ(f.lblStatus.text(), QStringLiteral("Status:"));
-    QFile::remove(dir);
+    const QByteArray line = fx.log();
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = static_cast<rlim_t>(line.size() + 10);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    f.cmdRadni1_Click(); // 10 bytes fit
+    ::setrlimit(RLIMIT_FSIZE, &old);
     f.cmdRadni1_Click();
-    EXPECT_EQ(readFile(dir + QStringLiteral("/250312.txt")).count('\n'), 1);
+    EXPECT_EQ(fx.log(), line + line);
+}
+
+// Continuous reading with an alarm every 100 ms: the first sound 3 s after
+// the alarm, then every 3 s; an alarm that clears within 3 s is silent; the
+// option switched off leaves a running sound repeating.
+TEST(Channels, AlarmSoundEveryThreeSeconds)
+{
+    AppFixture fx;
+    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+    for (Millis t = 3000; t < 13000; t += 100)
+        fx.port.receiveAt(t, "V01=150\r");
+    fx.port.receiveAt(13000, "V01=50\r");
+    fx.port.receiveAt(14000, "V01=150\r");
+    fx.port.receiveAt(16999, "V01=50\r");
+    fx.loop.runUntil(20000);
+    EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
+    EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
+    fx.port.receiveAt(21000, "V01=150\r");
+    fx.loop.runUntil(22000);
+    f.WavOn = 0;
+    fx.port.receiveAt(23000, "V01=50\r");
+    fx.loop.runUntil(30500);
+    EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
+}
+
+// With a device answering after 30 ms, INIT at 2500 is recognised at 2530
+// and the sample clock ticks at 3530, 4530, ...
+TEST(Channels, ThirtySecondCyclesOfEightValues)
+{
+    AppFixture fx;
+    MainForm& f = fx.startWith("1,\"9600\",\"\",30,8,\"x\",1,0");
+    fx.loop.runUntil(41000);
+    const auto reqs = fx.port.valueRequests();
+    ASSERT_EQ(reqs.size(), 16u);
+    for (int n = 1; n <= 8; ++n) // V01 in the tick, the others each after a pause
+        EXPECT_EQ(reqs[n - 1], (std::pair<Millis, std::string>{3530 + (n - 1) * 530, "V0" + std::to_string(n)}));
+    EXPECT_EQ(reqs[8].first, 36530); // 30 ticks after the end of the first cycle
+    EXPECT_EQ(f.lblDIS[8].text(), "8");
+    EXPECT_EQ(fx.log(), "\"08:15:07\",1,2,3,4,5,6,7,8\r\n\"08:15:40\",1,2,3,4,5,6,7,8\r\n");
+    // The counter shown before each tick: 29 before the first cycle, on
+    // during it, from 0 after it.
+    for (const char* a : {"STime:30 STimer:29", "STime:30 STimer:31", "STime:30 STimer:32",
+                          "STime:30 STimer:0", "STime:30 STimer:1"})
+        EXPECT_NE(fx.shownAt(a), -1) << a;
+    EXPECT_LT(fx.shownAt("STime:30 STimer:32"), fx.shownAt("STime:30 STimer:0"));
+    EXPECT_EQ(fx.timesShown("STime:30 STimer:29"), 2);
+}
+
+TEST(Channels, CyclesOfOneValueAndOfSilentChannels)
+{
+    AppFixture one;
+    one.startWith("1,\"9600\",\"A\",1,1,\"x\",0,0");
+    one.port.id = "A";
+    one.loop.runUntil(6000);
+    // Every tick runs a cycle; with one value the request waits for its pause.
+    EXPECT_EQ(one.port.valueRequests(), (decltype(one.port.valueRequests()){{4030, "V01"}, {5030, "V01"}, {6030, "V01"}}));
+    EXPECT_EQ(one.port.writes.back().second, "\rAV01\r");
+    EXPECT_EQ(one.timesShown("STime:1 STimer:0"), 3);
+
+    AppFixture silent;
+    silent.port.unanswered = {1, 2, 3};
+    MainForm& f = silent.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
+    f.VValue[2] = 42; // kept when no answer comes
+    silent.loop.runUntil(20030);
+    EXPECT_EQ(silent.port.valueRequests(),
+              (decltype(silent.port.valueRequests()){{4030, "V01"}, {9530, "V02"}, {15030, "V03"}}));
+    EXPECT_EQ(silent.shownAt("No response!"), 9030);
+    EXPECT_EQ(silent.log(), "\"08:15:20\",0,42,0,0,0,0,0,0\r\n");
+}
+
+TEST(Channels, TheSampleClockInOddSituations)
+{
+    // Opening the settings panel lets the running cycle finish; none follows.
+    AppFixture set;
+    MainForm& f = set.startWith("1,\"9600\",\"\",2,3,\"x\",1,0");
+    set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
+    set.loop.runUntil(60000);
+    EXPECT_EQ(set.port.valueRequests().size(), 3u);
+    EXPECT_EQ(set.log().count('\n'), 1);
+
+    // RVnr outside 1..8 sends nothing; the counter stays in range, also when
+    // the sample time is gone while the clock runs.
+    AppFixture odd;
+    MainForm& g = odd.startWith("1,\"9600\",\"\",2,12,\"x\",0,0");
+    odd.loop.runUntil(100000);
+    EXPECT_TRUE(odd.port.valueRequests().empty());
+    EXPECT_LE(g.STimerCnt, 2);
+    g.STime = 0;
+    odd.loop.runUntil(40000000);
+    EXPECT_EQ(g.STimerCnt, 32767);
+
+    // A recognition answer in the middle of a cycle starts no second cycle.
+    AppFixture again;
+    again.startWith("1,\"9600\",\"\",2,3,\"x\",0,0");
+    again.port.receiveAt(4300, "OK\r\n");
+    again.loop.runUntil(12000);
+    const auto reqs = again.port.valueRequests();
+    ASSERT_GE(reqs.size(), 6u);
+    EXPECT_EQ(reqs[1].first, 4560);
+    EXPECT_EQ(reqs[3], (std::pair<Millis, std::string>{7030, "V01"}));
+
+    // The adapter unplugged in the pause before V01: shown, and the cycle
+    // still ends with its evaluation.
+    AppFixture lost;
+    lost.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
+    lost.port.loseDeviceAt(3800);
+    lost.loop.runUntil(6000);
+    EXPECT_NE(lost.shownAt("COM Port comm-error! 8018"), -1);
+    EXPECT_EQ(lost.log().count('\n'), 1);
 }
 
 } // namespace

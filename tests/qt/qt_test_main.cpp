@@ -1,13 +1,11 @@
-// The Qt layer tests run inside one QApplication (CTest sets
-// QT_QPA_PLATFORM=offscreen, so no display is needed).
+// The Qt layer tests run inside one QApplication, offscreen.
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -2,128 +2,124 @@
 
 #include "app/main_form.h"
 #include "channels/sound_player.h"
+#include "device/serial_port.h"
 #include "tests/support/sim_event_loop.h"
-#include "tests/support/qt_printers.h"
-#include "tests/support/sim_serial_port.h"
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QTemporaryDir>
 
+#include <array>
 #include <deque>
 #include <memory>
-#include <string>
+#include <ostream>
+#include <set>
 #include <vector>
+
+inline void PrintTo(const QString& s, std::ostream* os) // readable failure messages
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace qm::test {
 
-class RecordingSoundPlayer final : public SoundPlayer {
-public:
-    explicit RecordingSoundPlayer(SimEventLoop& loop) : loop_(loop) {}
-    void play(const QByteArray& path) override { plays.push_back({loop_.now(), QString::fromUtf8(path)}); }
-    struct Play {
-        Millis at;
-        QString path;
-    };
-    std::vector<Play> plays;
-
-private:
-    SimEventLoop& loop_;
-};
-
-class ScriptedDialogs final : public Dialogs {
-public:
-    Answer askYesNoCancel(const QString& prompt, const QString& title) override
-    {
-        asked.push_back(prompt + QStringLiteral(" | ") + title);
-        if (answers.empty())
-            return Answer::Cancel;
-        Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::deque<Answer> answers;
-    std::vector<QString> asked;
-};
-
-// Local time that follows the simulated clock from a fixed start.
-class SimWallClock final : public WallClock {
-public:
-    explicit SimWallClock(SimEventLoop& loop) : loop_(loop) {}
-    QDateTime localNow() const override { return start.addMSecs(loop_.now()); }
-    QDateTime start{QDate(2025, 3, 12), QTime(8, 15, 0)};
-
-private:
-    SimEventLoop& loop_;
-};
-
-// Every text the status line showed, in order, with the time it was shown.
-class StatusRecorder final : public ControlObserver {
-public:
-    explicit StatusRecorder(SimEventLoop& loop) : loop_(loop) {}
-    void controlChanged(const Control& c) override
-    {
-        texts.push_back({loop_.now(), c.text(), c.backColor()});
-    }
-    struct Entry {
-        Millis at;
-        QString text;
-        Rgb back;
-    };
-    std::vector<Entry> texts;
-    // The texts shown, without times.
-    std::vector<QString> shown() const;
-    bool contains(const QString& text) const;
-    // How often the status line changed to `text`.
-    int count(const QString& text) const;
-
-private:
-    SimEventLoop& loop_;
-};
+// The settings file as the first save writes it when nothing was changed, and
+// the same with another first line (port, baud, id, sample time, values read,
+// spare text, log and sound options).
+extern const QByteArray kDefaultSettingsFile;
+QByteArray settingsWithFirstLine(const QByteArray& firstLine);
 
 // The C library's locale is de_DE.UTF-8 (decimal comma) for the scope, as a
-// user's environment sets it in the program; the locale comes from the build
-// tree.
+// user's environment sets it in the program; the locale is the build tree's.
 class DecimalCommaLocale {
 public:
     DecimalCommaLocale();
     ~DecimalCommaLocale();
-    DecimalCommaLocale(const DecimalCommaLocale&) = delete;
-    DecimalCommaLocale& operator=(const DecimalCommaLocale&) = delete;
-    // Whether the C library now writes ",".
-    bool active() const;
+    bool active() const; // the C library now writes ","
 
 private:
     std::string previous_;
 };
 
-// A whole application on the simulated clock, in a temporary program
-// directory, with a simulated port.
-class AppFixture {
+using Writes = std::vector<std::pair<Millis, std::string>>;
+
+// A serial port on the simulated clock with the measuring device behind it.
+// What the core writes is recorded with its time; what the device sends
+// arrives as one receive event at its time. While `answering`, the device
+// answers "<id>AT" with "<id>OK" and "<id>V0n" with "<id>V0n=<values[n]>"
+// after delayMs, except the channels in `unanswered`.
+class SimSerialPort final : public SerialPort {
 public:
-    explicit AppFixture(QString programName = QStringLiteral("quellmark"),
-                        QLocale locale = QLocale::c());
-    ~AppFixture();
+    explicit SimSerialPort(SimEventLoop& loop) : loop_(loop) {}
+    int setCommPort(int number) override;
+    int setSettings(const std::string& text) override;
+    int setHandshaking(int mode) override { return handshaking = mode, 0; }
+    bool portOpen() const override { return open_; }
+    int setPortOpen(bool open) override;
+    int setDTREnable(bool on) override { return dtr = on, 0; }
+    int setRTSEnable(bool on) override { return rts = on, 0; }
+    void setRThreshold(int count) override { rThreshold = count; }
+    void setInputLen(int) override {}
+    int output(const std::string& bytes) override;
+    std::string input() override { return inputAll(); }
+    std::string inputAll() override { return std::exchange(pending_, {}); }
+    int inBufferCount() const override { return static_cast<int>(pending_.size()); }
+    int commEvent() const override { return commEvent_; }
+    int lastError() const override { return comm_error::kDeviceLost; }
 
-    // Writes the settings file of this program (raw bytes).
-    void writeSettings(const QByteArray& bytes);
-    QString settingsPath() const;
-    QString dir() const { return tmp.path(); }
+    void receiveAt(Millis at, std::string bytes);
+    void loseDeviceAt(Millis at); // the adapter is unplugged: closed and reported
+    Writes valueRequests() const; // (time, "V0n")
 
-    // Builds the window; start() also runs Form_Load.
-    MainForm& create();
-    MainForm& start();
+    bool answering = false;
+    std::string id;
+    std::array<std::string, 9> values{"", "1", "2", "3", "4", "5", "6", "7", "8"};
+    std::set<int> unanswered;
+    Millis delayMs = 30;
+    int openError = 0, settingsError = 0; // what the next calls give
+    int commPort = 0, handshaking = -1, rThreshold = 0, openCount = 0;
+    std::string settings;
+    bool dtr = true, rts = true;
+    Writes writes;
+
+private:
+    SimEventLoop& loop_;
+    bool open_ = false;
+    std::string pending_;
+    int commEvent_ = 0;
+};
+
+// A whole application on the simulated clock, in a temporary program
+// directory, with the device on a simulated port. Local time starts at
+// 2025-03-12 08:15:00.
+class AppFixture : public Dialogs, public WallClock, public SoundPlayer, public ControlObserver {
+public:
+    explicit AppFixture(QLocale locale = QLocale::c()) : locale(locale) {}
+    // Writes the settings file (raw bytes, unless empty) and runs Form_Load.
+    MainForm& start(const QByteArray& settings = {});
+    // Starts with the default file's first line replaced; the device answers.
+    MainForm& startWith(const QByteArray& firstLine);
+    void send(const std::string& bytes); // arrives from the device now, handled
+    QByteArray file(const QString& name) const; // of the program directory
+    QString path(const QString& name) const { return tmp.filePath(name); }
+    QByteArray log() const { return file(QStringLiteral("quellmarkLog/250312.txt")); }
+    Millis shownAt(const QString& status) const; // first time shown, -1 never
+    int timesShown(const QString& status) const;
 
     SimEventLoop loop;
     SimSerialPort port{loop};
-    RecordingSoundPlayer sound{loop};
-    ScriptedDialogs dialogs;
-    SimWallClock wallClock{loop};
-    StatusRecorder status{loop};
     QTemporaryDir tmp;
-    QString programName;
     QLocale locale;
     std::unique_ptr<MainForm> form;
+    std::vector<std::pair<Millis, QString>> status; // every status text, when shown
+    std::vector<Millis> plays;                      // alarm sounds
+    QByteArray soundPath;
+    std::deque<Answer> answers; // to the close question; then Cancel
+    int questions = 0;
+    QDateTime clockStart{QDate(2025, 3, 12), QTime(8, 15, 0)};
+
+    Answer askYesNoCancel(const QString& prompt, const QString& title) override;
+    QDateTime localNow() const override { return clockStart.addMSecs(loop.now()); }
+    void play(const QByteArray& path) override { plays.push_back(loop.now()), soundPath = path; }
+    void controlChanged(const Control& c) override { status.push_back({loop.now(), c.text()}); }
 };
 
 } // namespace qm::test

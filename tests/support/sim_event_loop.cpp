@@ -1,56 +1,45 @@
 #include "tests/support/sim_event_loop.h"
 
-#include <utility>
+#include <stdexcept>
 
 namespace qm::test {
 
 int SimEventLoop::startTimer(int intervalMs, std::function<void()> tick)
 {
     const int id = nextTimerId_++;
-    timers_[id] = TimerEntry{intervalMs, std::move(tick)};
-    queue_[{now_ + intervalMs, seq_++}] = Event{id, {}};
+    timers_[id] = {intervalMs, std::move(tick)};
+    queue_[{now_ + intervalMs, seq_++}] = {id, {}};
     return id;
 }
 
 void SimEventLoop::stopTimer(int id)
 {
     timers_.erase(id);
-    for (auto it = queue_.begin(); it != queue_.end();) {
-        if (it->second.timerId == id)
-            it = queue_.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(queue_, [id](const auto& e) { return e.second.first == id; });
 }
 
 void SimEventLoop::postAt(Millis at, std::function<void()> fn)
 {
-    queue_[{std::max(at, now_), seq_++}] = Event{0, std::move(fn)};
+    queue_[{std::max(at, now_), seq_++}] = {0, std::move(fn)};
 }
 
-// Runs the earliest event due at or before `limit`. Returns false when none is.
 bool SimEventLoop::runNext(Millis limit)
 {
-    if (queue_.empty())
+    if (queue_.empty() || std::get<0>(queue_.begin()->first) > limit)
         return false;
-    auto it = queue_.begin();
-    const Millis due = std::get<0>(it->first);
-    if (due > limit)
-        return false;
-    Event ev = std::move(it->second);
-    queue_.erase(it);
+    const Millis due = std::get<0>(queue_.begin()->first);
+    const auto [timerId, fn] = std::move(queue_.begin()->second);
+    queue_.erase(queue_.begin());
     now_ = std::max(now_, due);
-    if (ev.timerId == 0) {
-        ev.fn();
-        return true;
-    }
-    auto timer = timers_.find(ev.timerId);
+    if (timerId == 0)
+        return fn(), true;
+    const auto timer = timers_.find(timerId);
     if (timer == timers_.end())
         return true;
-    // The next tick is scheduled before this one runs, so it keeps its phase
-    // even while this tick's handler waits.
-    queue_[{due + timer->second.interval, seq_++}] = Event{ev.timerId, {}};
-    auto tick = timer->second.tick; // the handler may stop or restart its timer
+    // The next tick is queued before this one runs: it keeps its phase while
+    // this tick's handler waits.
+    queue_[{due + timer->second.first, seq_++}] = {timerId, {}};
+    const auto tick = timer->second.second; // the handler may stop its timer
     tick();
     return true;
 }
@@ -60,7 +49,7 @@ void SimEventLoop::runNestedUntil(Millis deadline, const std::function<bool()>& 
     while (!done()) {
         if (!runNext(deadline)) {
             if (deadline == kForever)
-                throw std::logic_error("simulated wait without deadline has nothing left to run");
+                throw std::logic_error("a wait without deadline has nothing left to run");
             now_ = std::max(now_, deadline);
             return;
         }
@@ -78,16 +67,14 @@ void SimEventLoop::terminate(int exitCode)
 
 bool SimEventLoop::runUntil(Millis t)
 {
-    if (terminated_)
-        return false;
     try {
-        while (runNext(t)) {
+        while (!terminated_ && runNext(t)) {
         }
     } catch (const Terminated&) {
-        return false;
     }
-    now_ = std::max(now_, t);
-    return true;
+    if (!terminated_)
+        now_ = std::max(now_, t);
+    return !terminated_;
 }
 
 } // namespace qm::test

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <map>
-#include <stdexcept>
 #include <tuple>
 
 namespace qm::test {
@@ -26,30 +25,16 @@ public:
     void runNestedUntil(Millis deadline, const std::function<bool()>& done) override;
     [[noreturn]] void terminate(int exitCode) override;
 
-    // Test side ------------------------------------------------------------
     // Runs `fn` as an event at time `at` (not before now).
     void postAt(Millis at, std::function<void()> fn);
-    void post(std::function<void()> fn) { postAt(now_, std::move(fn)); }
-    // Runs every event due up to `t`, then sets the clock to `t` (unless a
-    // nested wait already took it further). Returns false if the program
-    // terminated.
+    // Runs every event due up to `t`, then sets the clock to `t`. False once
+    // the program has terminated.
     bool runUntil(Millis t);
     bool runFor(Millis ms) { return runUntil(now_ + ms); }
     bool terminated() const { return terminated_; }
     int exitCode() const { return exitCode_; }
-    int activeTimers() const { return static_cast<int>(timers_.size()); }
 
 private:
-    struct TimerEntry {
-        int interval;
-        std::function<void()> tick;
-    };
-    using Key = std::tuple<Millis, long>; // due time, sequence
-    struct Event {
-        int timerId; // 0 for a posted event
-        std::function<void()> fn;
-    };
-
     bool runNext(Millis limit);
 
     Millis now_ = 0;
@@ -57,8 +42,8 @@ private:
     int nextTimerId_ = 1;
     bool terminated_ = false;
     int exitCode_ = 0;
-    std::map<int, TimerEntry> timers_;
-    std::map<Key, Event> queue_;
+    std::map<int, std::pair<int, std::function<void()>>> timers_;                  // interval, tick
+    std::map<std::tuple<Millis, long>, std::pair<int, std::function<void()>>> queue_; // timer id or 0, fn
 };
 
 } // namespace qm::test

@@ -1,0 +1,242 @@
+// The device link on the simulated clock: INIT and its retries, the
+// watchdog, the receive path and the reply interpreter, the commands.
+#include "tests/support/app_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+const QString kData = QStringLiteral("COM:1 Baud:9600 COM data: ");
+
+TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
+{
+    AppFixture fx;
+    MainForm& f = fx.start();
+    fx.loop.runUntil(7499);
+    EXPECT_TRUE(fx.port.portOpen());
+    EXPECT_EQ(fx.port.settings, "9600,n,8,1");
+    EXPECT_EQ(fx.port.handshaking, 0);
+    EXPECT_FALSE(fx.port.dtr || fx.port.rts);
+    EXPECT_EQ(fx.port.rThreshold, 1);
+    EXPECT_EQ(fx.port.writes, (decltype(fx.port.writes){{2500, "AT\r"}, {5000, "AT\r"}}));
+    EXPECT_EQ(f.lblStatus.text(), "Searching for uc code...");
+    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    // The watchdog of the first INIT is not postponed by the second; the
+    // INIT at 7500 starts a new period.
+    fx.loop.runUntil(7500);
+    EXPECT_EQ(fx.shownAt("No response!"), 7500);
+    fx.loop.runUntil(12499);
+    EXPECT_EQ(fx.timesShown("No response!"), 1);
+    fx.loop.runUntil(12500);
+    EXPECT_EQ(fx.timesShown("No response!"), 2);
+    EXPECT_EQ(fx.port.openCount, 1); // an open port is never reopened
+
+    // The recognition answer ends the retries and starts the sample clock.
+    fx.port.answering = true;
+    fx.loop.runUntil(15100);
+    EXPECT_FALSE(f.Timer1.enabled() || f.TimerCom.enabled());
+    EXPECT_TRUE(f.StTimer.enabled());
+    EXPECT_EQ(f.STimerCnt, 29);
+    EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
+    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
+    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
+    EXPECT_EQ(fx.port.writes.size(), 6u);
+}
+
+TEST(Device, PortFailuresAreShownAndRetried)
+{
+    const struct {
+        int open, settings;
+        const char* text;
+        bool watchdog; // enabled before the failing step
+    } cases[] = {{comm_error::kInvalidPort, 0, "Invalid Port Number!", true},
+                 {comm_error::kPortInUse, 0, "Port already open!", true},
+                 {comm_error::kPermission, 0, "COM Port comm-error! 8010", true},
+                 {0, comm_error::kBadSettings, "COM Port comm-error! 8015", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        AppFixture fx;
+        MainForm& f = fx.start();
+        fx.port.openError = c.open;
+        fx.port.settingsError = c.settings;
+        fx.loop.runUntil(2500);
+        EXPECT_EQ(f.lblStatus.text(), c.text);
+        EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
+        EXPECT_EQ(f.TimerCom.enabled(), c.watchdog);
+        EXPECT_FALSE(fx.port.portOpen());
+        fx.port.openError = fx.port.settingsError = 0;
+        fx.loop.runUntil(5000); // the next retry opens it
+        EXPECT_EQ(fx.port.writes.size(), 1u);
+    }
+}
+
+TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
+{
+    AppFixture fx;
+    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    fx.loop.runUntil(7500);
+    EXPECT_TRUE(fx.port.writes.empty());
+    EXPECT_EQ(fx.shownAt("No response!"), 7500);
+    f.VValue[2] = 150;
+    fx.send("OK\r\n");
+    EXPECT_EQ(f.lblStatus.text(), kData + "OK");
+    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
+    EXPECT_FALSE(f.Timer1.enabled() || f.StTimer.enabled() || f.TimerCom.enabled());
+    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
+    EXPECT_EQ(f.Led1[2].fillStyle(), FillStyle::Transparent); // evaluated
+    EXPECT_EQ(fx.log(), "\"08:15:07\",0,150,0,0,0,0,0,0\r\n");
+}
+
+TEST(Device, LineEndsAndPieces)
+{
+    const struct {
+        std::string bytes;
+        QString last; // the last line shown
+        int lines;
+    } cases[] = {{"V01=1\r", "V01=1", 1}, {"V01=1\r\n", "V01=1", 1}, {"V01=1\n\r", "V01=1", 1},
+                 {"V01=1\r\rV02=2\r", "V02=2", 2}, {"V01=1\nV02=2\r", "V01=1V02=2", 1}, {"V01=1", "", 0}};
+    for (const auto& c : cases) {
+        AppFixture fx;
+        MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+        fx.loop.runUntil(2500);
+        for (const char b : c.bytes)
+            fx.send(std::string(1, b)); // one byte at a time is the same as a block
+        EXPECT_EQ(fx.log().count('\n'), c.lines) << c.bytes;
+        if (c.lines) {
+            EXPECT_EQ(f.lblStatus.text(), kData + c.last);
+        }
+    }
+}
+
+TEST(Device, ValueLinesByPrefix)
+{
+    const struct {
+        const char* devId;
+        std::string line;
+        const char* shown; // displays 1..8, "-" never updated
+    } cases[] = {{"", "V05=12.3", "----12.3---"}, {"A", "AV05=12.3", "----12.3---"}, {"", "V08= 7", "-------7"},
+                 {"", "V9=1", "--------"},         {"", "V09=1", "--------"},         {"", "v01=1", "--------"},
+                 {"A", "V01=1", "--------"},       {"AB", "ABV01=5", "--------"},     {"", "V01=1V02=2", "1-------"},
+                 {"", "V01=V02=", "00------"}}; // a value text equal to channel 2's prefix feeds it too
+    for (const auto& c : cases) {
+        AppFixture fx;
+        MainForm& f = fx.startWith("1,\"9600\",\"" + QByteArray(c.devId) + "\",0,8,\"x\",0,0");
+        fx.loop.runUntil(2500);
+        fx.send(c.line + "\r");
+        QString shown;
+        for (int i = 1; i <= 8; ++i)
+            shown += f.lblDIS[i].text();
+        EXPECT_EQ(shown, c.shown) << c.line;
+    }
+}
+
+TEST(Device, RecognitionInSampledModeByExactAnswer)
+{
+    const struct {
+        const char* devId;
+        std::string line;
+        bool recognised;
+    } cases[] = {{"", "OK", true}, {"A", "AOK", true}, {"AB", "ABOK", true},
+                 {"AB", "OK", false}, {"", "OK ", false}, {"", "ok", false}};
+    for (const auto& c : cases) {
+        AppFixture fx;
+        MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"" + QByteArray(c.devId) + "\",30,8,\"x\",0,0"));
+        fx.loop.runUntil(2500);
+        fx.send(c.line + "\r\n");
+        EXPECT_EQ(f.StTimer.enabled(), c.recognised) << c.line;
+        EXPECT_EQ(f.Timer1.enabled(), !c.recognised) << c.line;
+        EXPECT_FALSE(f.TimerCom.enabled());
+    }
+}
+
+TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
+{
+    AppFixture fx;
+    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    fx.loop.runUntil(2500);
+    fx.send("X\r"); // one character: shown, colour kept
+    EXPECT_EQ(f.lblStatus.text(), kData + "X");
+    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    fx.send("V01=5\r");
+    fx.send("V02=" + std::string(40000, '7'));
+    EXPECT_EQ(f.lblStatus.text(), "???");
+    EXPECT_LE(f.RxBuf.size(), 32767u);
+    fx.send(std::string(100000, '7') + "\rV03=4\r");
+    EXPECT_EQ(f.lblDIS[2].text(), "-");
+    EXPECT_EQ(f.lblDIS[3].text(), "4");
+    fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
+    EXPECT_EQ(f.lblDIS[4].text(), "1.5");
+    const int lines = fx.log().count('\n');
+    EXPECT_EQ(lines, 4);
+    // A value beyond the scaling: "???", display kept, no evaluation.
+    for (const char* huge : {"V01=3E+9", "V01=1e400", "V01=-1e400"}) {
+        fx.send(std::string(huge) + "\r");
+        EXPECT_EQ(f.lblStatus.text(), "???");
+        EXPECT_EQ(f.lblDIS[1].text(), "5");
+    }
+    EXPECT_EQ(f.VValue[1], -INFINITY);
+    EXPECT_EQ(fx.log().count('\n'), lines);
+    fx.send("V01=2\r");
+    EXPECT_EQ(f.lblDIS[1].text(), "2");
+}
+
+TEST(Device, ReadRequestAndOutputButtons)
+{
+    AppFixture fx;
+    MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
+    fx.loop.runUntil(2500);
+    f.TimerCom.setEnabled(false);
+    fx.port.writes.clear();
+    fx.loop.postAt(3000, [&] { f.cmdIspis_Click(); });
+    fx.loop.runUntil(3200);
+    EXPECT_TRUE(f.TimerCom.enabled());
+    f.cmdOut_Click(8);
+    f.cmdOut[3].setBackColor(colors::kStatusOk);
+    f.cmdOut_Click(3);
+    f.cmdOut[4].setBackColor(colors::kRed);
+    f.cmdOut_Click(4);
+    f.cmdOut_Click(9);
+    EXPECT_EQ(fx.port.writes, (decltype(fx.port.writes){{3200, "\rAOA\r"}, {3200, "\rAO8H\r"}, {3200, "\rAO3L\r"}}));
+    EXPECT_EQ(f.cmdOut[8].backColor(), colors::kButtonFace);
+}
+
+// A failed send of the read request ends the program 3 s later; the window
+// stays alive meanwhile.
+TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
+{
+    AppFixture fx;
+    MainForm& f = fx.start();
+    fx.loop.postAt(1000, [&] { f.cmdIspis_Click(); });
+    EXPECT_FALSE(fx.loop.runUntil(10000));
+    EXPECT_EQ(fx.loop.now(), 4200);
+    EXPECT_EQ(fx.loop.exitCode(), 1);
+    EXPECT_EQ(fx.shownAt("COM Port communication error! Close App! 8018"), 1200);
+    EXPECT_EQ(fx.port.openCount, 1); // the retry at 2500 still ran
+}
+
+TEST(Device, AnUnpluggedAdapterIsShownAndFoundAgain)
+{
+    for (const char* mode : {"0", "30"}) {
+        AppFixture fx;
+        MainForm& f = fx.startWith("1,\"9600\",\"\"," + QByteArray(mode) + ",8,\"x\",0,0");
+        fx.port.receiveAt(2600, "V01=1\r");
+        fx.port.loseDeviceAt(4000);
+        fx.loop.postAt(4000, [&] {
+            EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
+            EXPECT_FALSE(f.StTimer.enabled());
+            EXPECT_TRUE(f.Timer1.enabled());
+            fx.port.values[1] = "2";
+        });
+        fx.port.receiveAt(9000, "V01=2\r");
+        fx.loop.runUntil(10000);
+        EXPECT_EQ(fx.shownAt("COM Port comm-error! 8021"), 4000) << mode;
+        EXPECT_EQ(fx.port.openCount, 2); // the retry at 6500
+        EXPECT_FALSE(f.Timer1.enabled());
+        EXPECT_EQ(f.StTimer.enabled(), std::string(mode) == "30");
+        EXPECT_EQ(f.lblDIS[1].text(), "2");
+    }
+}
+
+} // namespace
+} // namespace qm::test

@@ -1,0 +1,311 @@
+// Start-up, the settings file loaded and shown, saving from the boxes, the
+// panels and the close question.
+#include "settings/settings_file.h"
+#include "tests/support/app_fixture.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm::test {
+namespace {
+
+const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
+                            "\"Pump\",\"Tank, left\",\"c\",\"d\",\"e\",\"f\",\"g\",\"\xB0" "C\"\r\n"
+                            "\"R\",\"r\",\"Blue\",\"B\",\"Y\",\"\",\"G\",\"W\"\r\n"
+                            "1.5,0,0,0,0,0,0,0\r\n"
+                            "2,1,1,1,1,1,1,1\r\n"
+                            "\"P1\",\"P2\",\"P3\",\"P4\",\"P5\",\"P6\",\"P7\",\"P8\"\r\n"
+                            "12.5,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n"
+                            "-3,0,0,0,0,0,0,0\r\n";
+
+// What the panels show, row by row: label, colour box, display colour, Nr1,
+// Nr2, Set Hi, Set Lo, output name.
+std::vector<QString> shown(const MainForm& f)
+{
+    std::vector<QString> out{f.Caption.text(), f.lblStatus.text(), f.txtSet1[1].text(),
+                             f.txtSet1[2].text(), f.txtSet1[3].text(), f.txtSet1[4].text(),
+                             f.txtSet1[5].text(), f.txtBPass.text(),
+                             QString::number(f.Chk1.checked()) + QString::number(f.Chk2.checked())};
+    for (int i = 1; i <= 8; ++i) {
+        const Rgb c = f.lblDIS[i].foreColor();
+        out.push_back(f.lblMyLbl1[i].text() + "|" + f.txtSetLabel1[i].text() + "|" +
+                      f.txtSetColor1[i].text() + "|" + QString::number(c.r * 65536 + c.g * 256 + c.b, 16) +
+                      "|" + f.txtSetNR1[i].text() + "|" + f.txtSetNR2[i].text() + "|" +
+                      f.txtSetHi[i].text() + "|" + f.txtSetLo[i].text() + "|" + f.cmdOut[i].text() +
+                      "|" + f.txtOutName[i].text());
+    }
+    return out;
+}
+
+const std::vector<QString> kDefaultsShown = [] {
+    std::vector<QString> rows{"Quellmark: quellmark", "Status:", "1", "9600", "", "30", "8", "not used", "00"};
+    const char* colours[] = {"W|ffffff", "R|ff0000", "G|ff00", "B|ffff", "Y|ffff00", "W|ffffff", "R|ff0000", "G|ff00"};
+    for (int i = 1; i <= 8; ++i)
+        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1|OUT%1").arg(i).arg(colours[i - 1]));
+    return rows;
+}();
+
+TEST(Settings, WithoutAFileTheDefaultsAreShownAndTheFirstInitComesAt2500ms)
+{
+    AppFixture fx;
+    MainForm& f = fx.start();
+    EXPECT_EQ(shown(f), kDefaultsShown);
+    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    EXPECT_EQ(f.IniFile, QFile::encodeName(fx.path("quellmark.ini")));
+    EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
+    EXPECT_EQ(fx.port.commPort, 1);
+    EXPECT_EQ(fx.port.settings, "9600,N,8,1");
+    EXPECT_FALSE(f.frmSet.visible() || f.frmHelp.visible() || f.frmNevidi.visible());
+    EXPECT_FALSE(f.StTimer.enabled() || f.TimerCom.enabled() || f.TimerWav.enabled());
+    fx.loop.runUntil(2499);
+    EXPECT_FALSE(fx.port.portOpen());
+    fx.loop.runUntil(2500);
+    EXPECT_TRUE(fx.port.portOpen());
+}
+
+TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
+{
+    AppFixture fx(QLocale(QLocale::German, QLocale::Germany));
+    MainForm& f = fx.start(kExample);
+    std::vector<QString> expected = {"Quellmark: quellmark", "Status:", "3", "19200", "A", "0", "4", "x", "11",
+        "Pump|Pump|R|ff0000|1,5|2|12,5|-3|P1|P1", "Tank, left|Tank, left|r|ffffff|0|1|99,9|0|P2|P2",
+        "c|c|Blue|ffffff|0|1|99,9|0|P3|P3", "d|d|B|ffff|0|1|99,9|0|P4|P4", "e|e|Y|ffff00|0|1|99,9|0|P5|P5",
+        "f|f||ffffff|0|1|99,9|0|P6|P6", "g|g|G|ff00|0|1|99,9|0|P7|P7",
+        "\u00B0C|\u00B0C|W|ffffff|0|1|99,9|0|P8|P8"};
+    EXPECT_EQ(shown(f), expected);
+    EXPECT_EQ(fx.port.commPort, 3);
+    EXPECT_EQ(fx.port.settings, "19200,N,8,1");
+    EXPECT_EQ(f.MyLabel[8], "\xB0" "C");
+}
+
+// A file that cannot be read whole, or a port setting the serial layer
+// rejects, gives the whole default set; so does anything but a regular file
+// (a FIFO would block the start for good).
+TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
+{
+    const QByteArray sevenLines = kExample.left(kExample.lastIndexOf("-3"));
+    const auto fifo = [](AppFixture& fx) { return ::mkfifo(QFile::encodeName(fx.path("fifo")), 0666); };
+    const auto ini = [](AppFixture& fx) { return QFile::encodeName(fx.path("quellmark.ini")); };
+    const struct {
+        const char* what;
+        QByteArray file;
+        std::function<void(AppFixture&)> arrange;
+    } cases[] = {
+        {"seven lines", sevenLines, [](AppFixture&) {}},
+        {"port rejected", kExample, [](AppFixture& fx) { fx.port.setPortOpen(true); }},
+        {"settings rejected", kExample, [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; }},
+        {"directory", {}, [&](AppFixture& fx) { ::mkdir(ini(fx), 0777); }},
+        {"fifo", {}, [&](AppFixture& fx) { fifo(fx), ::rename(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+        {"link to a fifo", {}, [&](AppFixture& fx) { fifo(fx), ::symlink(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AppFixture fx;
+        c.arrange(fx);
+        MainForm& f = fx.start(c.file);
+        EXPECT_EQ(shown(f), kDefaultsShown);
+        EXPECT_EQ(f.STime, 30);
+        EXPECT_TRUE(f.Timer1.enabled());
+    }
+}
+
+struct Saving : AppFixture {
+    Saving() { startWith("1,\"9600\",\"\",30,8,\"not used\",0,0"); loop.runUntil(3000); }
+    MainForm& f() { return *form; }
+    QByteArray line(int n) { return file("quellmark.ini").split('\n').value(n - 1).chopped(1); }
+};
+
+TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
+{
+    Saving s;
+    s.f().cmdSet_Click();
+    EXPECT_FALSE(s.f().StTimer.enabled());
+    const std::pair<Control*, const char*> edits[] = {
+        {&s.f().txtSet1[1], "4"}, {&s.f().txtSet1[2], "19200"}, {&s.f().txtSet1[3], "A"},
+        {&s.f().txtSet1[4], "2.5"}, {&s.f().txtSet1[5], "12"}, {&s.f().txtSetLabel1[1], "Tank, left"},
+        {&s.f().txtSetColor1[2], "Y"}, {&s.f().txtSetNR1[3], "1.5"}, {&s.f().txtSetNR2[4], " 0.25 "},
+        {&s.f().txtOutName[5], "Pump"}, {&s.f().txtSetHi[6], "12"}, {&s.f().txtSetLo[7], "-3.5"},
+        {&s.f().txtBPass, "ignored while disabled"}};
+    for (auto [box, text] : edits)
+        box->setUserText(QString::fromLatin1(text));
+    s.f().Chk1.setUserChecked(true);
+    s.f().cmdExit_Click();
+    EXPECT_EQ(s.file("quellmark.ini"),
+              "4,\"19200\",\"A\",2,8,\"not used\",1,0\r\n"
+              "\"Tank, left\",\"V02 label:\",\"V03 label:\",\"V04 label:\",\"V05 label:\",\"V06 label:\","
+              "\"V07 label:\",\"V08 label:\"\r\n"
+              "\"W\",\"Y\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
+              "0,0,1.5,0,0,0,0,0\r\n1,1,1,0.25,1,1,1,1\r\n"
+              "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
+              "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
+    // Closed, reloaded and shown; the retry starts over 2500 ms later.
+    EXPECT_FALSE(s.port.portOpen());
+    EXPECT_FALSE(s.f().frmSet.visible());
+    EXPECT_EQ(s.f().lblMyLbl1[1].text(), "Tank, left");
+    EXPECT_EQ(s.f().lblDIS[2].foreColor(), colors::kYellow);
+    EXPECT_EQ(s.f().txtSet1[5].text(), "8");
+    EXPECT_EQ(s.port.commPort, 4);
+    s.loop.runFor(2499);
+    EXPECT_FALSE(s.port.portOpen());
+    s.loop.runFor(1);
+    EXPECT_EQ(s.port.settings, "19200,n,8,1");
+    EXPECT_TRUE(s.port.portOpen());
+}
+
+// A channel's Save stores every box without reconnecting or reloading; the
+// limits act at the next evaluation.
+TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
+{
+    for (const char* rvnr : {"0", "-3", "12", "5"}) {
+        Saving s;
+        s.f().txtSetHi[3].setUserText("12");
+        s.f().txtSetLabel1[2].setUserText("Pressure");
+        s.f().txtSet1[5].setUserText(rvnr);
+        s.f().VValue[3] = 50;
+        s.f().cmdSave_Click(8);
+        EXPECT_TRUE(s.port.portOpen());
+        EXPECT_EQ(s.port.openCount, 1);
+        EXPECT_EQ(s.f().lblMyLbl1[2].text(), "V02 label:");
+        EXPECT_EQ(s.f().txtSet1[5].text(), rvnr); // the box keeps what was typed
+        const int clamped = std::clamp(std::atoi(rvnr), 1, 8);
+        EXPECT_EQ(s.f().RVnr, clamped);
+        EXPECT_EQ(s.line(1), "1,\"9600\",\"\",30," + QByteArray::number(clamped) + ",\"not used\",0,0");
+        EXPECT_EQ(s.line(7), "99.9,99.9,12,99.9,99.9,99.9,99.9,99.9");
+        EXPECT_EQ(s.f().Led1[3].fillStyle(), FillStyle::Solid);
+        s.f().cmdRadni1_Click();
+        EXPECT_EQ(s.f().Led1[3].fillStyle(), clamped >= 3 ? FillStyle::Transparent : FillStyle::Solid);
+    }
+}
+
+// Boxes are read in the user's number form: German takes "12,5", rounds
+// whole numbers half to even.
+TEST(Settings, BoxesAreReadInTheUsersNumberForm)
+{
+    AppFixture de(QLocale(QLocale::German, QLocale::Germany));
+    de.start();
+    de.form->txtSetHi[1].setUserText("12,5");
+    de.form->txtSet1[4].setUserText(" 2,5 ");
+    de.form->txtSet1[5].setUserText("3,5");
+    de.form->cmdSave_Click(1);
+    EXPECT_EQ(de.form->SetHi[1], 12.5f);
+    EXPECT_EQ(de.form->STime, 2);
+    EXPECT_EQ(de.form->RVnr, 4);
+}
+
+// Nothing changes on a refused entry; the box keeps the reason until it is
+// edited, after the status line has moved on.
+TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
+{
+    using Box = Control& (*)(MainForm&);
+    const struct {
+        Box box;
+        const char* entry;
+        const char* message;
+    } cases[] = {
+        {[](MainForm& f) -> Control& { return f.txtSet1[5]; }, "abc", "Invalid entry in RVnr: abc"},
+        {[](MainForm& f) -> Control& { return f.txtSetLo[4]; }, "", "Invalid entry in V04 Set Lo: "},
+        {[](MainForm& f) -> Control& { return f.txtSetHi[2]; }, "1e39", "Invalid entry in V02 Set Hi: 1e39"},
+        {[](MainForm& f) -> Control& { return f.txtSet1[4]; }, "40000", "Invalid entry in STime: 40000"},
+        {[](MainForm& f) -> Control& { return f.txtSet1[1]; }, "-32769", "Invalid entry in COM port: -32769"},
+        {[](MainForm& f) -> Control& { return f.txtSetNR1[3]; }, "x", "Invalid entry in V3 Nr1: x"},
+        {[](MainForm& f) -> Control& { return f.txtSetNR2[3]; }, "x", "Invalid entry in V3 Nr2: x"},
+        {[](MainForm& f) -> Control& { return f.txtSetLabel1[6]; }, "5\" pipe", "Invalid entry in V6 label: 5\" pipe"},
+        {[](MainForm& f) -> Control& { return f.txtSetColor1[6]; }, "\r", "Invalid entry in V6 color: \r"},
+        {[](MainForm& f) -> Control& { return f.txtSet1[3]; }, "A\nB", "Invalid entry in ID: A\nB"},
+        {[](MainForm& f) -> Control& { return f.txtSet1[2]; }, "\u20AC", "Invalid entry in Baud: \u20AC"},
+        {[](MainForm& f) -> Control& { return f.txtOutName[1]; }, "\u20AC", "Invalid entry in Out1 name: \u20AC"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Saving s;
+        s.f().cmdSet_Click();
+        s.f().txtSet1[1].setUserText("5"); // read before the bad box
+        Control& box = c.box(s.f());
+        box.setUserText(QString::fromUtf8(c.entry));
+        s.f().cmdExit_Click();
+        EXPECT_EQ(s.f().lblStatus.text(), QString::fromUtf8(c.message));
+        EXPECT_EQ(s.f().lblStatus.backColor(), colors::kStatusFailure);
+        EXPECT_EQ(s.f().ComPort, 1);
+        EXPECT_TRUE(s.port.portOpen());
+        EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
+        EXPECT_TRUE(s.f().frmSet.visible());
+        s.send("V01=1\r");
+        EXPECT_EQ(box.error(), QString::fromUtf8(c.message));
+        EXPECT_TRUE(s.f().txtSetHi[8].error().isEmpty());
+        s.f().cmdSave_Click(2);
+        EXPECT_EQ(box.error(), QString::fromUtf8(c.message));
+        box.setUserText(box.text());
+        EXPECT_TRUE(box.error().isEmpty());
+    }
+}
+
+TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
+{
+    Saving s;
+    QFile::remove(s.path("quellmark.ini"));
+    ASSERT_TRUE(QDir(s.tmp.path()).mkdir("quellmark.ini")); // nothing can replace it
+    s.f().txtSet1[4].setUserText("60");
+    s.f().cmdExit_Click();
+    const QString message = "Cannot write settings file " + s.path("quellmark.ini");
+    EXPECT_EQ(s.f().lblStatus.text(), message);
+    EXPECT_EQ(s.f().STime, 30);
+    EXPECT_TRUE(s.port.portOpen());
+    for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[1], &s.f().cmdSave[8]})
+        EXPECT_EQ(c->error(), message);
+    QDir(s.tmp.path()).rmdir("quellmark.ini");
+    s.f().cmdSave_Click(1);
+    EXPECT_TRUE(s.f().cmdExit.error().isEmpty() && s.f().cmdSave[8].error().isEmpty());
+    EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");
+}
+
+TEST(Settings, LatinOneBytesSurviveALoadAndASave)
+{
+    AppFixture fx;
+    QByteArray file = kDefaultSettingsFile;
+    file.replace("\"V03 label:\"", "\"Temp \xB0" "C \xFF\x80\"");
+    fx.start(file);
+    fx.form->cmdSave_Click(1);
+    EXPECT_EQ(fx.file("quellmark.ini"), file);
+}
+
+TEST(Settings, PanelsAndTheCloseQuestion)
+{
+    AppFixture fx;
+    MainForm& f = fx.start();
+    f.cmdHelp_Click();
+    f.cmdHelp_Click();
+    f.cmdSet_Click();
+    EXPECT_TRUE(f.frmHelp.visible() && f.frmSet.visible()); // independent panels
+    f.cmdCloseHelp_Click();
+    EXPECT_FALSE(f.frmHelp.visible());
+    EXPECT_TRUE(f.frmSet.visible());
+    f.txtSet1[4].setUserText("99");
+    f.cmdSet_Click(); // the boxes are not refreshed
+    EXPECT_EQ(f.txtSet1[4].text(), "99");
+
+    fx.loop.runUntil(2500);
+    fx.answers = {Dialogs::Answer::No, Dialogs::Answer::Cancel};
+    for (int i = 0; i < 3; ++i) { // No, Cancel, dismissed
+        Integer cancel = 0;
+        f.Form_Unload(cancel);
+        EXPECT_EQ(cancel, 1);
+    }
+    EXPECT_EQ(fx.questions, 3);
+    EXPECT_TRUE(fx.port.portOpen());
+    fx.answers = {Dialogs::Answer::Yes};
+    fx.loop.postAt(3000, [&] {
+        Integer cancel = 0;
+        f.Form_Unload(cancel);
+    });
+    EXPECT_FALSE(fx.loop.runUntil(10000));
+    EXPECT_EQ(fx.loop.exitCode(), 0);
+    EXPECT_FALSE(fx.port.portOpen());
+}
+
+} // namespace
+} // namespace qm::test
