@@ -1,23 +1,41 @@
+#include "app/files.h"
 #include "app/main_form.h"
 #include "app/program_paths.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_signals.h"
 #include "channels/qt_sound_player.h"
 #include "device/qt_serial_port.h"
+#include "trend/qt_trend_window.h"
+#include "trend/trend_store.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QLocale>
+#include <QPushButton>
 
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Watches one measuring device on a serial line."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption trendOption(QStringLiteral("trend"), QStringLiteral("Open the trend window at start."));
+    const QCommandLineOption exportOption(
+        QStringLiteral("export-trend"),
+        QStringLiteral("Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
+        QStringLiteral("file"));
+    options.addOptions({trendOption, exportOption});
+    options.process(app);
 
     // The name the program was started under decides its settings file, so a
     // copy or a link under another name is an instance of its own.
@@ -40,9 +58,47 @@ int main(int argc, char* argv[])
     // A service manager's stop, a logout or Ctrl+C end the program as a normal
     // close does, without the question: the port (and its lock) released.
     const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP}, [&form] { form.CloseApp(); });
+
+    // The trend hears of every evaluation; after a restart it starts from
+    // the log of the last 24 hours.
+    qm::TrendStore trend;
+    const QByteArray logDir = paths.file(paths.name + "Log");
+    const auto loadHistory = [&] {
+        trend.labels = form.MyLabel;
+        trend.colours = form.VColor;
+        trend.setHi = form.SetHi;
+        trend.setLo = form.SetLo;
+        return trend.loadHistory(logDir, wallClock.localNow(), form.SetHi, form.SetLo, form.RVnr);
+    };
+    if (options.isSet(exportOption)) {
+        form.LoadSettings();
+        loadHistory();
+        const qint64 now = wallClock.localNow().toMSecsSinceEpoch();
+        const bool ok = qm::replaceFile(QFile::encodeName(options.value(exportOption)),
+                                        trend.csv(now - qm::TrendStore::kDayMs, now + 1));
+        if (!ok)
+            std::fprintf(stderr, "quellmark: cannot write %s\n", qPrintable(options.value(exportOption)));
+        return ok ? 0 : 1;
+    }
+    form.addObserver(&trend);
+
     qm::MainWindow window(form);
+    qm::TrendWindow trendWindow(trend, logDir, paths.displayName());
+    auto* trendButton = new QPushButton(QStringLiteral("Trend"));
+    trendButton->setAccessibleDescription(QStringLiteral("Open trend"));
+    trendButton->setAutoDefault(false);
+    QObject::connect(trendButton, &QPushButton::clicked, &trendWindow, [&trendWindow] {
+        trendWindow.show();
+        trendWindow.raise();
+        trendWindow.activateWindow();
+    });
+    window.addToBar(trendButton, 64);
     dialogs.setParentWidget(&window);
     window.show();
     form.Form_Load();
+    if (form.LogOn == 1)
+        loadHistory();
+    if (options.isSet(trendOption))
+        trendButton->click();
     return app.exec();
 }

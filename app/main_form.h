@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
+class ReadingObserver;
 class SerialPort;
 class SoundPlayer;
 struct SettingsValues;
@@ -201,13 +203,18 @@ public:
 
     // --- Sampling and logging (sampling/) ----------------------------------------------
     void StTimer_Timer();
-    void WriteLog();
+    // Returns the time written into the line.
+    QDateTime WriteLog();
 
     // --- Settings (settings/) -----------------------------------------------------------
     void LoadSettings();
     // Returns false when nothing was saved: a box held no valid entry or the
     // file could not be written (the status line says which).
     bool SaveSettings();
+
+    // --- Observers ---------------------------------------------------------------------
+    // Hears of every evaluation and link change from now on.
+    void addObserver(ReadingObserver* observer) { observers_.push_back(observer); }
 
     // --- Platform ------------------------------------------------------------------------
     EventLoop& loop() { return loop_; }
@@ -220,6 +227,11 @@ private:
     void portLost();
     void showPortFailure(int error);
     void runSampleCycle();
+    // Tells the observers of the evaluation just made, at `time` (read from
+    // the clock when invalid).
+    void notifyReading(QDateTime time);
+    // Tells the observers of a new link state, once per change.
+    void linkIs(const QString& state);
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
 
@@ -234,6 +246,9 @@ private:
 
     // Characters of an overlong line are dropped up to its end.
     bool rxDiscarding_ = false;
+
+    std::vector<ReadingObserver*> observers_;
+    QString linkState_;
 
     EventLoop& loop_;
     SerialPort& port_;

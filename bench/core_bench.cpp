@@ -9,7 +9,6 @@
 #include "channels/value_text.h"
 #include "sampling/log_file.h"
 #include "tests/support/app_fixture.h"
-#include "tests/support/settings_samples.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -81,10 +80,14 @@ void ReplyLines(benchmark::State& state)
     // lines carry the real local time, at its real cost.
     LocalWallClock wallClock;
     test::AppFixture fx;
-    fx.writeSettings(test::settingsFileWithFirstLine(std::string("1,\"9600\",\"\",0,8,\"not used\",") +
-                                                   (logOn ? "1" : "0") + ",0"));
-    fx.form = std::make_unique<MainForm>(Platform{fx.loop, fx.port, fx.sound, fx.dialogs, wallClock,
-                                                  ProgramPaths{fx.programName.toUtf8(), fx.dir().toUtf8()}, fx.locale});
+    QFile ini(fx.path(QStringLiteral("quellmark.ini")));
+    if (!ini.open(QIODevice::WriteOnly) ||
+        ini.write(test::settingsWithFirstLine(QByteArray("1,\"9600\",\"\",0,8,\"not used\",") +
+                                              (logOn ? "1" : "0") + ",0")) <= 0)
+        return state.SkipWithError("cannot write the settings file");
+    ini.close();
+    fx.form = std::make_unique<MainForm>(Platform{fx.loop, fx.port, fx, fx, wallClock,
+                                                  ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
     MainForm& f = *fx.form;
     f.Form_Load();
     // The recorder keeps every status text; the real window does not.
@@ -97,7 +100,7 @@ void ReplyLines(benchmark::State& state)
     const std::string block = replyBlock(kBlockLines);
 
     for (auto _ : state) {
-        fx.port.receive(block);
+        fx.port.receiveAt(fx.loop.now(), block);
         fx.loop.runFor(0);
     }
 
@@ -110,7 +113,7 @@ void ReplyLines(benchmark::State& state)
     if (f.lblDIS[8].text() == QStringLiteral("-"))
         state.SkipWithError("no value reached the panels");
     if (logOn) {
-        const int logged = countLines(QDir(fx.dir()).filePath(QStringLiteral("quellmarkLog")));
+        const int logged = countLines(fx.path(QStringLiteral("quellmarkLog")));
         state.counters["log_lines_missing"] = static_cast<double>(lines - logged);
     }
 }
@@ -179,8 +182,8 @@ BENCHMARK(LogLineText);
 void AppendLogLine(benchmark::State& state)
 {
     QTemporaryDir tmp;
-    const QString dir = QDir(tmp.path()).filePath(QStringLiteral("quellmarkLog"));
-    const QString path = dir + QStringLiteral("/250312.txt");
+    const QByteArray dir = QFile::encodeName(tmp.path()) + "/quellmarkLog";
+    const QByteArray path = dir + "/250312.txt";
     const std::string line = "\"08:15:02\",23.4,18.52,24.1,16.48,55.3,1.01,45.2,12.21\r\n";
     for (auto _ : state) {
         if (!appendLine(dir, path, line)) {

@@ -14,6 +14,7 @@ void MainForm::Timer1_Timer()
 // Shows why the port failed, on the failure colour.
 void MainForm::showPortFailure(int error)
 {
+    linkIs(QStringLiteral("port error ") + QString::number(error));
     lblStatus.setBackColor(colors::kStatusFailure);
     switch (error) {
     case comm_error::kInvalidPort:
@@ -62,6 +63,7 @@ void MainForm::TimerCom_Timer()
     TimerCom.setEnabled(false);
     lblStatus.setBackColor(colors::kStatusFailure);
     lblStatus.setText(QStringLiteral("No response!"));
+    linkIs(QStringLiteral("no response"));
 }
 
 void MainForm::CommError(int errorNumber)

@@ -74,6 +74,7 @@ void MainForm::ProcessReply(const String& line)
 {
     const std::size_t n = line.size();
     TimerCom.setEnabled(false);
+    linkIs(QStringLiteral("connected")); // a line came: the device is there
     // The part before the line changes only with the settings.
     if (!statusPrefixSet_ || statusPrefixPort_ != ComPort || statusPrefixBaud_ != Baud) {
         statusPrefixSet_ = true;

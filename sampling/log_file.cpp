@@ -62,13 +62,14 @@ bool appendLine(const QByteArray& dir, const QByteArray& path, const std::string
     return ok;
 }
 
-void MainForm::WriteLog()
+QDateTime MainForm::WriteLog()
 {
     const QDateTime now = wallClock_.localNow();
     const QByteArray dir = paths_.file(paths_.name + "Log");
     const QByteArray path = dir + '/' + logFileName(now.date());
     // Failures are silent: the line is lost and the next evaluation tries again.
     (void)appendLine(dir, path, logLine(now.time(), VValue));
+    return now;
 }
 
 } // namespace qm

@@ -12,6 +12,8 @@
 #   (c)   start-up to the first painted window, under Xvfb (bench/window_probe)
 #   (d)   a longer continuous run: does resident memory grow?
 #   (e)   how fast the window answers while the device floods it (Xvfb)
+#   (f)   (a) again with the trend window open; the trend on a full day
+#         (bench/trend_bench): time to show, repaint while panning, memory
 #
 # Knobs (environment):
 #   QM_BENCH_LINES        lines of the counted run (a)                default 500000
@@ -32,7 +34,7 @@ app="$build/quellmark"
 sim="$build/quellmark-sim"
 core="$build/bench/core_bench"
 probe="$build/bench/window_probe"
-for f in "$app" "$sim" "$core"; do
+for f in "$app" "$sim" "$core" "$build/bench/trend_bench"; do
   [ -x "$f" ] || { echo "bench.sh: $f not found; configure with -DQM_BENCH=ON and build (make bench)" >&2; exit 1; }
 done
 
@@ -101,8 +103,8 @@ start_sim() {
 # directory is not the program directory: the program finds its files by its
 # start path.
 start_app() {
-  local dir="$1" platform="$2"
-  (cd "$work" && QT_QPA_PLATFORM="$platform" exec "$dir/quellmark") >"$dir/app.out" 2>&1 &
+  local dir="$1" platform="$2"; shift 2
+  (cd "$work" && QT_QPA_PLATFORM="$platform" exec "$dir/quellmark" "$@") >"$dir/app.out" 2>&1 &
   app_pid=$!
 }
 
@@ -242,43 +244,61 @@ pids+=("$idle_job")
 
 # --- (a) the program, continuous mode, a counted run ---------------------------------------
 
-echo "== (a) Program, continuous mode, logging on, $LINES_N lines over a pseudo-terminal (offscreen) =="
-dir="$work/continuous"
-make_instance "$dir" 0 1
-start_sim "$dir" --continuous 0 --count "$LINES_N" --seed 1; pids+=("$sim_pid")
-start_app "$dir" offscreen; pids+=("$app_pid")
-wait_first_log_line "$dir"
-cpu_a0=$(cpu_ticks "$app_pid")
-# Until the simulator has sent everything and the log has stopped growing.
-last_size=-1; still_since=$(now_ms); deadline=$(($(now_ms) + 300000))
-while :; do
-  size=$(stat -c %s "$dir"/quellmarkLog/*.txt | awk '{ s += $1 } END { print s }')
-  if [ "$size" != "$last_size" ]; then last_size=$size; still_since=$(now_ms); fi
-  if grep -q done "$dir/sim.err" && [ $(($(now_ms) - still_since)) -ge 1000 ]; then break; fi
-  [ "$(now_ms)" -lt "$deadline" ] || { say "bench.sh: the continuous run did not finish in 300 s"; break; }
-  kill -0 "$app_pid" 2>/dev/null || { say "bench.sh: the program ended during the continuous run"; break; }
-  sleep 0.1
-done
-cpu_a1=$(cpu_ticks "$app_pid")
-# From the creation of the log file (its first line) to its last change (its last line).
-first_s=$(stat -c '%.6W' "$dir"/quellmarkLog/*.txt | sort -n | head -n1)
-last_s=$(stat -c '%.6Y' "$dir"/quellmarkLog/*.txt | sort -n | tail -n1)
-case "$first_s" in 0 | 0.* | -*) first_s="";; esac # no birth time on this file system
-a_lines=$(log_lines "$dir")
-a_rate=$(awk -v n="$a_lines" -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "" && b > a) printf "%.0f", n / (b - a) }')
-a_seconds=$(awk -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "") printf "%.1f", b - a }')
-a_lost=$((LINES_N - a_lines))
-read -r a_sec_min a_sec_median a_secs < <(per_second "$dir")
-[ -n "$a_rate" ] || a_rate=$a_sec_median
-a_bad=$(bad_log_lines "$dir")
-a_cpu_us=$(awk -v t=$((cpu_a1 - cpu_a0)) -v n="$a_lines" -v hz="$CLK_TCK" 'BEGIN { if (n > 0) printf "%.1f", t / hz * 1e6 / n }')
-a_alive=yes; kill -0 "$app_pid" 2>/dev/null || a_alive=no
-a_rss=$(status_kb "$app_pid" VmRSS); a_hwm=$(status_kb "$app_pid" VmHWM)
-kill "$app_pid" "$sim_pid" 2>/dev/null; wait "$app_pid" "$sim_pid" 2>/dev/null || true
-echo "sent $LINES_N, logged $a_lines, lost $a_lost, malformed log lines $a_bad;" \
-     "${a_rate:-?} lines/s over ${a_seconds:-?} s; per whole second of the log: min ${a_sec_min}, median ${a_sec_median} (${a_secs} s);" \
-     "CPU ${a_cpu_us} us per line; still running: $a_alive; then VmRSS $a_rss kB, VmHWM $a_hwm kB"
+# A counted continuous run in DIR with the program's extra arguments; sets
+# a_rate a_lost a_bad a_cpu_us a_rss a_hwm a_sec_min a_lines a_seconds.
+counted_run() {
+  local dir="$1"; shift
+  make_instance "$dir" 0 1
+  start_sim "$dir" --continuous 0 --count "$LINES_N" --seed 1; pids+=("$sim_pid")
+  start_app "$dir" offscreen "$@"; pids+=("$app_pid")
+  wait_first_log_line "$dir"
+  local cpu_a0 cpu_a1 last_size=-1 still_since deadline size first_s last_s
+  cpu_a0=$(cpu_ticks "$app_pid")
+  # Until the simulator has sent everything and the log has stopped growing.
+  still_since=$(now_ms); deadline=$(($(now_ms) + 300000))
+  while :; do
+    size=$(stat -c %s "$dir"/quellmarkLog/*.txt | awk '{ s += $1 } END { print s }')
+    if [ "$size" != "$last_size" ]; then last_size=$size; still_since=$(now_ms); fi
+    if grep -q done "$dir/sim.err" && [ $(($(now_ms) - still_since)) -ge 1000 ]; then break; fi
+    [ "$(now_ms)" -lt "$deadline" ] || { say "bench.sh: the continuous run did not finish in 300 s"; break; }
+    kill -0 "$app_pid" 2>/dev/null || { say "bench.sh: the program ended during the continuous run"; break; }
+    sleep 0.1
+  done
+  cpu_a1=$(cpu_ticks "$app_pid")
+  # From the creation of the log file (its first line) to its last change (its last line).
+  first_s=$(stat -c '%.6W' "$dir"/quellmarkLog/*.txt | sort -n | head -n1)
+  last_s=$(stat -c '%.6Y' "$dir"/quellmarkLog/*.txt | sort -n | tail -n1)
+  case "$first_s" in 0 | 0.* | -*) first_s="";; esac # no birth time on this file system
+  a_lines=$(log_lines "$dir")
+  a_rate=$(awk -v n="$a_lines" -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "" && b > a) printf "%.0f", n / (b - a) }')
+  a_seconds=$(awk -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "") printf "%.1f", b - a }')
+  a_lost=$((LINES_N - a_lines))
+  read -r a_sec_min a_sec_median a_secs < <(per_second "$dir")
+  [ -n "$a_rate" ] || a_rate=$a_sec_median
+  a_bad=$(bad_log_lines "$dir")
+  a_cpu_us=$(awk -v t=$((cpu_a1 - cpu_a0)) -v n="$a_lines" -v hz="$CLK_TCK" 'BEGIN { if (n > 0) printf "%.1f", t / hz * 1e6 / n }')
+  a_alive=yes; kill -0 "$app_pid" 2>/dev/null || a_alive=no
+  a_rss=$(status_kb "$app_pid" VmRSS); a_hwm=$(status_kb "$app_pid" VmHWM)
+  kill "$app_pid" "$sim_pid" 2>/dev/null; wait "$app_pid" "$sim_pid" 2>/dev/null || true
+  echo "sent $LINES_N, logged $a_lines, lost $a_lost, malformed log lines $a_bad;" \
+       "${a_rate:-?} lines/s over ${a_seconds:-?} s; per whole second of the log: min ${a_sec_min}, median ${a_sec_median} (${a_secs} s);" \
+       "CPU ${a_cpu_us} us per line; still running: $a_alive; then VmRSS $a_rss kB, VmHWM $a_hwm kB"
+  echo
+}
+
+echo "== (f) The same with the trend window open on the last 10 minutes (offscreen) =="
+counted_run "$work/trend" --trend
+f_rate=$a_rate; f_lost=$a_lost; f_bad=$a_bad
+QT_QPA_PLATFORM=offscreen "$build/bench/trend_bench" >"$work/trend.txt" 2>/dev/null || say "bench.sh: trend_bench failed"
+cat "$work/trend.txt"
+read -r _ f_store_mb < <(grep trend_store_mb "$work/trend.txt")
+read -r _ f_show_ms < <(grep trend_show_ms "$work/trend.txt")
+read -r _ f_pan_ms f_pan_max f_pan_paint < <(grep trend_pan_ms "$work/trend.txt")
 echo
+
+echo "== (a) Program, continuous mode, logging on, $LINES_N lines over a pseudo-terminal (offscreen) =="
+counted_run "$work/continuous"
+f_share=$(awk -v f="$f_rate" -v a="$a_rate" 'BEGIN { if (a > 0 && f != "") printf "%.0f", f / a * 100 }')
 
 # --- (d) a longer continuous run: memory --------------------------------------------------
 
@@ -415,6 +435,11 @@ row "Program, continuous, logging on: lines/s over a pty" "$(fmt "$a_rate")" ">=
 row "  slowest whole second" "$(fmt "$a_sec_min")" ">= 20,000" "$(verdict "$a_sec_min" '>=' 20000)"
 row "  lines lost of $(fmt "$LINES_N") / malformed log lines" "$a_lost / $a_bad" "0 / 0" "$(verdict "$((a_lost + a_bad))" '==' 0)"
 row "  window ping under that load, p99 / max (Xvfb)" "${p_p99:-?} / ${p_max:-?} ms" "< 100 ms" "$(verdict "${p_max:-}" '<' 100)"
+row "Trend open (last 10 min): lines/s, share of (a)" "$(fmt "$f_rate") = ${f_share:-?} %" ">= 90 %" "$(verdict "${f_share:-}" '>=' 90)"
+row "  lines lost / malformed log lines" "$f_lost / $f_bad" "0 / 0" "$(verdict "$((f_lost + f_bad))" '==' 0)"
+row "Trend on a full day (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 300 ms" "$(verdict "${f_show_ms:-}" '<' 300)"
+row "  repaint while panning, median / worst (paint)" "${f_pan_ms:-?} / ${f_pan_max:-?} ms (${f_pan_paint:-?})" "< 16 ms" "$(verdict "${f_pan_ms:-}" '<' 16)"
+row "  memory of the trend store" "${f_store_mb:-?} MB" "< 20 MB" "$(verdict "${f_store_mb:-}" '<' 20)"
 row "Idle sampled (STime 30, RVnr 8): CPU per hour" "${idle_h:-?} s (ticks: ${idle_h_ticks:-?} s)" "< 1 s" "$(verdict "${idle_h:-}" '<' 1)"
 row "  wake-ups per second (busy-waiting: thousands)" "${idle_wps:-?}" "-" "-"
 row "  of it: nothing due (continuous, device quiet)" "${idle_quiet:-?} s/h, ${idle_quiet_wps:-?} wake-ups/s" "-" "-"

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   libgtest-dev libbenchmark-dev fonts-liberation2 locales
   clang libclang-rt-14-dev
   xvfb x11-utils imagemagick

@@ -254,7 +254,9 @@ void MainWindow::buildStatusBar(int top)
     const int setLeft = kWindowWidth - kMargin - 2 * buttonWidth - kGap;
     const int codeLeft = setLeft - kGap - codeWidth;
 
+    barRight_ = setLeft - kGap;
     auto* status = static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
+    statusLabel_ = status;
     status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status->setIndent(6);
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -265,6 +267,7 @@ void MainWindow::buildStatusBar(int top)
     code->setAlignment(Qt::AlignCenter);
     code->setFont(arialLike(9, true));
     code->setGeometry(codeLeft, top, codeWidth, kBarHeight);
+    codeLabel_ = code;
 
     QWidget* set = addButton(form_.cmdSet, this, QStringLiteral("Open settings"),
                              [this] { form_.cmdSet_Click(); });
@@ -275,6 +278,16 @@ void MainWindow::buildStatusBar(int top)
     set->setFocus();
     addButton(form_.cmdHelp, this, QStringLiteral("Open help"), [this] { form_.cmdHelp_Click(); })
         ->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
+}
+
+void MainWindow::addToBar(QWidget* widget, int width)
+{
+    widget->setParent(this);
+    widget->setGeometry(barRight_ - width, statusLabel_->y(), width, kBarHeight);
+    barRight_ -= width + kGap;
+    codeLabel_->move(codeLabel_->x() - width - kGap, codeLabel_->y());
+    statusLabel_->resize(codeLabel_->x() - kGap - statusLabel_->x(), kBarHeight);
+    widget->show();
 }
 
 void MainWindow::buildHelpPanel(const QRect& area)

@@ -31,6 +31,11 @@ public:
 
     void controlChanged(const Control& control) override;
 
+    // Puts a widget of a feature beyond the window model (the trend button,
+    // the publishing indicator) into the bottom bar, left of "Set", `width`
+    // wide; the device code and the status line move left to make room.
+    void addToBar(QWidget* widget, int width);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -68,6 +73,9 @@ private:
     std::vector<std::size_t> dirty_;
     bool updateQueued_ = false;
     bool asking_ = false;
+    QWidget* statusLabel_ = nullptr;
+    QWidget* codeLabel_ = nullptr;
+    int barRight_ = 0; // the right edge of the next widget added to the bar
     bool applying_ = false;
 };
 

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QSet>
 
+#include <map>
+
 #include <clocale>
 #include <csignal>
 #include <sys/stat.h>
@@ -98,6 +100,28 @@ TEST_F(E2eTest, RestartedDevicesAreFoundAgainAndSignalsEndCleanly)
     const auto line = parseLogLine(log("sampled").at(0));
     ASSERT_TRUE(line);
     EXPECT_EQ((*line)[2], 0); // the silent channel
+}
+
+// A restart keeps the trend: the program started again holds the readings
+// of before (written out here by its --export-trend), one line a second with
+// the last values of that second.
+TEST_F(E2eTest, TheTrendHoldsTheReadingsOfBeforeARestart)
+{
+    startSim({"--link", port(1), "--continuous", "8", "--count", "24"});
+    QProcess& app = startApp("quellmark", {});
+    ASSERT_TRUE(waitUntil([&] { return log("quellmark").size() >= 24; }, 15s));
+    stop(app, SIGTERM);
+    const QString csv = dir.filePath("trend.csv");
+    ASSERT_EQ(QProcess::execute(dir.filePath("quellmark"), {"--export-trend", csv}), 0);
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> exported = f.readAll().split('\n');
+    std::map<QByteArray, QByteArray> lastOfSecond; // the log's lines, the last of each second
+    for (const QByteArray& line : log("quellmark"))
+        lastOfSecond[line.mid(1, 8)] = line.mid(10);
+    ASSERT_EQ(exported.size() - 1, qsizetype(lastOfSecond.size()));
+    for (const QByteArray& line : exported.mid(0, exported.size() - 1))
+        EXPECT_EQ(line.mid(21) + '\n', lastOfSecond[line.mid(12, 8)]) << line.toStdString();
 }
 
 // Noise, broken and endless lines, a missing port that appears later, a port

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "app/main_form.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace qm {
+
+// One evaluation as the world beyond the window hears of it: the time, the
+// displayed values, the lamps, what the channels are called and their limits.
+// The arrays are the window's own, valid for the call.
+struct Reading {
+    QDateTime time;                     // local time, as the log line has it
+    const ChannelArray<Single>& values; // elements 1..8
+    ChannelArray<bool> alarms;          // lamp of channel i red
+    const ChannelArray<String>& labels;
+    const ChannelArray<String>& colours; // the colour letters
+    const ChannelArray<Single>& setHi;
+    const ChannelArray<Single>& setLo;
+    Integer channels;                   // RVnr: channels 1..channels are read
+};
+
+// Told of every evaluation, in order (the same ones the log gets a line
+// for), and of every change of the link as the status line reports it:
+// "connected", "no response", "port error <n>". Called on the event-loop
+// thread; must not wait.
+class ReadingObserver {
+public:
+    virtual ~ReadingObserver() = default;
+    virtual void readingTaken(const Reading& reading) = 0;
+    virtual void linkChanged(const QString& state) { (void)state; }
+};
+
+} // namespace qm
