@@ -1,4 +1,5 @@
 #include "app/main_form.h"
+#include "app/reading_observer.h"
 #include "device/serial_port.h"
 
 #include <cstdlib>
@@ -42,6 +43,8 @@ void MainForm::Form_Unload(Integer& cancel)
 
 void MainForm::CloseApp()
 {
+    for (ReadingObserver* o : observers_)
+        o->closing();
     if (port_.portOpen())
         (void)port_.setPortOpen(false);
     loop_.terminate(0);

@@ -22,14 +22,16 @@ struct Reading {
 };
 
 // Told of every evaluation, in order (the same ones the log gets a line
-// for), and of every change of the link as the status line reports it:
-// "connected", "no response", "port error <n>". Called on the event-loop
-// thread; must not wait.
+// for), of every change of the link as the status line reports it:
+// "connected", "no response", "port error <n>", and of a normal close.
+// Called on the event-loop thread; must not wait.
 class ReadingObserver {
 public:
     virtual ~ReadingObserver() = default;
     virtual void readingTaken(const Reading& reading) = 0;
     virtual void linkChanged(const QString& state) { (void)state; }
+    // The program closes normally (not after a crash): the last word.
+    virtual void closing() {}
 };
 
 } // namespace qm

@@ -95,6 +95,11 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValues)
     fx.loop.runUntil(3000);
     EXPECT_EQ(fx.log(), "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"), "\"00:00:00\",23.4,-0.5,0,0,0,7,0,0\r\n");
+    struct stat folder {};
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    ASSERT_EQ(::stat(QFile::encodeName(fx.path("quellmarkLog")), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0777 & ~umask); // made as any other folder of the user
 }
 
 // The log never blocks and never writes through what stands in its way: a

@@ -83,6 +83,7 @@ TEST(Formats, ValueTextReading)
         {digits309, INFINITY}, {"-" + digits309, -INFINITY}, {"0.001e999999999999", INFINITY},
         {"1e-60", 0.0f}, {"1e-400", 0.0f}, {"0." + std::string(400, '0') + "1", 0.0f},
         {"100e-50", 0.0f}, {"-0.01e-45", -0.0f}, {"0e999", 0.0f}, {"000123e-2", 1.23f},
+        {"0." + std::string(400, '0') + "1e5", 0.0f}, {"0.0000000001e50", INFINITY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(valueOfText(c.text), c.value) << c.text;

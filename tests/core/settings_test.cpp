@@ -258,6 +258,10 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[1], &s.f().cmdSave[8]})
         EXPECT_EQ(c->error(), message);
     QDir(s.tmp.path()).rmdir("quellmark.ini");
+    QDir().rename(s.tmp.path(), s.tmp.path() + "-gone"); // the whole folder gone
+    s.f().cmdSave_Click(1);
+    EXPECT_EQ(s.f().cmdExit.error(), message);
+    QDir().rename(s.tmp.path() + "-gone", s.tmp.path());
     s.f().cmdSave_Click(1);
     EXPECT_TRUE(s.f().cmdExit.error().isEmpty() && s.f().cmdSave[8].error().isEmpty());
     EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");

@@ -97,7 +97,8 @@ QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArra
     const QByteArray script = path + "/start" + QByteArray::number(apps.size());
     EXPECT_TRUE(replaceFile(script, ("exec '" + program + "'\n").toStdString()));
     auto& p = *apps.emplace_back(std::make_unique<QProcess>());
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardOutputFile(dir.filePath(QString::fromUtf8(name) + ".out")); // decoded: any name opens
     p.setWorkingDirectory(QDir::tempPath()); // files are found by the start path alone
     p.start(QStringLiteral("/bin/sh"), {QFile::decodeName(script)});
     EXPECT_TRUE(p.waitForStarted(5000));

@@ -97,7 +97,7 @@ TEST_F(SerialPortTest, OpensRaw8N1AndCarriesEveryByteBothWays)
 TEST_F(SerialPortTest, SettingsTextsAndOpenFailuresHaveTheirNumbers)
 {
     for (const char* bad : {"", "9600", "abc,n,8,1", "0,n,8,1", "9600,x,8,1", "9600,n,9,1",
-                            "9600,n,8,3", "1234567890,n,8,1", "9600,n,8,1,1"})
+                            "9600,n,8,3", "1234567890,n,8,1", "9600,n,8,1,1", "9600,nn,8,1"})
         EXPECT_EQ(port.setSettings(bad), comm_error::kBadSettings) << bad;
     for (const char* good : {" 9600 , N , 8 , 1 ", "300,e,7,2", "115200,o,5,1.5", "9600,m,6,1", "9600,s,8,1"})
         EXPECT_EQ(port.setSettings(good), 0) << good;

@@ -127,6 +127,22 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     EXPECT_TRUE(off != QColor(255, 0, 0) && off != QColor(0, 0, 0)) << "off must show on the black panel";
 }
 
+// A flood of changes costs one queued update, and an idle window none.
+TEST_F(WindowTest, AFloodOfChangesIsAppliedInOneQueuedUpdate)
+{
+    struct : QObject {
+        int calls = 0;
+        bool eventFilter(QObject*, QEvent* e) override { return calls += e->type() == QEvent::MetaCall, false; }
+    } counter;
+    window->installEventFilter(&counter);
+    for (int n = 0; n < 20000; ++n)
+        form->lblStatus.setText(QString::number(n));
+    flush();
+    flush();
+    EXPECT_EQ(counter.calls, 1);
+    EXPECT_EQ(nameOf(find("Status line")), "19999");
+}
+
 TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
 {
     click("Open settings");
