@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-san run test fuzz bench screenshot clean
+.PHONY: all deps build build-san run test fuzz bench screenshot package clean
 
 all: build
 
@@ -43,6 +43,10 @@ bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@scripts/bench.sh $(BUILD)
+
+# A Debian package of the program: build/quellmark_<version>_<arch>.deb
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 # A picture of the window under Xvfb: build/screenshot.png
 screenshot: build

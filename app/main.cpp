@@ -9,36 +9,61 @@
 #include "trend/qt_trend_window.h"
 #include "trend/trend_store.h"
 #include "ui/main_window.h"
+#include "ui/port_chooser.h"
 #include "ui/qt_dialogs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QSysInfo>
 
 #include <climits>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+    // The options first, without a window system: --help, --version and
+    // --list-ports work in any terminal.
+    QCoreApplication::setApplicationName(QStringLiteral("quellmark"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral("Watches one measuring device on a serial line."));
-    options.addHelpOption();
-    options.addVersionOption();
+    const QCommandLineOption helpOption = options.addHelpOption();
+    const QCommandLineOption versionOption = options.addVersionOption();
     const QCommandLineOption trendOption(QStringLiteral("trend"), QStringLiteral("Open the trend window at start."));
+    const QCommandLineOption listOption(QStringLiteral("list-ports"),
+                                        QStringLiteral("List the COM port links and the serial devices, and exit."));
     const QCommandLineOption exportOption(
         QStringLiteral("export-trend"),
         QStringLiteral("Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
         QStringLiteral("file"));
-    options.addOptions({trendOption, exportOption});
-    options.process(app);
+    options.addOptions({trendOption, listOption, exportOption});
+    const QString name = QFileInfo(arguments.value(0, QStringLiteral("quellmark"))).fileName();
+    if (!options.parse(arguments)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name), qPrintable(options.errorText()), qPrintable(name));
+        return 2;
+    }
+    if (options.isSet(helpOption) || options.isSet(QStringLiteral("help-all")) || options.isSet(versionOption)) {
+        std::fputs(qPrintable(options.isSet(versionOption)
+                                  ? name + QLatin1Char(' ') + QStringLiteral(QM_VERSION) + QLatin1Char('\n')
+                                  : options.helpText().replace(QStringLiteral("<executable_name>"), name)),
+                   stdout);
+        return 0;
+    }
+    const bool windowless = options.isSet(listOption) || options.isSet(exportOption);
+    const std::unique_ptr<QCoreApplication> app(windowless ? new QCoreApplication(argc, argv)
+                                                           : new QApplication(argc, argv));
 
     // The name the program was started under decides its settings file, so a
     // copy or a link under another name is an instance of its own.
@@ -47,8 +72,16 @@ int main(int argc, char* argv[])
                                      ? QByteArray(argv[0])
                                      : QFile::encodeName(QCoreApplication::applicationFilePath());
     char cwd[PATH_MAX];
-    const qm::ProgramPaths paths = qm::programPathsFromStartPath(
-        startPath, qgetenv("PATH"), ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray("/"));
+    // An installed program (/usr/bin) keeps its files in the user's data
+    // folder ($XDG_DATA_HOME/quellmark); a writable folder is used as it is.
+    const qm::ProgramPaths paths = qm::instanceHome(
+        qm::programPathsFromStartPath(startPath, qgetenv("PATH"),
+                                      ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray("/")),
+        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+    if (options.isSet(listOption)) {
+        std::fputs(qPrintable(qm::portListText(qm::portLinks(paths.dir), qm::systemSerialDevices())), stdout);
+        return 0;
+    }
 
     qm::QtEventLoop loop;
     qm::QtSerialPort port(paths.dir);
@@ -136,5 +169,5 @@ int main(int argc, char* argv[])
         loadHistory();
     if (options.isSet(trendOption))
         trendButton->click();
-    return app.exec();
+    return app->exec();
 }

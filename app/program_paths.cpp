@@ -56,4 +56,18 @@ ProgramPaths programPathsFromStartPath(const QByteArray& startPath, const QByteA
     return p;
 }
 
+ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome)
+{
+    if (::access(paths.dir.constData(), W_OK) == 0)
+        return paths;
+    paths.dir = dataHome + "/quellmark";
+    QByteArray made;
+    for (const QByteArray& part : paths.dir.split('/')) { // mkdir -p
+        made += part.isEmpty() && made.isEmpty() ? QByteArray() : '/' + part;
+        if (!made.isEmpty())
+            ::mkdir(made.constData(), 0700);
+    }
+    return paths;
+}
+
 } // namespace qm

@@ -14,4 +14,9 @@ namespace qm {
 ProgramPaths programPathsFromStartPath(const QByteArray& startPath, const QByteArray& pathEnv,
                                        const QByteArray& cwd);
 
+// Where the instance keeps its files: the program directory when it may
+// write there, else (an installed program, /usr/bin) `dataHome`/quellmark,
+// made when missing. The name stays.
+ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome);
+
 } // namespace qm

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include "app/main_form.h"
+#include "ui/port_chooser.h"
 #include "ui/widgets.h"
 
 #include <QCheckBox>
@@ -327,11 +328,20 @@ void MainWindow::buildSettingsPanel(const QRect& area)
         portBoxes.push_back(addLineEdit(form_.txtSet1[k], heading, QString::fromLatin1(portNames[k])));
     portBoxes.push_back(addLineEdit(form_.txtBPass, heading, QStringLiteral("BPass")));
     layoutColumns(heading, portBoxes, 0, headingTop, boxHeight);
+    // The device chooser sits at the right end of the COM port box.
+    chooser_ = new PortChooser(form_, heading);
+    const QRect com = portBoxes[0]->geometry();
+    portBoxes[0]->setGeometry(com.adjusted(0, 0, -24, 0));
+    chooser_->button()->setGeometry(com.right() - 22, com.top(), 24, com.height());
 
     addCheckBox(form_.Chk1, panel, QStringLiteral("Log file"))->setGeometry(546, 24, 130, 22);
     addCheckBox(form_.Chk2, panel, QStringLiteral("Play wav a1"))->setGeometry(546, 48, 130, 22);
-    addButton(form_.cmdExit, panel, QStringLiteral("Save and close settings"),
-              [this] { form_.cmdExit_Click(); })
+    addButton(form_.cmdExit, panel, QStringLiteral("Save and close settings"), [this] {
+        if (!chooser_->beforeSave())
+            return;
+        form_.cmdExit_Click();
+        chooser_->afterSave(!form_.frmSet.visible());
+    })
         ->setGeometry(w - 10 - 120, 32, 120, 30);
 
     // The eight channel rows.

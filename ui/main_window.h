@@ -14,6 +14,7 @@ namespace qm {
 
 class MainForm;
 
+class PortChooser;
 namespace ui {
 class FrameBox;
 }
@@ -35,6 +36,7 @@ public:
     // the publishing indicator) into the bottom bar, left of "Set", `width`
     // wide; the device code and the status line move left to make room.
     void addToBar(QWidget* widget, int width);
+    PortChooser& portChooser() { return *chooser_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +75,7 @@ private:
     std::vector<std::size_t> dirty_;
     bool updateQueued_ = false;
     bool asking_ = false;
+    PortChooser* chooser_ = nullptr;
     QWidget* statusLabel_ = nullptr;
     QWidget* codeLabel_ = nullptr;
     int barRight_ = 0; // the right edge of the next widget added to the bar

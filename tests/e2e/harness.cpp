@@ -85,14 +85,19 @@ std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLine
     return out;
 }
 
+QByteArray settingsFile(const Settings& s)
+{
+    SettingsValues v = defaultSettings();
+    std::tie(v.ComPort, v.STime, v.RVnr, v.DevId, v.LogOn) =
+        std::tuple(s.comPort, s.sTime, s.rvnr, s.devId.toStdString(), 1);
+    return QByteArray::fromStdString(writeSettingsFile(v));
+}
+
 QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArray folder)
 {
     const QByteArray program = (folder.isEmpty() ? path : folder) + '/' + name;
     EXPECT_EQ(::symlink(QM_APP_PATH, program), 0);
-    SettingsValues v = defaultSettings();
-    std::tie(v.ComPort, v.STime, v.RVnr, v.DevId, v.LogOn) =
-        std::tuple(s.comPort, s.sTime, s.rvnr, s.devId.toStdString(), 1);
-    EXPECT_TRUE(replaceFile(program + ".ini", writeSettingsFile(v)));
+    EXPECT_TRUE(replaceFile(program + ".ini", settingsFile(s).toStdString()));
     // Through the shell, so that a path that is not UTF-8 stays bytes.
     const QByteArray script = path + "/start" + QByteArray::number(apps.size());
     EXPECT_TRUE(replaceFile(script, ("exec '" + program + "'\n").toStdString()));

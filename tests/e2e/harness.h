@@ -31,6 +31,9 @@ struct Settings { // of an instance; the channels keep their defaults
     QByteArray devId = {};
 };
 
+// The bytes of an instance's settings file (logging on).
+QByteArray settingsFile(const Settings& s);
+
 class E2eTest : public ::testing::Test {
 protected:
     void TearDown() override;

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 #include <map>
@@ -140,6 +141,36 @@ TEST_F(E2eTest, FaultsNeverStopTheProgram)
     EXPECT_TRUE(log("second").empty()) << "two instances on one port";
     EXPECT_EQ(second.state(), QProcess::Running);
     EXPECT_EQ(apps[0]->state(), QProcess::Running);
+}
+
+// Installed in a folder it may not write (as /usr/bin): the instance keeps
+// its files in $XDG_DATA_HOME/quellmark, named after the program. (As root,
+// who writes anywhere, it runs as nobody.)
+TEST_F(E2eTest, AnInstalledProgramKeepsItsFilesInTheUsersDataFolder)
+{
+    const QByteArray bin = path + "/bin", home = path + "/data/quellmark";
+    ASSERT_EQ(::mkdir(bin, 0755) | ::mkdir(path + "/data", 0777), 0);
+    ASSERT_EQ(::symlink(QM_APP_PATH, bin + "/pump"), 0);
+    ASSERT_EQ(::chmod(bin, 0555) | ::chmod(path, 0755), 0);
+    startSim({"--link", QFile::decodeName(home + "/ports/com1"), "--continuous", "20"});
+    QFile ini(QFile::decodeName(home + "/pump.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(settingsFile({}));
+    ini.close();
+    for (const QByteArray& p : {path + "/data", home, home + "/ports", home + "/pump.ini"})
+        ::chmod(p, 0777);
+    ::chmod(QFile::encodeName(QFileInfo(QFile::decodeName(home + "/ports/com1")).symLinkTarget()), 0666);
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", QFile::decodeName(path + "/data"));
+    app.setProcessEnvironment(env);
+    if (::geteuid() == 0)
+        app.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QFile::decodeName(bin + "/pump")});
+    else
+        app.start(QFile::decodeName(bin + "/pump"));
+    EXPECT_TRUE(waitUntil([&] { return log("pump", home).size() >= 3; }, 10s));
+    stop(app, SIGTERM);
+    EXPECT_EQ(::access(bin + "/pumpLog", F_OK), -1);
 }
 
 // A folder and a program name that are not UTF-8 keep their settings file,

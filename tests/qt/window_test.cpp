@@ -4,17 +4,22 @@
 // accessibility interface.
 #include "tests/support/app_fixture.h"
 #include "ui/main_window.h"
+#include "ui/port_chooser.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QCryptographicHash>
+#include <QDialog>
+#include <QListWidget>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace qm::test {
 namespace {
@@ -94,7 +99,7 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
         layout += w->accessibleDescription().toUtf8() + QByteArray::number(w->geometry().x()) + ',' +
                   QByteArray::number(w->geometry().y()) + ',' + QByteArray::number(w->width()) + ',' +
                   QByteArray::number(w->height()) + ',' + QByteArray::number(w->font().pointSizeF()) + ';';
-    EXPECT_EQ(QCryptographicHash::hash(layout, QCryptographicHash::Md5).toHex().left(12), "a6e53aee3d77")
+    EXPECT_EQ(QCryptographicHash::hash(layout, QCryptographicHash::Md5).toHex().left(12), "15fcb13c2859")
         << layout.toStdString();
 }
 
@@ -168,6 +173,35 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);
+}
+
+// A device chosen from the list becomes ports/com<n> (n from the COM port
+// box) when SAVE-CLOSE saves, not before; a chooser closed without a choice
+// changes nothing.
+TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
+{
+    window->portChooser().devices = [] {
+        return std::vector<SerialDevice>{{"/dev/null", "/dev/serial/by-id/usb-X", "Adapter", {}, {}, {}}};
+    };
+    const auto choose = [&](bool accept) {
+        QTimer::singleShot(0, [accept] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            dialog->findChild<QListWidget*>()->setCurrentRow(0);
+            accept ? dialog->accept() : dialog->reject();
+        });
+        click("Choose port");
+    };
+    const QByteArray link = QFile::encodeName(fx.path("ports/com4"));
+    char target[256] = {};
+    for (const bool accept : {false, true}) {
+        click("Open settings");
+        type("COM port", "4");
+        choose(accept);
+        EXPECT_EQ(::readlink(link, target, sizeof target), -1) << "a link before SAVE-CLOSE";
+        click("Save and close settings");
+    }
+    EXPECT_GT(::readlink(link, target, sizeof target), 0);
+    EXPECT_STREQ(target, "/dev/serial/by-id/usb-X");
 }
 
 // A screen reader, voice control or an automation tool sets text through the

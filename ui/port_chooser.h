@@ -1,0 +1,45 @@
+#pragma once
+
+#include "device/port_list.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class QPushButton;
+class QWidget;
+
+namespace qm {
+
+class MainForm;
+
+// The serial devices the system reports (QSerialPortInfo), described.
+std::vector<SerialDevice> systemSerialDevices();
+
+// The "…" button beside the COM port box: a list of the serial devices and
+// of the ports/ links; the device chosen becomes ports/com<n> (n from the COM
+// port box) when SAVE-CLOSE saves, and not before.
+class PortChooser final : public QObject {
+public:
+    PortChooser(MainForm& form, QWidget* parent);
+    QPushButton* button() const { return button_; }
+    // Where the devices come from (the system's by default).
+    std::function<std::vector<SerialDevice>()> devices = systemSerialDevices;
+
+    // Around SAVE-CLOSE: the link is made first (false: it could not be, the
+    // save does not happen), and taken back when the save then fails.
+    bool beforeSave();
+    void afterSave(bool saved);
+
+private:
+    void choose();
+
+    MainForm& form_;
+    QPushButton* button_;
+    QString chosen_;                      // the device's stable name or path
+    std::optional<std::optional<QString>> replaced_; // the link before (none: there was none)
+    int number_ = 0;
+};
+
+} // namespace qm
