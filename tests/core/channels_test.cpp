@@ -36,8 +36,7 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
-        f.Nr1[2] = c.nr1;
-        f.Nr2[2] = c.nr2;
+        std::tie(f.Nr1[2], f.Nr2[2]) = std::pair(c.nr1, c.nr2);
         EXPECT_EQ(f.UpdateChannelValue(2, c.text), *c.display != '\0');
         EXPECT_EQ(f.lblDIS[2].text(), *c.display ? c.display : "-");
         EXPECT_EQ(f.VValue[2], c.stored);
@@ -56,11 +55,7 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     for (const auto& c : cases) {
         AppFixture fx;
         MainForm& f = fx.start();
-        f.RVnr = 3;
-        f.WavOn = 1;
-        f.VValue[2] = c.value;
-        f.SetHi[2] = c.hi;
-        f.SetLo[2] = c.lo;
+        std::tie(f.RVnr, f.WavOn, f.VValue[2], f.SetHi[2], f.SetLo[2]) = std::tuple(3, 1, c.value, c.hi, c.lo);
         f.VValue[5] = 500; // beyond RVnr: never touched
         f.cmdRadni1_Click();
         EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid) << c.value;
@@ -69,27 +64,19 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     }
     AppFixture fx;
     MainForm& f = fx.start();
-    f.VValue[1] = 500;
-    for (const Integer rvnr : {0, 9, -1}) { // nothing at all, not even a log line
-        f.RVnr = rvnr;
-        f.LogOn = f.WavOn = 1;
-        f.cmdRadni1_Click();
-    }
-    EXPECT_EQ(f.Led1[1].fillStyle(), FillStyle::Solid);
-    EXPECT_FALSE(f.TimerWav.enabled());
+    std::tie(f.VValue[1], f.LogOn, f.WavOn) = std::tuple(500, 1, 1);
+    for (const Integer rvnr : {0, 9, -1}) // nothing at all, not even a log line
+        f.RVnr = rvnr, f.cmdRadni1_Click();
+    EXPECT_FALSE(f.Led1[1].fillStyle() == FillStyle::Transparent || f.TimerWav.enabled());
     EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
 }
 
-TEST(Channels, LogLinesAppendPerDayWithAllEightValues)
+TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 {
     AppFixture fx;
     MainForm& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.RVnr = 3;
-    f.LogOn = 1;
-    f.VValue[1] = 23.4f;
-    f.VValue[2] = -0.5f;
-    f.VValue[6] = 7;
+    std::tie(f.RVnr, f.LogOn, f.VValue[1], f.VValue[2], f.VValue[6]) = std::tuple(3, 1, 23.4f, -0.5f, 7);
     for (const Millis at : {0, 1000, 2500})
         fx.loop.postAt(at, [&] { f.cmdRadni1_Click(); });
     fx.loop.runUntil(3000);
@@ -100,6 +87,20 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValues)
     ::umask(umask);
     ASSERT_EQ(::stat(QFile::encodeName(fx.path("quellmarkLog")), &folder), 0);
     EXPECT_EQ(folder.st_mode & 07777, 0777 & ~umask); // made as any other folder of the user
+
+    // A line that does not fit (a full disk; here a file size limit) is
+    // taken out whole: the next line never runs into half of it.
+    const QByteArray before = fx.file("quellmarkLog/250313.txt");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    f.cmdRadni1_Click(); // 10 bytes would fit
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    f.cmdRadni1_Click();
+    EXPECT_EQ(fx.file("quellmarkLog/250313.txt"), before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
 
 // The log never blocks and never writes through what stands in its way: a
@@ -114,46 +115,21 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
     const QByteArray day = dir + "/250312.txt";
     ::close(::open(dir, O_CREAT | O_WRONLY, 0666)); // a file in the folder's place
     f.cmdRadni1_Click();
-    ::unlink(dir);
-    ::mkdir(dir, 0777);
-    ::mkfifo(day, 0666);
+    ::unlink(dir), ::mkdir(dir, 0777), ::mkfifo(day, 0666);
     f.cmdRadni1_Click(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
     f.cmdRadni1_Click(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
-    ::unlink(day);
-    ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
+    ::unlink(day), ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
     f.cmdRadni1_Click();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
-    ::unlink(day);
-    ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
+    ::unlink(day), ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
     f.cmdRadni1_Click();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
     EXPECT_EQ(f.lblStatus.text(), "Status:"); // all of it silent
-}
-
-// A line that does not fit (a full disk; here a file size limit) is taken
-// out whole, so the next line never runs into half of it.
-TEST(Channels, ALogLineThatDoesNotFitIsTakenOutWhole)
-{
-    AppFixture fx;
-    MainForm& f = fx.start();
-    f.LogOn = 1;
-    f.cmdRadni1_Click();
-    const QByteArray line = fx.log();
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = static_cast<rlim_t>(line.size() + 10);
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    f.cmdRadni1_Click(); // 10 bytes fit
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    f.cmdRadni1_Click();
-    EXPECT_EQ(fx.log(), line + line);
 }
 
 // Continuous reading with an alarm every 100 ms: the first sound 3 s after
@@ -165,13 +141,11 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
     for (Millis t = 3000; t < 13000; t += 100)
         fx.port.receiveAt(t, "V01=150\r");
-    fx.port.receiveAt(13000, "V01=50\r");
-    fx.port.receiveAt(14000, "V01=150\r");
-    fx.port.receiveAt(16999, "V01=50\r");
+    for (const auto& [t, line] : {std::pair(13000, "V01=50\r"), {14000, "V01=150\r"}, {16999, "V01=50\r"}, {21000, "V01=150\r"}})
+        fx.port.receiveAt(t, line);
     fx.loop.runUntil(20000);
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
-    fx.port.receiveAt(21000, "V01=150\r");
     fx.loop.runUntil(22000);
     f.WavOn = 0;
     fx.port.receiveAt(23000, "V01=50\r");
@@ -190,14 +164,11 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
     ASSERT_EQ(reqs.size(), 16u);
     for (int n = 1; n <= 8; ++n) // V01 in the tick, the others each after a pause
         EXPECT_EQ(reqs[n - 1], (std::pair<Millis, std::string>{3530 + (n - 1) * 530, "V0" + std::to_string(n)}));
-    EXPECT_EQ(reqs[8].first, 36530); // 30 ticks after the end of the first cycle
-    EXPECT_EQ(f.lblDIS[8].text(), "8");
+    EXPECT_EQ(std::pair(reqs[8].first, f.lblDIS[8].text()), std::pair(Millis(36530), QString("8"))); // 30 ticks after the cycle
     EXPECT_EQ(fx.log(), "\"08:15:07\",1,2,3,4,5,6,7,8\r\n\"08:15:40\",1,2,3,4,5,6,7,8\r\n");
     // The counter shown before each tick: 29 before the first cycle, on
-    // during it, from 0 after it.
-    for (const char* a : {"STime:30 STimer:29", "STime:30 STimer:31", "STime:30 STimer:32",
-                          "STime:30 STimer:0", "STime:30 STimer:1"})
-        EXPECT_NE(fx.shownAt(a), -1) << a;
+    // during it (31, 32), from 0 after it.
+    EXPECT_LT(fx.shownAt("STime:30 STimer:29"), fx.shownAt("STime:30 STimer:31"));
     EXPECT_LT(fx.shownAt("STime:30 STimer:32"), fx.shownAt("STime:30 STimer:0"));
     EXPECT_EQ(fx.timesShown("STime:30 STimer:29"), 2);
 }
@@ -209,7 +180,7 @@ TEST(Channels, CyclesOfOneValueAndOfSilentChannels)
     one.port.id = "A";
     one.loop.runUntil(6000);
     // Every tick runs a cycle; with one value the request waits for its pause.
-    EXPECT_EQ(one.port.valueRequests(), (decltype(one.port.valueRequests()){{4030, "V01"}, {5030, "V01"}, {6030, "V01"}}));
+    EXPECT_EQ(one.port.valueRequests(), (Writes{{4030, "V01"}, {5030, "V01"}, {6030, "V01"}}));
     EXPECT_EQ(one.port.writes.back().second, "\rAV01\r");
     EXPECT_EQ(one.timesShown("STime:1 STimer:0"), 3);
 
@@ -218,8 +189,7 @@ TEST(Channels, CyclesOfOneValueAndOfSilentChannels)
     MainForm& f = silent.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
     f.VValue[2] = 42; // kept when no answer comes
     silent.loop.runUntil(20030);
-    EXPECT_EQ(silent.port.valueRequests(),
-              (decltype(silent.port.valueRequests()){{4030, "V01"}, {9530, "V02"}, {15030, "V03"}}));
+    EXPECT_EQ(silent.port.valueRequests(), (Writes{{4030, "V01"}, {9530, "V02"}, {15030, "V03"}}));
     EXPECT_EQ(silent.shownAt("No response!"), 9030);
     EXPECT_EQ(silent.log(), "\"08:15:20\",0,42,0,0,0,0,0,0\r\n");
 }
@@ -231,8 +201,7 @@ TEST(Channels, TheSampleClockInOddSituations)
     MainForm& f = set.startWith("1,\"9600\",\"\",2,3,\"x\",1,0");
     set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
     set.loop.runUntil(60000);
-    EXPECT_EQ(set.port.valueRequests().size(), 3u);
-    EXPECT_EQ(set.log().count('\n'), 1);
+    EXPECT_EQ(std::pair(set.port.valueRequests().size(), set.log().count('\n')), std::pair(3ul, 1ll));
 
     // RVnr outside 1..8 sends nothing; the counter stays in range, also when
     // the sample time is gone while the clock runs.
@@ -261,8 +230,7 @@ TEST(Channels, TheSampleClockInOddSituations)
     lost.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
     lost.port.loseDeviceAt(3800);
     lost.loop.runUntil(6000);
-    EXPECT_NE(lost.shownAt("COM Port comm-error! 8018"), -1);
-    EXPECT_EQ(lost.log().count('\n'), 1);
+    EXPECT_TRUE(lost.shownAt("COM Port comm-error! 8018") != -1 && lost.log().count('\n') == 1);
 }
 
 } // namespace

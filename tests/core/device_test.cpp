@@ -14,14 +14,12 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.loop.runUntil(7499);
-    EXPECT_TRUE(fx.port.portOpen());
-    EXPECT_EQ(fx.port.settings, "9600,n,8,1");
-    EXPECT_EQ(fx.port.handshaking, 0);
-    EXPECT_FALSE(fx.port.dtr || fx.port.rts);
-    EXPECT_EQ(fx.port.rThreshold, 1);
-    EXPECT_EQ(fx.port.writes, (decltype(fx.port.writes){{2500, "AT\r"}, {5000, "AT\r"}}));
-    EXPECT_EQ(f.lblStatus.text(), "Searching for uc code...");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    // Opened as 9600 8N1, no flow control, modem lines inactive, an event per character.
+    EXPECT_EQ(std::tuple(fx.port.portOpen(), fx.port.settings, fx.port.handshaking, fx.port.dtr, fx.port.rts,
+                         fx.port.rThreshold), std::tuple(true, "9600,n,8,1", 0, false, false, 1));
+    EXPECT_EQ(fx.port.writes, (Writes{{2500, "AT\r"}, {5000, "AT\r"}}));
+    EXPECT_EQ(std::pair(f.lblStatus.text(), f.lblStatus.backColor()),
+              std::pair(QString("Searching for uc code..."), colors::kStatusSearching));
     // The watchdog of the first INIT is not postponed by the second; the
     // INIT at 7500 starts a new period.
     fx.loop.runUntil(7500);
@@ -35,13 +33,10 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     // The recognition answer ends the retries and starts the sample clock.
     fx.port.answering = true;
     fx.loop.runUntil(15100);
-    EXPECT_FALSE(f.Timer1.enabled() || f.TimerCom.enabled());
-    EXPECT_TRUE(f.StTimer.enabled());
-    EXPECT_EQ(f.STimerCnt, 29);
-    EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
-    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
-    EXPECT_EQ(fx.port.writes.size(), 6u);
+    EXPECT_EQ(std::tuple(f.Timer1.enabled(), f.TimerCom.enabled(), f.StTimer.enabled(), f.STimerCnt, fx.port.writes.size()),
+              std::tuple(false, false, true, 29, 6u));
+    EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.lblDevCode.text()),
+              std::tuple(QString(" QmkApp recognition is OK! "), colors::kStatusOk, QString("QuellmarK: MainForm")));
 }
 
 TEST(Device, PortFailuresAreShownAndRetried)
@@ -61,10 +56,8 @@ TEST(Device, PortFailuresAreShownAndRetried)
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
         fx.loop.runUntil(2500);
-        EXPECT_EQ(f.lblStatus.text(), c.text);
-        EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.TimerCom.enabled(), c.watchdog);
-        EXPECT_FALSE(fx.port.portOpen());
+        EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.TimerCom.enabled(), fx.port.portOpen()),
+                  std::tuple(QString(c.text), colors::kStatusFailure, c.watchdog, false));
         fx.port.openError = fx.port.settingsError = 0;
         fx.loop.runUntil(5000); // the next retry opens it
         EXPECT_EQ(fx.port.writes.size(), 1u);
@@ -80,10 +73,9 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
     EXPECT_EQ(fx.shownAt("No response!"), 7500);
     f.VValue[2] = 150;
     fx.send("OK\r\n");
-    EXPECT_EQ(f.lblStatus.text(), kData + "OK");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
+    EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.lblDevCode.text()),
+              std::tuple(kData + "OK", colors::kStatusOk, QString("QuellmarK: MainForm")));
     EXPECT_FALSE(f.Timer1.enabled() || f.StTimer.enabled() || f.TimerCom.enabled());
-    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
     EXPECT_EQ(f.Led1[2].fillStyle(), FillStyle::Transparent); // evaluated
     EXPECT_EQ(fx.log(), "\"08:15:07\",0,150,0,0,0,0,0,0\r\n");
 }
@@ -109,43 +101,31 @@ TEST(Device, LineEndsAndPieces)
     }
 }
 
-TEST(Device, ValueLinesByPrefix)
+// Value lines by their prefix (continuous), the recognition by the exact
+// answer (sampled).
+TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
 {
     const struct {
         const char* devId;
         std::string line;
-        const char* shown; // displays 1..8, "-" never updated
+        const char* shown; // displays 1..8 ("-" never updated); sampled: "R" recognised, "" not
     } cases[] = {{"", "V05=12.3", "----12.3---"}, {"A", "AV05=12.3", "----12.3---"}, {"", "V08= 7", "-------7"},
                  {"", "V9=1", "--------"},         {"", "V09=1", "--------"},         {"", "v01=1", "--------"},
                  {"A", "V01=1", "--------"},       {"AB", "ABV01=5", "--------"},     {"", "V01=1V02=2", "1-------"},
-                 {"", "V01=V02=", "00------"}}; // a value text equal to channel 2's prefix feeds it too
+                 {"", "V01=V02=", "00------"}, // a value text equal to channel 2's prefix feeds it too
+                 {"", "OK", "R"}, {"A", "AOK", "R"}, {"AB", "ABOK", "R"}, {"AB", "OK", ""}, {"", "OK ", ""}, {"", "ok", ""}};
     for (const auto& c : cases) {
+        const bool sampled = std::string(c.shown).size() < 2;
         AppFixture fx;
-        MainForm& f = fx.startWith("1,\"9600\",\"" + QByteArray(c.devId) + "\",0,8,\"x\",0,0");
-        fx.loop.runUntil(2500);
-        fx.send(c.line + "\r");
-        QString shown;
-        for (int i = 1; i <= 8; ++i)
-            shown += f.lblDIS[i].text();
-        EXPECT_EQ(shown, c.shown) << c.line;
-    }
-}
-
-TEST(Device, RecognitionInSampledModeByExactAnswer)
-{
-    const struct {
-        const char* devId;
-        std::string line;
-        bool recognised;
-    } cases[] = {{"", "OK", true}, {"A", "AOK", true}, {"AB", "ABOK", true},
-                 {"AB", "OK", false}, {"", "OK ", false}, {"", "ok", false}};
-    for (const auto& c : cases) {
-        AppFixture fx;
-        MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"" + QByteArray(c.devId) + "\",30,8,\"x\",0,0"));
+        MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"" + QByteArray(c.devId) + "\"," +
+                                                     (sampled ? "30" : "0") + ",8,\"x\",0,0"));
         fx.loop.runUntil(2500);
         fx.send(c.line + "\r\n");
-        EXPECT_EQ(f.StTimer.enabled(), c.recognised) << c.line;
-        EXPECT_EQ(f.Timer1.enabled(), !c.recognised) << c.line;
+        QString shown;
+        for (int i = 1; i <= 8 && !sampled; ++i)
+            shown += f.lblDIS[i].text();
+        EXPECT_EQ(sampled ? QString(f.StTimer.enabled() ? "R" : "") : shown, c.shown) << c.line;
+        EXPECT_EQ(f.Timer1.enabled(), sampled && !f.StTimer.enabled()) << c.line;
         EXPECT_FALSE(f.TimerCom.enabled());
     }
 }
@@ -156,24 +136,20 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
     fx.send("X\r"); // one character: shown, colour kept
-    EXPECT_EQ(f.lblStatus.text(), kData + "X");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    EXPECT_EQ(std::pair(f.lblStatus.text(), f.lblStatus.backColor()), std::pair(kData + "X", colors::kStatusSearching));
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
     EXPECT_EQ(f.lblStatus.text(), "???");
     EXPECT_LE(f.RxBuf.size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
-    EXPECT_EQ(f.lblDIS[2].text(), "-");
-    EXPECT_EQ(f.lblDIS[3].text(), "4");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
-    EXPECT_EQ(f.lblDIS[4].text(), "1.5");
+    EXPECT_EQ(f.lblDIS[2].text() + f.lblDIS[3].text() + f.lblDIS[4].text(), "-41.5");
     const int lines = fx.log().count('\n');
     EXPECT_EQ(lines, 4);
     // A value beyond the scaling: "???", display kept, no evaluation.
     for (const char* huge : {"V01=3E+9", "V01=1e400", "V01=-1e400"}) {
         fx.send(std::string(huge) + "\r");
-        EXPECT_EQ(f.lblStatus.text(), "???");
-        EXPECT_EQ(f.lblDIS[1].text(), "5");
+        EXPECT_EQ(f.lblStatus.text() + f.lblDIS[1].text(), "???5");
     }
     EXPECT_EQ(f.VValue[1], -INFINITY);
     EXPECT_EQ(fx.log().count('\n'), lines);
@@ -197,7 +173,7 @@ TEST(Device, ReadRequestAndOutputButtons)
     f.cmdOut[4].setBackColor(colors::kRed);
     f.cmdOut_Click(4);
     f.cmdOut_Click(9);
-    EXPECT_EQ(fx.port.writes, (decltype(fx.port.writes){{3200, "\rAOA\r"}, {3200, "\rAO8H\r"}, {3200, "\rAO3L\r"}}));
+    EXPECT_EQ(fx.port.writes, (Writes{{3200, "\rAOA\r"}, {3200, "\rAO8H\r"}, {3200, "\rAO3L\r"}}));
     EXPECT_EQ(f.cmdOut[8].backColor(), colors::kButtonFace);
 }
 
@@ -223,18 +199,16 @@ TEST(Device, AnUnpluggedAdapterIsShownAndFoundAgain)
         fx.port.receiveAt(2600, "V01=1\r");
         fx.port.loseDeviceAt(4000);
         fx.loop.postAt(4000, [&] {
-            EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
-            EXPECT_FALSE(f.StTimer.enabled());
-            EXPECT_TRUE(f.Timer1.enabled());
+            EXPECT_EQ(std::tuple(f.lblStatus.backColor(), f.StTimer.enabled(), f.Timer1.enabled()),
+                      std::tuple(colors::kStatusFailure, false, true));
             fx.port.values[1] = "2";
         });
         fx.port.receiveAt(9000, "V01=2\r");
         fx.loop.runUntil(10000);
         EXPECT_EQ(fx.shownAt("COM Port comm-error! 8021"), 4000) << mode;
         EXPECT_EQ(fx.port.openCount, 2); // the retry at 6500
-        EXPECT_FALSE(f.Timer1.enabled());
-        EXPECT_EQ(f.StTimer.enabled(), std::string(mode) == "30");
-        EXPECT_EQ(f.lblDIS[1].text(), "2");
+        EXPECT_EQ(std::tuple(f.Timer1.enabled(), f.StTimer.enabled(), f.lblDIS[1].text()),
+                  std::tuple(false, std::string(mode) == "30", QString("2")));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 
+#include <clocale>
 #include <cmath>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,32 +22,17 @@ TEST(Formats, DisplayAndInvariantNumberForms)
 {
     const struct {
         float value;
-        const char* display; // C locale; German shows "," instead of "."
-        const char* invariant;
-    } cases[] = {
-        {0.0f, "0", "0"},
-        {-0.0f, "0", "0"},
-        {1.0f, "1", "1"},
-        {99.9f, "99.9", "99.9"},
-        {-9999.99f, "-9999.99", "-9999.99"},
-        {-0.5f, "-0.5", "-0.5"},
-        {0.3f, "0.3", "0.3"},
-        {-12.0f, "-12", "-12"},
-        {1234567.8f, "1234568", "1234568"},
-        {12345678.0f, "12345680", "1.234568E+07"},
-        {1e7f, "10000000", "1E+07"},
-        {0.00001f, "0.00001", "1E-05"},
-        {1.5e-5f, "0.000015", "1.5E-05"},
-        {1e-30f, "0.000000000000000000000000000001", "1E-30"},
-        {3e38f, "300000000000000000000000000000000000000", "3E+38"},
-        {INFINITY, "Infinity", "INF"},
-        {-INFINITY, "-Infinity", "-INF"},
-    };
-    const QLocale german(QLocale::German, QLocale::Germany);
+        const char *display, *invariant; // display in the C locale; German shows "," for "."
+    } cases[] = {{0.0f, "0", "0"}, {-0.0f, "0", "0"}, {1.0f, "1", "1"}, {99.9f, "99.9", "99.9"},
+                 {-9999.99f, "-9999.99", "-9999.99"}, {-0.5f, "-0.5", "-0.5"}, {0.3f, "0.3", "0.3"},
+                 {-12.0f, "-12", "-12"}, {1234567.8f, "1234568", "1234568"}, {12345678.0f, "12345680", "1.234568E+07"},
+                 {1e7f, "10000000", "1E+07"}, {0.00001f, "0.00001", "1E-05"}, {1.5e-5f, "0.000015", "1.5E-05"},
+                 {1e-30f, "0.000000000000000000000000000001", "1E-30"},
+                 {3e38f, "300000000000000000000000000000000000000", "3E+38"},
+                 {INFINITY, "Infinity", "INF"}, {-INFINITY, "-Infinity", "-INF"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.invariant);
-        EXPECT_EQ(displayForm(c.value, QLocale::c()), QString::fromLatin1(c.display));
-        EXPECT_EQ(displayForm(c.value, german), QString::fromLatin1(c.display).replace('.', ','));
+        EXPECT_EQ(displayForm(c.value, QLocale::c()), c.display);
+        EXPECT_EQ(displayForm(c.value, QLocale(QLocale::German)), QString(c.display).replace('.', ','));
         EXPECT_EQ(invariantForm(c.value), c.invariant);
     }
     EXPECT_EQ(invariantForm(0.1f, 9), "0.100000001");
@@ -56,13 +42,16 @@ TEST(Formats, DisplayAndInvariantNumberForms)
 // with a decimal-comma locale has LC_NUMERIC set from the environment.
 TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
 {
-    DecimalCommaLocale comma;
-    ASSERT_TRUE(comma.active()) << "the test locale (build/locale) is missing";
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    ::setenv("LOCPATH", QM_LOCALE_DIR, 1);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "the test locale (build/locale) is missing";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     ChannelArray<Single> values{};
     values[1] = 23.5f;
     values[2] = -0.5f;
     EXPECT_EQ(logLine(QTime(15, 25, 12), values), "\"15:25:12\",23.5,-0.5,0,0,0,0,0,0\r\n");
     EXPECT_EQ(QByteArray::fromStdString(writeSettingsFile(defaultSettings())), kDefaultSettingsFile);
+    std::setlocale(LC_ALL, previous.c_str());
 }
 
 TEST(Formats, ValueTextReading)
@@ -89,67 +78,45 @@ TEST(Formats, ValueTextReading)
         EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
 }
 
-std::string replaceLine(const QByteArray& file, int line, const std::string& text)
-{
-    std::string s = file.toStdString();
-    std::size_t begin = 0;
-    for (int i = 1; i < line; ++i)
-        begin = s.find("\r\n", begin) + 2;
-    return s.replace(begin, s.find("\r\n", begin) - begin, text);
-}
-
 TEST(Formats, SettingsFileReading)
 {
     const std::string file = kDefaultSettingsFile.toStdString();
-    std::string oneLine = file, lfOnly = file;
-    for (std::size_t p; (p = oneLine.find("\r\n")) != std::string::npos;)
-        oneLine.replace(p, 2, ",");
-    for (std::size_t p; (p = lfOnly.find("\r\n")) != std::string::npos;)
-        lfOnly.replace(p, 2, "\n");
+    const std::string oneLine = QByteArray(kDefaultSettingsFile).replace("\r\n", ",").toStdString(),
+                      lfOnly = QByteArray(kDefaultSettingsFile).replace("\r\n", "\n").toStdString();
     for (const std::string& same : {file, oneLine, lfOnly, file + "garbage,\"more\"\r\n",
                                     file.substr(0, file.size() - 2)})
         EXPECT_EQ(parseSettingsFile(same), defaultSettings()) << same;
 
-    const struct {
-        const char* what;
-        std::string file;
-    } failures[] = {
-        {"empty", ""},
-        {"seven lines", file.substr(0, file.rfind("0,0,0,0,0,0,0,0"))},
-        {"63 items", file.substr(0, file.rfind(",0"))},
-        {"cut in a text", file.substr(0, file.find("V05"))},
-        {"integer beyond 16 bits", replaceLine(kDefaultSettingsFile, 1, "32768,\"9600\",\"\",30,8,\"x\",0,0")},
-        {"below 16 bits", replaceLine(kDefaultSettingsFile, 1, "1,\"9600\",\"\",-32769,8,\"x\",0,0")},
-        {"integer that is text", replaceLine(kDefaultSettingsFile, 1, "abc,\"9600\",\"\",30,8,\"x\",0,0")},
-        {"single that is text", replaceLine(kDefaultSettingsFile, 4, "0,0,abc,0,0,0,0,0")},
-        {"trailing text", replaceLine(kDefaultSettingsFile, 7, "99.9x,1,1,1,1,1,1,1")},
-        {"exponent without digits", replaceLine(kDefaultSettingsFile, 7, "1e,1,1,1,1,1,1,1")},
-        {"single beyond range", replaceLine(kDefaultSettingsFile, 7, "1E+39,1,1,1,1,1,1,1")},
+    const auto line = [](int n, const QByteArray& text) { // line n replaced
+        QList<QByteArray> lines = kDefaultSettingsFile.split('\n');
+        return (lines[n - 1] = text + '\r', lines.join('\n').toStdString());
     };
-    for (const auto& c : failures)
-        EXPECT_FALSE(parseSettingsFile(c.file)) << c.what;
+    const std::string failures[] = {"", file.substr(0, file.rfind("0,0,0,0,0,0,0,0")), // seven lines
+                                    file.substr(0, file.rfind(",0")), file.substr(0, file.find("V05")), // 63 items, cut text
+                                    line(1, "32768,\"9600\",\"\",30,8,\"x\",0,0"), line(1, "1,\"9600\",\"\",-32769,8,\"x\",0,0"),
+                                    line(1, "abc,\"9600\",\"\",30,8,\"x\",0,0"), line(4, "0,0,abc,0,0,0,0,0"),
+                                    line(7, "99.9x,1,1,1,1,1,1,1"), line(7, "1e,1,1,1,1,1,1,1"), line(7, "1E+39,1,1,1,1,1,1,1")};
+    for (const std::string& f : failures)
+        EXPECT_FALSE(parseSettingsFile(f)) << f;
 
     // Items as they stand: blanks, unquoted texts, a comma inside quotes,
     // values no consumer expects, every number form.
-    auto s = parseSettingsFile(replaceLine(kDefaultSettingsFile, 1, "  7,9600,,-5,12,\"a,b\" ,2,1"));
+    auto s = parseSettingsFile(line(1, "  7,9600,,-5,12,\"a,b\" ,2,1"));
     ASSERT_TRUE(s);
     EXPECT_EQ(std::tie(s->ComPort, s->Baud, s->DevId, s->STime, s->RVnr, s->BPass, s->LogOn, s->WavOn),
               std::tuple(7, "9600", "", -5, 12, "a,b", 2, 1));
-    s = parseSettingsFile(replaceLine(kDefaultSettingsFile, 7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
+    s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
-    s = parseSettingsFile(replaceLine(kDefaultSettingsFile, 2, "\"\xB0" "C\",b,c,d,e,f,g,h"));
+    s = parseSettingsFile(line(2, "\"\xB0" "C\",b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->MyLabel[1], "\xB0" "C");
-    EXPECT_EQ(s->MyLabel[8], "h");
+    EXPECT_EQ(std::pair(s->MyLabel[1], s->MyLabel[8]), std::pair(std::string("\xB0" "C"), std::string("h")));
 
-    const struct {
-        const char* text;
-        std::optional<Integer> value; // half to even; 16 bits
-    } integers[] = {{"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"1E+2", 100}, {"-32768", -32768},
-                    {"32767.4", 32767}, {"32767.5", {}}, {"1e", {}}, {".", {}}, {"", 0}};
-    for (const auto& c : integers)
-        EXPECT_EQ(parseIntegerItem(c.text), c.value) << c.text;
+    const std::pair<const char*, std::optional<Integer>> integers[] = { // half to even; 16 bits
+        {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"1E+2", 100}, {"-32768", -32768},
+        {"32767.4", 32767}, {"32767.5", {}}, {"1e", {}}, {".", {}}, {"", 0}};
+    for (const auto& [text, value] : integers)
+        EXPECT_EQ(parseIntegerItem(text), value) << text;
     EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
 }
 
@@ -176,20 +143,17 @@ TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
     ::close(::open((binDir + "/data").constData(), O_CREAT | O_WRONLY, 0644));
     const struct {
         QByteArray start, path, cwd, name, dir;
-    } cases[] = {
-        {"/opt/pumps/pump.v2", "", "/", "pump.v2", "/opt/pumps"},
-        {"./pumps/../tanks//tank2", "", "/home/ann", "tank2", "/home/ann/tanks"},
-        {"/d\xfe/q\xff m", "", "/", "q\xff m", "/d\xfe"},
-        {"q\xff m", "/nowhere:" + binDir, "/home/ann", "q\xff m", "/home/ann"},
-        {"pump.v2", "/nowhere:" + binDir, "/home/ann", "pump.v2", binDir},
-        {"pump.v2", ":/nowhere", binDir, "pump.v2", binDir}, // empty PATH entry: the cwd
-        {"data", binDir, "/home/ann", "data", "/home/ann"},   // not executable
-        {"/quellmark", "", "/", "quellmark", "/"},
-    };
+    } cases[] = {{"/opt/pumps/pump.v2", "", "/", "pump.v2", "/opt/pumps"},
+                 {"./pumps/../tanks//tank2", "", "/home/ann", "tank2", "/home/ann/tanks"},
+                 {"/d\xfe/q\xff m", "", "/", "q\xff m", "/d\xfe"},
+                 {"q\xff m", "/nowhere:" + binDir, "/home/ann", "q\xff m", "/home/ann"},
+                 {"pump.v2", "/nowhere:" + binDir, "/home/ann", "pump.v2", binDir},
+                 {"pump.v2", ":/nowhere", binDir, "pump.v2", binDir}, // empty PATH entry: the cwd
+                 {"data", binDir, "/home/ann", "data", "/home/ann"},   // not executable
+                 {"/quellmark", "", "/", "quellmark", "/"}};
     for (const auto& c : cases) {
         const ProgramPaths p = programPathsFromStartPath(c.start, c.path, c.cwd);
-        EXPECT_EQ(p.name, c.name) << c.start.toStdString();
-        EXPECT_EQ(p.dir, c.dir) << c.start.toStdString();
+        EXPECT_EQ(std::pair(p.name, p.dir), std::pair(c.name, c.dir)) << c.start.toStdString();
     }
     EXPECT_EQ((ProgramPaths{"q\xff m", "/d\xfe"}.file("q\xff m.ini")), "/d\xfe/q\xff m.ini");
     EXPECT_EQ((ProgramPaths{"quellmark", "/"}.file("a1.wav")), "/a1.wav");

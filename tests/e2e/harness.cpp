@@ -46,6 +46,18 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return done();
 }
 
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size()) << path.toStdString();
+}
+
 std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line)
 {
     static const QRegularExpression re(QStringLiteral(
@@ -74,8 +86,7 @@ void E2eTest::startSim(QStringList args, QByteArray* terminal)
 std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLines) const
 {
     std::vector<std::pair<qint64, QByteArray>> out;
-    QFile f(dir.filePath(QStringLiteral("sim%1").arg(sim)));
-    for (const QByteArray& line : f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>()) {
+    for (const QByteArray& line : readAll(dir.filePath(QStringLiteral("sim%1").arg(sim))).split('\n')) {
         const QList<QByteArray> w = line.split(' ');
         if (sentLines && w.size() > 2 && w[1] == "tx")
             out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(2).join()).chopped(2)});

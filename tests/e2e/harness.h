@@ -21,6 +21,8 @@ namespace qm::e2e {
 using namespace std::chrono_literals;
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+QByteArray readAll(const QString& path); // empty when there is no such file
+void writeAll(const QString& path, const QByteArray& bytes);
 
 // The eight values of a log line, or nothing when the line is not exactly
 // "hh:mm:ss" in quotes, eight numbers in the invariant form, CR LF.

@@ -3,11 +3,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 
 #include <csignal>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -16,15 +15,8 @@ namespace {
 
 int freePort()
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), n);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost) ? s.serverPort() : 0;
 }
 
 // A broker of the test's own: persistent, so a subscriber's session outlives
@@ -39,16 +31,13 @@ protected:
     }
     void startBroker(const QByteArray& listener = {})
     {
-        QFile conf(dir.filePath("mosquitto.conf"));
-        conf.open(QIODevice::WriteOnly);
         // As this user (a broker started as root would drop to "mosquitto",
         // who may not read the test's folder).
-        conf.write("user " + QByteArray(::getpwuid(::getuid())->pw_name) + "\npersistence true\npersistence_location " +
-                   path + "/\nallow_anonymous true\n" +
-                   (listener.isEmpty() ? "listener " + QByteArray::number(brokerPort) + " 127.0.0.1\n" : listener));
-        conf.close();
+        writeAll(dir.filePath("mosquitto.conf"), "user " + QByteArray(::getpwuid(::getuid())->pw_name) +
+                 "\npersistence true\npersistence_location " + path + "/\nallow_anonymous true\n" +
+                 (listener.isEmpty() ? "listener " + QByteArray::number(brokerPort) + " 127.0.0.1\n" : listener));
         broker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        broker.start("mosquitto", {"-c", conf.fileName()});
+        broker.start("mosquitto", {"-c", dir.filePath("mosquitto.conf")});
         ASSERT_TRUE(broker.waitForStarted());
         std::this_thread::sleep_for(300ms);
     }
@@ -62,25 +51,18 @@ protected:
     }
     void configure(const QByteArray& broker)
     {
-        QFile conf(dir.filePath("mqtt.conf"));
-        conf.open(QIODevice::WriteOnly);
-        conf.write("[broker]\nhost = 127.0.0.1\nport = " + QByteArray::number(brokerPort) + "\n" + broker +
-                   "[topics]\nprefix = qm/p\n");
+        writeAll(dir.filePath("mqtt.conf"), "[broker]\nhost = 127.0.0.1\nport = " + QByteArray::number(brokerPort) +
+                                                "\n" + broker + "[topics]\nprefix = qm/p\n");
     }
     QList<QByteArray> received(const QByteArray& topic) const
     {
-        QFile f(dir.filePath("received"));
         QList<QByteArray> out;
-        for (const QByteArray& line : f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>())
+        for (const QByteArray& line : readAll(dir.filePath("received")).split('\n'))
             if (line.startsWith("qm/p/" + topic + ' '))
                 out << line.mid(topic.size() + 6);
         return out;
     }
-    QByteArray output(const char* name) const
-    {
-        QFile f(dir.filePath(QString::fromLatin1(name) + ".out"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray output(const char* name) const { return readAll(dir.filePath(QString::fromLatin1(name) + ".out")); }
     int brokerPort = freePort();
     QProcess broker, subscriber;
 };
@@ -118,9 +100,9 @@ TEST_F(PublishTest, EveryLogLineIsAReadingAcrossABrokerRestartAndTheLastWillCome
     EXPECT_TRUE(waitUntil([&] { return received("status").last() == "offline"; }, 10s));
 }
 
-// TLS with the broker's certificate checked against the CA; a wrong CA and
-// a password file others may read are refused and reported.
-TEST_F(PublishTest, TlsIsVerifiedAndRefusalsAreReported)
+// TLS with the broker's certificate checked against the CA; a wrong CA is
+// refused and reported.
+TEST_F(PublishTest, TlsIsVerifiedAndAWrongCaIsRefused)
 {
     const auto run = [&](const QString& script) { return QProcess::execute("/bin/sh", {"-c", "cd '" + dir.path() + "' && " + script}); };
     const QString key = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=";
@@ -137,13 +119,6 @@ TEST_F(PublishTest, TlsIsVerifiedAndRefusalsAreReported)
     startApp("wrong", {});
     EXPECT_TRUE(waitUntil([&] { return output("wrong").contains("refused: "); }, 10s)) << output("wrong").data();
     EXPECT_FALSE(output("wrong").contains(": connected"));
-    QFile password(dir.filePath("password"));
-    password.open(QIODevice::WriteOnly);
-    password.write("secret\n");
-    password.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-    configure("username = u\npassword_file = " + path + "/password\n");
-    startApp("exposed", {});
-    EXPECT_TRUE(waitUntil([&] { return output("exposed").contains("may be read by others"); }, 10s));
 }
 
 } // namespace

@@ -1,19 +1,25 @@
-// The QSerialPort layer on real pseudo-terminals, linked as COM ports of a
-// program directory.
+// The Qt layer's own services: the QSerialPort layer on real
+// pseudo-terminals, linked as COM ports of a program directory, and the
+// real-time event loop: ticks in phase while their handler waits, waits that
+// end on time and cost no CPU.
+#include "app/qt_event_loop.h"
 #include "device/qt_serial_port.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
-namespace qm {
+namespace qm::test {
 namespace {
 
 bool pumpUntil(const std::function<bool()>& cond, int ms = 2000)
@@ -71,10 +77,9 @@ TEST_F(SerialPortTest, OpensRaw8N1AndCarriesEveryByteBothWays)
     open();
     termios t{};
     ::tcgetattr(master, &t);
-    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+    EXPECT_EQ(std::tuple(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), t.c_iflag & (IXON | IXOFF | ICRNL),
+                         t.c_lflag & (ICANON | ECHO), cfgetospeed(&t)),
+              std::tuple(tcflag_t(CS8), 0u, 0u, speed_t(B9600)));
 
     std::string all;
     for (int i = 0; i < 256; ++i)
@@ -83,8 +88,7 @@ TEST_F(SerialPortTest, OpensRaw8N1AndCarriesEveryByteBothWays)
     EXPECT_EQ(fromProgram(), all) << "not on the wire before the event loop ran";
     ASSERT_EQ(::write(master, all.data(), all.size()), 256);
     EXPECT_TRUE(pumpUntil([&] { return received.size() >= 256; }));
-    EXPECT_EQ(received, all);
-    EXPECT_EQ(events.front(), comm_event::kReceive);
+    EXPECT_EQ(std::pair(received, events.front()), std::pair(all, comm_event::kReceive));
 
     EXPECT_EQ(port.setCommPort(2), comm_error::kPortOpenCannotSet);
     EXPECT_EQ(port.setSettings("19200,N,8,1"), 0); // applies while open
@@ -104,8 +108,7 @@ TEST_F(SerialPortTest, SettingsTextsAndOpenFailuresHaveTheirNumbers)
     EXPECT_EQ(port.setHandshaking(4), comm_error::kBadSettings);
     EXPECT_EQ(port.setCommPort(0), comm_error::kInvalidPort);
 
-    ASSERT_EQ(port.setSettings("9600,e,8,1"), 0); // a pty does no parity: refused at open
-    ASSERT_EQ(port.setCommPort(1), 0);
+    ASSERT_EQ(port.setSettings("9600,e,8,1") | port.setCommPort(1), 0); // a pty does no parity: refused at open
     EXPECT_EQ(port.setPortOpen(true), comm_error::kBadSettings);
     EXPECT_FALSE(port.portOpen());
 
@@ -125,9 +128,8 @@ TEST_F(SerialPortTest, ADeviceThatGoesAwayClosesThePortAndIsReported)
     ::close(master); // the adapter is pulled out
     master = -1;
     ASSERT_TRUE(pumpUntil([&] { return !events.empty() && events.back() == comm_event::kDeviceLost; }));
-    EXPECT_FALSE(port.portOpen());
-    EXPECT_EQ(port.lastError(), comm_error::kDeviceLost);
-    EXPECT_EQ(port.output("AT\r"), comm_error::kPortNotOpen);
+    EXPECT_EQ(std::tuple(port.portOpen(), port.lastError(), port.output("AT\r")),
+              std::tuple(false, comm_error::kDeviceLost, comm_error::kPortNotOpen));
 }
 
 // Where the program directory has a ports/ folder, it is the whole map: a
@@ -151,5 +153,49 @@ TEST(DevicePathForComPort, PortsFolderIsTheWholeMapElseTtyS)
     }
 }
 
+double cpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+TEST(QtEventLoop, ATimerTicksInPhaseWhileItsOwnHandlerWaits)
+{
+    QtEventLoop loop;
+    std::vector<Millis> ticks;
+    int other = 0;
+    const Millis start = loop.now();
+    int id = 0;
+    id = loop.startTimer(50, [&] {
+        ticks.push_back(loop.now() - start);
+        if (ticks.size() == 1)
+            waitFor(loop, 260); // the sample cycle waits inside its tick
+        if (ticks.size() == 8)
+            loop.stopTimer(id); // stops at once, queued ticks too
+    });
+    QTimer::singleShot(120, [&] { ++other; }); // other events run during the wait
+    loop.runNestedUntil(loop.now() + 700, [] { return false; });
+    ASSERT_EQ(std::pair(ticks.size(), other), std::pair(8ul, 1));
+    for (std::size_t i = 1; i < 6; ++i) // ticks 2..6 arrive during the first one's wait
+        EXPECT_NEAR(ticks[i], 50.0 * (i + 1), 30) << i;
+    EXPECT_GE(loop.now() - start, 700);
+}
+
+TEST(QtEventLoop, WaitsEndAtTheirDeadlineOrConditionAndCostNoCpu)
+{
+    QtEventLoop loop;
+    const Millis t0 = loop.now();
+    const double cpu0 = cpuSeconds();
+    loop.runNestedUntil(t0 + 300, [] { return false; });
+    EXPECT_TRUE(loop.now() - t0 >= 300 && loop.now() - t0 < 400);
+    EXPECT_LT(cpuSeconds() - cpu0, 0.05) << "the wait spins";
+
+    bool done = false;
+    QTimer::singleShot(50, [&] { done = true; });
+    loop.runNestedUntil(kForever, [&] { return done; });
+    EXPECT_LT(loop.now() - t0, 450);
+}
+
 } // namespace
-} // namespace qm
+} // namespace qm::test

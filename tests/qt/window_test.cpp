@@ -1,23 +1,31 @@
-// The window as a user and a screen reader meet it: widgets found by the
+// The windows as a user and a screen reader meet them: widgets found by the
 // role words they carry as accessible description, read through their
 // accessible names and pixels, operated with mouse, keyboard and the
 // accessibility interface.
+#include "app/numbers.h"
 #include "tests/support/app_fixture.h"
+#include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/port_chooser.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDialog>
-#include <QListWidget>
-#include <QTimer>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -132,22 +140,6 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     EXPECT_TRUE(off != QColor(255, 0, 0) && off != QColor(0, 0, 0)) << "off must show on the black panel";
 }
 
-// A flood of changes costs one queued update, and an idle window none.
-TEST_F(WindowTest, AFloodOfChangesIsAppliedInOneQueuedUpdate)
-{
-    struct : QObject {
-        int calls = 0;
-        bool eventFilter(QObject*, QEvent* e) override { return calls += e->type() == QEvent::MetaCall, false; }
-    } counter;
-    window->installEventFilter(&counter);
-    for (int n = 0; n < 20000; ++n)
-        form->lblStatus.setText(QString::number(n));
-    flush();
-    flush();
-    EXPECT_EQ(counter.calls, 1);
-    EXPECT_EQ(nameOf(find("Status line")), "19999");
-}
-
 TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
 {
     click("Open settings");
@@ -167,9 +159,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     EXPECT_EQ(find<QLineEdit>("V03 Set Hi")->cursorPosition(), 4) << "the box was rewritten under the cursor";
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
-    EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->SetHi[3], 42.5f);
-    EXPECT_EQ(form->LogOn, 1);
+    EXPECT_EQ(std::tuple(nameOf(find("V02 label")), form->SetHi[3], form->LogOn), std::tuple(QString("Pressure"), 42.5f, 1));
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);
@@ -218,49 +208,53 @@ TEST_F(WindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
     click("Save and close settings");
     EXPECT_TRUE(fx.file("quellmark.ini").startsWith("1,\"9600\",\"A\",30,5,\"not used\",1,0\r\n"));
 
+    // A refused entry is marked on its box, the reason its tooltip, until
+    // the user edits it; the window's own updates are no edits.
+    auto* box = find<QLineEdit>("V03 Set Hi");
     form->txtSetHi[3].setError("refused");
     form->txtSetHi[3].setText("12");
     flush();
-    EXPECT_EQ(find<QLineEdit>("V03 Set Hi")->text(), "12");
-    EXPECT_EQ(form->txtSetHi[3].error(), "refused") << "the window's own update came back as an edit";
-}
-
-// A refused entry stays marked on its box, the reason as its tooltip, until
-// the user edits it.
-TEST_F(WindowTest, ARefusedEntryIsMarkedOnItsBoxUntilEdited)
-{
-    type("V02 Set Lo", "abc");
-    click("V02 Save");
-    auto* box = find<QLineEdit>("V02 Set Lo");
-    EXPECT_EQ(box->toolTip(), "Invalid entry in V02 Set Lo: abc");
-    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 128, 128));
+    EXPECT_EQ(box->text(), "12");
+    EXPECT_EQ(std::pair(box->toolTip(), box->palette().color(QPalette::Base)), std::pair(QString("refused"), QColor(255, 128, 128)));
     QTest::keyClick(box, Qt::Key_Backspace);
     flush();
-    EXPECT_TRUE(box->toolTip().isEmpty());
-    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(Qt::white));
+    EXPECT_TRUE(box->toolTip().isEmpty() && form->txtSetHi[3].error().isEmpty());
 }
 
-// A user with a decimal-comma locale: the C library writes "," (the program
-// sets LC_NUMERIC from the environment), the boxes show ",", the file keeps ".".
-class DecimalCommaWindowTest : public WindowTest {
-    void SetUp() override
-    {
-        fx.locale = QLocale(QLocale::German, QLocale::Germany);
-        WindowTest::SetUp();
-    }
-
-protected:
-    DecimalCommaLocale comma;
-};
-
-TEST_F(DecimalCommaWindowTest, BoxesShowACommaAndAnUnchangedSaveRewritesTheFileByteForByte)
+TEST(TrendWindow, ADayFromItsLogShowsLimitsAlarmsAndSaysWhatItShows)
 {
-    ASSERT_TRUE(comma.active()) << "the test locale (build/locale) is missing";
-    EXPECT_EQ(find<QLineEdit>("V01 Set Hi")->text(), "99,9");
-    click("Open settings");
-    click("Save and close settings");
-    EXPECT_EQ(fx.file("quellmark.ini"), kDefaultSettingsFile);
-    EXPECT_EQ(find<QLineEdit>("V08 Set Hi")->text(), "99,9");
+    // A reading every 10 s; V01 above its limit 06:00-06:30 and 15:00-15:20,
+    // V02 beyond the scaling once at noon.
+    std::string log;
+    for (int s = 0; s < 86400; s += 10) {
+        const bool over = (s >= 21600 && s < 23400) || (s >= 54000 && s < 55200);
+        const float v1 = over ? 120.0f : std::round(500 + 200 * std::sin(s / 3600.0)) / 10;
+        const float v2 = s == 43200 ? INFINITY : std::round(100 * std::cos(s / 7200.0)) / 10;
+        log += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toStdString() + "," + invariantForm(v1) + "," +
+               invariantForm(v2) + ",0,0,0,0,0,0\r\n";
+    }
+    AppFixture fx;
+    QDir(fx.tmp.path()).mkdir("quellmarkLog");
+    fx.write("quellmarkLog/250312.txt", QByteArray::fromStdString(log));
+    TrendStore store;
+    store.labels = {"", "Tank", "Pump"};
+    store.colours = {"", "Y", "B", "W", "W", "W", "W", "W", "W"};
+    store.setHi.fill(99.9f);
+    TrendWindow w(store, QFile::encodeName(fx.path("quellmarkLog")), "quellmark");
+    EXPECT_EQ(w.windowTitle(), "Quellmark: quellmark trend");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(w.showDay(QDate(2025, 3, 12)), 0); // no broken lines
+    auto* limits = w.findChildren<QComboBox*>().at(1); // "Limit lines"
+    ASSERT_EQ(limits->accessibleDescription(), "Limit lines");
+    limits->setCurrentIndex(1);
+    emit limits->activated(1);
+    const QString summary = w.summary();
+    EXPECT_EQ(w.view()->accessibleDescription(), summary);
+    EXPECT_TRUE(summary.startsWith("V01 Tank: 8640 points, min 30, max 120, last 31.9, 2 alarm stretches; "
+                                   "V02 Pump: 8640 points, min -10, max 10, last 8.4, 3 alarm stretches; V03 : "))
+        << summary.toStdString();
+    EXPECT_EQ(w.view()->chart()->series().size(), 8 + 2); // a legend entry each, the limit lines
 }
 
 } // namespace

@@ -21,22 +21,6 @@ QByteArray settingsWithFirstLine(const QByteArray& firstLine)
     return firstLine + kDefaultSettingsFile.mid(kDefaultSettingsFile.indexOf("\r\n"));
 }
 
-DecimalCommaLocale::DecimalCommaLocale() : previous_(std::setlocale(LC_ALL, nullptr))
-{
-    ::setenv("LOCPATH", QM_LOCALE_DIR, 1);
-    std::setlocale(LC_ALL, "de_DE.UTF-8");
-}
-
-DecimalCommaLocale::~DecimalCommaLocale()
-{
-    std::setlocale(LC_ALL, previous_.c_str());
-}
-
-bool DecimalCommaLocale::active() const
-{
-    return std::string(std::localeconv()->decimal_point) == ",";
-}
-
 int SimSerialPort::setCommPort(int number)
 {
     if (open_)
@@ -116,12 +100,17 @@ Writes SimSerialPort::valueRequests() const
     return out;
 }
 
+void AppFixture::write(const QString& name, const QByteArray& bytes) const
+{
+    QFile f(path(name));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + name.toStdString());
+}
+
 MainForm& AppFixture::start(const QByteArray& settings)
 {
-    QFile f(path(QStringLiteral("quellmark.ini")));
-    if (!settings.isEmpty() && (!f.open(QIODevice::WriteOnly) || f.write(settings) != settings.size()))
-        throw std::runtime_error("cannot write the settings file");
-    f.close();
+    if (!settings.isEmpty())
+        write(QStringLiteral("quellmark.ini"), settings);
     const ProgramPaths paths{"quellmark", QFile::encodeName(tmp.path())};
     form = std::make_unique<MainForm>(Platform{loop, port, *this, *this, *this, paths, locale});
     form->lblStatus.setObserver(this);

@@ -27,18 +27,6 @@ namespace qm::test {
 extern const QByteArray kDefaultSettingsFile;
 QByteArray settingsWithFirstLine(const QByteArray& firstLine);
 
-// The C library's locale is de_DE.UTF-8 (decimal comma) for the scope, as a
-// user's environment sets it in the program; the locale is the build tree's.
-class DecimalCommaLocale {
-public:
-    DecimalCommaLocale();
-    ~DecimalCommaLocale();
-    bool active() const; // the C library now writes ","
-
-private:
-    std::string previous_;
-};
-
 using Writes = std::vector<std::pair<Millis, std::string>>;
 
 // A serial port on the simulated clock with the measuring device behind it.
@@ -99,6 +87,7 @@ public:
     MainForm& startWith(const QByteArray& firstLine);
     void send(const std::string& bytes); // arrives from the device now, handled
     QByteArray file(const QString& name) const; // of the program directory
+    void write(const QString& name, const QByteArray& bytes) const;
     QString path(const QString& name) const { return tmp.filePath(name); }
     QByteArray log() const { return file(QStringLiteral("quellmarkLog/250312.txt")); }
     Millis shownAt(const QString& status) const; // first time shown, -1 never

@@ -31,7 +31,6 @@ public:
     // the program has terminated.
     bool runUntil(Millis t);
     bool runFor(Millis ms) { return runUntil(now_ + ms); }
-    bool terminated() const { return terminated_; }
     int exitCode() const { return exitCode_; }
 
 private:
