@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include <cstdio>
+#include <ctime>
 #include <mosquitto.h>
 
 namespace qm {
@@ -54,6 +55,10 @@ MqttPublisher::MqttPublisher(MqttConfig config, QString hostName, QString progra
                 p->setState(QStringLiteral("refused: ") + message);
         });
     });
+    for (int i = 1; i <= 8; ++i) {
+        valueTopics_[i] = topic(QStringLiteral("V0%1").arg(i));
+        alarmTopics_[i] = valueTopics_[i] + "/alarm";
+    }
     const QByteArray offline = "offline", status = topic(QStringLiteral("status"));
     mosquitto_will_set(mosq_, status.constData(), int(offline.size()), offline.constData(), 1, true);
     if (!config_.username.isEmpty())
@@ -74,8 +79,13 @@ MqttPublisher::MqttPublisher(MqttConfig config, QString hostName, QString progra
         }
     }
     mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
-    mosquitto_connect_async(mosq_, config_.host.toUtf8().constData(), config_.port, 30);
-    mosquitto_loop_start(mosq_);
+    mosquitto_threaded_set(mosq_, true);
+    host_ = config_.host.toUtf8();
+    networkRunning_ = ::pthread_create(&network_, nullptr, &MqttPublisher::network, this) == 0;
+    if (networkRunning_)
+        ::pthread_setname_np(network_, "mqtt");
+    else
+        setState(QStringLiteral("refused: no network thread"));
 }
 
 MqttPublisher::~MqttPublisher()
@@ -83,8 +93,36 @@ MqttPublisher::~MqttPublisher()
     if (!mosq_)
         return;
     mosquitto_disconnect(mosq_);
-    mosquitto_loop_stop(mosq_, true);
+    stopNetwork(false);
     mosquitto_destroy(mosq_);
+}
+
+// The network thread. The connection is made here, not on the event loop's
+// thread: looking up the broker's name can take seconds. The loop wakes for
+// traffic, for a publish and for the keep-alive only (the library's own
+// thread would wake every second as well).
+void* MqttPublisher::network(void* self)
+{
+    auto* p = static_cast<MqttPublisher*>(self);
+    mosquitto_connect_async(p->mosq_, p->host_.constData(), p->config_.port, kKeepAliveS);
+    mosquitto_loop_forever(p->mosq_, 24 * 3600 * 1000, 1);
+    return nullptr;
+}
+
+// Waits a moment for the thread to end after a disconnect (it sends what is
+// queued first), or not at all; then stops it where it waits.
+void MqttPublisher::stopNetwork(bool wait)
+{
+    if (!networkRunning_)
+        return;
+    networkRunning_ = false;
+    timespec deadline{};
+    ::clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += wait ? 2 : 0;
+    if (::pthread_timedjoin_np(network_, nullptr, &deadline) != 0) {
+        ::pthread_cancel(network_);
+        ::pthread_join(network_, nullptr);
+    }
 }
 
 void MqttPublisher::setState(const QString& state)
@@ -137,13 +175,12 @@ void MqttPublisher::connected()
 void MqttPublisher::readingTaken(const Reading& r)
 {
     for (int i = 1; i <= 8; ++i) {
-        const QString ch = QStringLiteral("V0%1").arg(i);
-        for (const auto& [t, payload] : {std::pair(topic(ch), valuePayload(r.values[i])),
-                                         std::pair(topic(ch + QStringLiteral("/alarm")), QByteArray(r.alarms[i] ? "1" : "0"))}) {
-            QByteArray& last = retained_[t];
+        for (const auto& [t, payload] : {std::pair(&valueTopics_[i], valuePayload(r.values[i])),
+                                         std::pair(&alarmTopics_[i], QByteArray(r.alarms[i] ? "1" : "0"))}) {
+            QByteArray& last = retained_[*t];
             if (last != payload) {
                 last = payload;
-                send({t, payload, 1, true});
+                send({*t, payload, 1, true});
             }
         }
         // Home Assistant: a sensor and an alarm sensor per channel in use.
@@ -156,7 +193,7 @@ void MqttPublisher::readingTaken(const Reading& r)
             }
         }
     }
-    send({topic(QStringLiteral("reading")), readingJson(r), config_.qos, false});
+    send({readingTopic_, readingJson(r), config_.qos, false});
 }
 
 void MqttPublisher::linkChanged(const QString& state)
@@ -173,9 +210,8 @@ void MqttPublisher::closing()
     send({topic(QStringLiteral("status")), "offline", 1, true});
     // Connected: the disconnect follows what is queued for the broker, and
     // the network thread ends with it. Not connected: nothing to wait for.
-    if (connected_)
-        mosquitto_disconnect(mosq_);
-    mosquitto_loop_stop(mosq_, !connected_);
+    mosquitto_disconnect(mosq_);
+    stopNetwork(connected_);
 }
 
 } // namespace qm

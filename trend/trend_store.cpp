@@ -79,7 +79,7 @@ int columnOf(qint64 ms, qint64 from, qint64 to, int columns)
     return static_cast<int>((ms - from) * columns / (to - from));
 }
 
-TrendStore::TrendStore() : seconds_(kDayMs / 1000) {}
+TrendStore::TrendStore() = default;
 
 void TrendStore::readingTaken(const Reading& r)
 {
@@ -100,6 +100,8 @@ void TrendStore::add(qint64 ms, const std::array<float, 9>& values, Alarms alarm
 {
     const int n = std::clamp(channels, 0, 8);
     const qint64 epoch = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (seconds_.empty()) // not at start: a program start stays quick
+        seconds_.resize(kDayMs / 1000);
     Second& slot = seconds_[static_cast<std::size_t>(epoch % static_cast<qint64>(seconds_.size()))];
     if (slot.epoch < epoch)
         slot = Second{epoch, {}, {}, {}, 0, 0, 0, 0, 0};
@@ -207,6 +209,8 @@ void TrendStore::forEach(qint64 from, qint64 to, F&& f) const
         return;
     }
     const qint64 size = static_cast<qint64>(seconds_.size());
+    if (size == 0)
+        return;
     const qint64 first = std::max(from / 1000, newest_ / 1000 - size + 1);
     for (qint64 s = first; s * 1000 < to; ++s) {
         const Second& slot = seconds_[static_cast<std::size_t>(s % size)];

@@ -41,7 +41,7 @@ int columnOf(qint64 ms, qint64 from, qint64 to, int columns);
 // Every channel's history for the trend: per second the lowest, highest and
 // last value of the last 24 hours in a fixed ring, and the readings of the
 // last 10 minutes as they came (at most kMaxRaw of them). Memory stays the
-// same whatever the rate: about 15 MB.
+// same whatever the rate: about 15 MB, taken with the first reading.
 class TrendStore final : public ReadingObserver {
 public:
     static constexpr qint64 kDayMs = 86'400'000;

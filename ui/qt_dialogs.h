@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <limits>
+
 namespace qm {
 
 // The window's questions as Qt message boxes.
@@ -21,10 +23,15 @@ private:
     QPointer<QWidget> parent_;
 };
 
-// The local wall clock of the machine.
+// The local wall clock of the machine: the local time with its offset from
+// UTC.
 class SystemWallClock final : public WallClock {
 public:
     QDateTime localNow() const override;
+
+private:
+    mutable qint64 second_ = std::numeric_limits<qint64>::min();
+    mutable int offset_ = 0;
 };
 
 } // namespace qm

@@ -100,9 +100,9 @@ TEST_F(PublishTest, EveryLogLineIsAReadingAcrossABrokerRestartAndTheLastWillCome
     EXPECT_TRUE(waitUntil([&] { return received("status").last() == "offline"; }, 10s));
 }
 
-// TLS with the broker's certificate checked against the CA; a wrong CA is
-// refused and reported.
-TEST_F(PublishTest, TlsIsVerifiedAndAWrongCaIsRefused)
+// TLS with the broker's certificate checked against the CA; a wrong CA and
+// a password file others may read are refused and reported.
+TEST_F(PublishTest, TlsIsVerifiedAndRefusalsAreReported)
 {
     const auto run = [&](const QString& script) { return QProcess::execute("/bin/sh", {"-c", "cd '" + dir.path() + "' && " + script}); };
     const QString key = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=";
@@ -119,6 +119,11 @@ TEST_F(PublishTest, TlsIsVerifiedAndAWrongCaIsRefused)
     startApp("wrong", {});
     EXPECT_TRUE(waitUntil([&] { return output("wrong").contains("refused: "); }, 10s)) << output("wrong").data();
     EXPECT_FALSE(output("wrong").contains(": connected"));
+    writeAll(dir.filePath("password"), "secret\n");
+    QFile::setPermissions(dir.filePath("password"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    configure("username = u\npassword_file = " + path + "/password\n");
+    startApp("exposed", {});
+    EXPECT_TRUE(waitUntil([&] { return output("exposed").contains("may be read by others"); }, 10s));
 }
 
 } // namespace

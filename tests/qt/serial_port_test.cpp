@@ -4,6 +4,7 @@
 // end on time and cost no CPU.
 #include "app/qt_event_loop.h"
 #include "device/qt_serial_port.h"
+#include "ui/qt_dialogs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -151,6 +152,18 @@ TEST(DevicePathForComPort, PortsFolderIsTheWholeMapElseTtyS)
         EXPECT_EQ(devicePathForComPort(program, 1), QString()) << "absent link";
         EXPECT_EQ(devicePathForComPort(program, 5), QString()) << "dangling link";
     }
+}
+
+TEST(SystemWallClock, IsTheLocalTimeWithItsOffset)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "XYZ-5:30"); // 5 h 30 ahead of UTC
+    ::tzset();
+    const QDateTime now = SystemWallClock().localNow(), local = QDateTime::currentDateTime();
+    EXPECT_EQ(now.offsetFromUtc(), 5 * 3600 + 1800);
+    EXPECT_LT(std::abs(now.msecsTo(local)), 1000);
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ::tzset();
 }
 
 double cpuSeconds()
