@@ -14,6 +14,9 @@
 #   (e)   how fast the window answers while the device floods it (Xvfb)
 #   (f)   (a) again with the trend window open; the trend on a full day
 #         (bench/trend_bench): time to show, repaint while panning, memory
+#   (g)   (a) again publishing every reading with QoS 1 to a local mosquitto,
+#         with a subscriber: readings per second end to end, none lost; and
+#         in (b) a fourth idle instance that publishes (needs mosquitto)
 #
 # Knobs (environment):
 #   QM_BENCH_LINES        lines of the counted run (a)                default 500000
@@ -21,6 +24,7 @@
 #   QM_BENCH_IDLE_CYCLES  sample cycles the idle window spans (b)     default 3
 #   QM_BENCH_STARTS       start-ups timed (c)                         default 7
 #   QM_BENCH_PING_S       seconds of pings (e)                        default 8
+#   QM_BENCH_PUB_LINES    lines of the publishing run (g)             default 200000
 #
 # The idle instances (b) wait in the background while (a), (c), (d) and (e)
 # are measured: an idle process's CPU time is its own and needs no processor
@@ -43,6 +47,7 @@ LONG_S="${QM_BENCH_LONG_S:-40}"
 IDLE_CYCLES="${QM_BENCH_IDLE_CYCLES:-3}"
 STARTS="${QM_BENCH_STARTS:-7}"
 PING_S="${QM_BENCH_PING_S:-8}"
+PUB_LINES="${QM_BENCH_PUB_LINES:-200000}"
 CLK_TCK="$(getconf CLK_TCK)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quellmark-bench.XXXXXX")"
@@ -160,6 +165,7 @@ wait_first_log_line() {
 #            no cycle falls into the window
 #   quiet    continuous mode; the device sent 8 lines and fell silent:
 #            nothing of the program's own is due
+#   publish  as sampled, publishing to the local broker (when there is one)
 # The differences tell where the idle time goes. The window opens when the
 # sampled instance has logged its first cycle and closes when it has logged
 # IDLE_CYCLES more, so it spans whole cycles (a cycle period is the sample
@@ -171,12 +177,15 @@ idle_snapshot() { # NAME PID DIR -> one line of counters
 
 idle_run() {
   local names=(sampled clock quiet) apps=() dirs=() i
-  for i in 0 1 2; do
+  [ -n "$broker_port" ] && names+=(publish)
+  local all=(${!names[@]})
+  for i in "${all[@]}"; do
     dirs[i]="$work/idle-${names[i]}"
     case "${names[i]}" in
       sampled) make_instance "${dirs[i]}" 30 1; start_sim "${dirs[i]}";;
       clock) make_instance "${dirs[i]}" 3600 1; start_sim "${dirs[i]}";;
       quiet) make_instance "${dirs[i]}" 0 1; start_sim "${dirs[i]}" --continuous 0 --count 8;;
+      publish) make_instance "${dirs[i]}" 30 1; mqtt_conf "${dirs[i]}" idle; start_sim "${dirs[i]}";;
     esac
     start_app "${dirs[i]}" offscreen
     apps[i]=$app_pid
@@ -193,11 +202,11 @@ idle_run() {
   # Both sample clocks start with a cycle a second after recognition.
   wait_cycles 0 1
   wait_cycles 1 1
-  for i in 0 1 2; do idle_snapshot "${names[i]}" "${apps[i]}" "${dirs[i]}"; done >"$work/idle.t0"
+  for i in "${all[@]}"; do idle_snapshot "${names[i]}" "${apps[i]}" "${dirs[i]}"; done >"$work/idle.t0"
   wait_cycles 0 $((1 + IDLE_CYCLES))
-  for i in 0 1 2; do idle_snapshot "${names[i]}" "${apps[i]}" "${dirs[i]}"; done >"$work/idle.t1"
+  for i in "${all[@]}"; do idle_snapshot "${names[i]}" "${apps[i]}" "${dirs[i]}"; done >"$work/idle.t1"
   # name ms ticks ns wakeups log-lines rss
-  for i in 0 1 2; do
+  for i in "${all[@]}"; do
     printf '%s %s\n' "$(sed -n "$((i + 1))p" "$work/idle.t0")" "$(sed -n "$((i + 1))p" "$work/idle.t1")" |
       awk -v rss="$(status_kb "${apps[i]}" VmRSS)" '{ print $1, $8 - $2, $9 - $3, $10 - $4, $11 - $5, $12 - $6, rss }'
   done
@@ -238,6 +247,28 @@ core_on_best="$(core_best 'ReplyLines/log:1')"
 core_missing="$(core_field 'ReplyLines/log:1' log_lines_missing)"
 echo
 
+# --- a broker of the benchmark's own on 127.0.0.1, for (b) and (g) -------------------------
+
+broker_port=""
+if command -v mosquitto >/dev/null && command -v mosquitto_sub >/dev/null; then
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { broker_port=$p; break; }
+  done
+  # As this user (root's broker would drop to "mosquitto"); no bound on what
+  # it holds for a slow subscriber, so that the count on the broker is whole.
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nuser %s\n' \
+    "$broker_port" "$(id -un)" >"$work/mosquitto.conf"
+  mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null && break; sleep 0.05; done
+fi
+# The program directory DIR publishes under bench/NAME.
+mqtt_conf() {
+  printf '[broker]\nhost = 127.0.0.1\nport = %s\nclient_id = bench-%s\n[topics]\nprefix = bench/%s\nqos = 1\n' \
+    "$broker_port" "$2" "$2" >"$1/mqtt.conf"
+}
+
 idle_run >"$work/idle.result" 2>"$work/idle.err" &
 idle_job=$!
 pids+=("$idle_job")
@@ -246,10 +277,14 @@ pids+=("$idle_job")
 
 # A counted continuous run in DIR with the program's extra arguments; sets
 # a_rate a_lost a_bad a_cpu_us a_rss a_hwm a_sec_min a_lines a_seconds.
+# Optional: run_setup DIR (before the start) and run_done DIR (also needed for
+# the run to count as finished). The line count: run_lines.
 counted_run() {
   local dir="$1"; shift
+  local n="${run_lines:-$LINES_N}"
   make_instance "$dir" 0 1
-  start_sim "$dir" --continuous 0 --count "$LINES_N" --seed 1; pids+=("$sim_pid")
+  [ -z "${run_setup:-}" ] || "$run_setup" "$dir"
+  start_sim "$dir" --continuous 0 --count "$n" --seed 1; pids+=("$sim_pid")
   start_app "$dir" offscreen "$@"; pids+=("$app_pid")
   wait_first_log_line "$dir"
   local cpu_a0 cpu_a1 last_size=-1 still_since deadline size first_s last_s
@@ -259,7 +294,8 @@ counted_run() {
   while :; do
     size=$(stat -c %s "$dir"/quellmarkLog/*.txt | awk '{ s += $1 } END { print s }')
     if [ "$size" != "$last_size" ]; then last_size=$size; still_since=$(now_ms); fi
-    if grep -q done "$dir/sim.err" && [ $(($(now_ms) - still_since)) -ge 1000 ]; then break; fi
+    if grep -q done "$dir/sim.err" && [ $(($(now_ms) - still_since)) -ge 1000 ] &&
+       { [ -z "${run_done:-}" ] || "$run_done" "$dir"; }; then break; fi
     [ "$(now_ms)" -lt "$deadline" ] || { say "bench.sh: the continuous run did not finish in 300 s"; break; }
     kill -0 "$app_pid" 2>/dev/null || { say "bench.sh: the program ended during the continuous run"; break; }
     sleep 0.1
@@ -272,7 +308,7 @@ counted_run() {
   a_lines=$(log_lines "$dir")
   a_rate=$(awk -v n="$a_lines" -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "" && b > a) printf "%.0f", n / (b - a) }')
   a_seconds=$(awk -v a="$first_s" -v b="$last_s" 'BEGIN { if (a != "") printf "%.1f", b - a }')
-  a_lost=$((LINES_N - a_lines))
+  a_lost=$((n - a_lines))
   read -r a_sec_min a_sec_median a_secs < <(per_second "$dir")
   [ -n "$a_rate" ] || a_rate=$a_sec_median
   a_bad=$(bad_log_lines "$dir")
@@ -280,7 +316,7 @@ counted_run() {
   a_alive=yes; kill -0 "$app_pid" 2>/dev/null || a_alive=no
   a_rss=$(status_kb "$app_pid" VmRSS); a_hwm=$(status_kb "$app_pid" VmHWM)
   kill "$app_pid" "$sim_pid" 2>/dev/null; wait "$app_pid" "$sim_pid" 2>/dev/null || true
-  echo "sent $LINES_N, logged $a_lines, lost $a_lost, malformed log lines $a_bad;" \
+  echo "sent $n, logged $a_lines, lost $a_lost, malformed log lines $a_bad;" \
        "${a_rate:-?} lines/s over ${a_seconds:-?} s; per whole second of the log: min ${a_sec_min}, median ${a_sec_median} (${a_secs} s);" \
        "CPU ${a_cpu_us} us per line; still running: $a_alive; then VmRSS $a_rss kB, VmHWM $a_hwm kB"
   echo
@@ -295,6 +331,33 @@ read -r _ f_store_mb < <(grep trend_store_mb "$work/trend.txt")
 read -r _ f_show_ms < <(grep trend_show_ms "$work/trend.txt")
 read -r _ f_pan_ms f_pan_max f_pan_paint < <(grep trend_pan_ms "$work/trend.txt")
 echo
+
+# --- (g) publishing every reading ------------------------------------------------------------
+
+g_rate=""; g_lost=""; g_bad=""; g_log_rate=""; g_cpu_us=""
+if [ -n "$broker_port" ]; then
+  echo "== (g) The same publishing every reading with QoS 1 to mosquitto on 127.0.0.1, $PUB_LINES lines (offscreen) =="
+  # A subscriber counts the readings that reach the broker.
+  pub_setup() {
+    mqtt_conf "$1" flood
+    mosquitto_sub -h 127.0.0.1 -p "$broker_port" -q 1 -t bench/flood/reading >"$1/received" 2>"$1/sub.err" &
+    pids+=($!); sleep 0.5
+  }
+  pub_done() { [ "$(wc -l <"$1/received")" -ge "$(log_lines "$1")" ]; }
+  run_setup=pub_setup run_done=pub_done run_lines=$PUB_LINES counted_run "$work/publish"
+  g_log_rate=$a_rate; g_bad=$a_bad; g_cpu_us=$a_cpu_us
+  g_received=$(wc -l <"$work/publish/received")
+  g_lost=$((PUB_LINES - g_received))
+  # From the log's first line to the last reading at the subscriber.
+  g_rate=$(awk -v n="$g_received" -v a="$(stat -c '%.6W' "$work"/publish/quellmarkLog/*.txt | sort -n | head -n1)" \
+    -v b="$(stat -c '%.6Y' "$work/publish/received")" 'BEGIN { if (a > 0 && b > a) printf "%.0f", n / (b - a) }')
+  echo "readings at the subscriber: $g_received of $PUB_LINES; end to end ${g_rate:-?} readings/s"
+  cat "$work/publish/app.out" "$work/publish/sub.err"
+  echo
+else
+  echo "== (g): not measured (needs mosquitto and mosquitto_sub) =="
+  echo
+fi
 
 echo "== (a) Program, continuous mode, logging on, $LINES_N lines over a pseudo-terminal (offscreen) =="
 counted_run "$work/continuous"
@@ -406,6 +469,7 @@ awk '{ printf "%-8s %12s %14s %11s %10s %10s %9s\n", $1, $2, $3, $4, $5, $6, $7 
 idle_h="$(idle_field sampled 2)"; idle_h_ticks="$(idle_field sampled 3)"; idle_wps="$(idle_field sampled 4)"
 idle_quiet="$(idle_field quiet 2)"; idle_quiet_wps="$(idle_field quiet 4)"
 idle_clock="$(awk -v a="$(idle_field clock 2)" -v b="$idle_quiet" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
+idle_publish="$(awk -v a="$(idle_field publish 2)" -v b="$idle_h" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
 idle_cycles="$(awk -v a="$idle_h" -v b="$(idle_field clock 2)" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
 echo "sampled ${idle_h:-?} s/hour = nothing due (quiet) ${idle_quiet:-?} + status line each second (clock - quiet)" \
      "${idle_clock:-?} + the cycles (sampled - clock) ${idle_cycles:-?}"
@@ -440,11 +504,14 @@ row "  lines lost / malformed log lines" "$f_lost / $f_bad" "0 / 0" "$(verdict "
 row "Trend on a full day (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 300 ms" "$(verdict "${f_show_ms:-}" '<' 300)"
 row "  repaint while panning, median / worst (paint)" "${f_pan_ms:-?} / ${f_pan_max:-?} ms (${f_pan_paint:-?})" "< 16 ms" "$(verdict "${f_pan_ms:-}" '<' 16)"
 row "  memory of the trend store" "${f_store_mb:-?} MB" "< 20 MB" "$(verdict "${f_store_mb:-}" '<' 20)"
+row "Publishing every reading, QoS 1: readings/s end to end" "$(fmt "$g_rate") (log: $(fmt "$g_log_rate"), CPU ${g_cpu_us:-?} us/line)" ">= 10,000" "$(verdict "$g_rate" '>=' 10000)"
+row "  readings lost at the subscriber / malformed log lines" "${g_lost:-?} / ${g_bad:-?}" "0 / 0" "$(verdict "$(( ${g_lost:-1} + ${g_bad:-1} ))" '==' 0)"
 row "Idle sampled (STime 30, RVnr 8): CPU per hour" "${idle_h:-?} s (ticks: ${idle_h_ticks:-?} s)" "< 1 s" "$(verdict "${idle_h:-}" '<' 1)"
 row "  wake-ups per second (busy-waiting: thousands)" "${idle_wps:-?}" "-" "-"
 row "  of it: nothing due (continuous, device quiet)" "${idle_quiet:-?} s/h, ${idle_quiet_wps:-?} wake-ups/s" "-" "-"
 row "  of it: status line each second (sample clock)" "${idle_clock:-?} s/h" "-" "-"
 row "  of it: the cycles (8 requests, a log line)" "${idle_cycles:-?} s/h" "-" "-"
+row "  publishing on: CPU per hour more than sampled" "${idle_publish:-?} s/h" "< 0.2 s" "$(verdict "${idle_publish:-}" '<' 0.2)"
 row "Start-up to the first painted window (median, Xvfb)" "${s_median:-?} ms" "< 300 ms" "$(verdict "${s_median:-}" '<' 300)"
 row "Resident memory after the counted run, VmRSS / VmHWM" "$(mb "$a_rss") / $(mb "$a_hwm")" "< 80 MB" "$(verdict "$a_hwm" '<' 81920)"
 row "Resident memory, ${LONG_S} s run: middle -> end" "$(mb "$d_mid") -> $(mb "$d_end") (${d_growth} kB)" "not growing" \
