@@ -1,5 +1,6 @@
 // Values, lamps, the log, the alarm sound and the sample cycles, on the
 // simulated clock.
+#include "app/reading_observer.h"
 #include "tests/support/app_fixture.h"
 
 #include <QDir>
@@ -52,14 +53,19 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         {50, 99.9f, 0, false}, {99.9f, 99.9f, 0, false}, {0, 99.9f, 0, false}, {100, 99.9f, 0, true},
         {-0.1f, 99.9f, 0, true}, {5, 1, 10, true},   {0, 99.9f, 0.1f, true},
     };
+    struct : ReadingObserver { // what the trend and the publisher hear
+        bool alarm = false;
+        void readingTaken(const Reading& r) override { alarm = r.alarms[2]; }
+    } heard;
     for (const auto& c : cases) {
         AppFixture fx;
         MainForm& f = fx.start();
+        f.addObserver(&heard);
         std::tie(f.RVnr, f.WavOn, f.VValue[2], f.SetHi[2], f.SetLo[2]) = std::tuple(3, 1, c.value, c.hi, c.lo);
         f.VValue[5] = 500; // beyond RVnr: never touched
         f.cmdRadni1_Click();
         EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid) << c.value;
-        EXPECT_EQ(f.TimerWav.enabled(), c.alarm);
+        EXPECT_EQ(std::pair(f.TimerWav.enabled(), heard.alarm), std::pair(c.alarm, c.alarm));
         EXPECT_EQ(f.Led1[5].fillStyle(), FillStyle::Solid);
     }
     AppFixture fx;
