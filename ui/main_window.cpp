@@ -117,6 +117,9 @@ QString channelName(int i)
 
 MainWindow::MainWindow(MainForm& form, QWidget* parent) : QWidget(parent), form_(form)
 {
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::applyPending);
     setFont(arialLike(9));
     setFixedSize(kWindowWidth, kWindowHeight);
     setAutoFillBackground(true);
@@ -141,6 +144,10 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QWidget(parent), form_
     for (auto& b : bindings_) {
         applyBinding(b);
         b.control->setObserver(this);
+        // A label of fixed size takes a new text without asking its parent
+        // to lay out again (a posted event for every change otherwise).
+        if (b.kind == Kind::Label)
+            b.widget->setFixedSize(b.widget->size());
     }
 }
 
@@ -287,7 +294,7 @@ void MainWindow::addToBar(QWidget* widget, int width)
     widget->setGeometry(barRight_ - width, statusLabel_->y(), width, kBarHeight);
     barRight_ -= width + kGap;
     codeLabel_->move(codeLabel_->x() - width - kGap, codeLabel_->y());
-    statusLabel_->resize(codeLabel_->x() - kGap - statusLabel_->x(), kBarHeight);
+    statusLabel_->setFixedSize(codeLabel_->x() - kGap - statusLabel_->x(), kBarHeight);
     widget->show();
 }
 
@@ -379,15 +386,23 @@ void MainWindow::controlChanged(const Control& control)
         return;
     b.dirty = true;
     dirty_.push_back(it->second);
-    if (!updateQueued_) {
-        updateQueued_ = true;
+    if (updateQueued_)
+        return;
+    updateQueued_ = true;
+    const qint64 since = lastApply_.isValid() ? lastApply_.elapsed() : kFrameMs;
+    if (since >= kFrameMs)
         QMetaObject::invokeMethod(this, &MainWindow::applyPending, Qt::QueuedConnection);
-    }
+    else
+        frameTimer_.start(static_cast<int>(kFrameMs - since));
 }
 
 void MainWindow::applyPending()
 {
+    if (!updateQueued_)
+        return;
     updateQueued_ = false;
+    frameTimer_.stop();
+    lastApply_.start();
     std::vector<std::size_t> pending;
     pending.swap(dirty_);
     for (std::size_t i : pending) {

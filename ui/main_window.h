@@ -2,6 +2,8 @@
 
 #include "app/controls.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -21,8 +23,10 @@ class FrameBox;
 
 // The one window on screen: a widget for every control of the model that the
 // user sees, kept in step with it. Model changes mark their control dirty and
-// are applied together in one queued update, so a flood of changes costs one
-// repaint and an idle window costs nothing. The user's edits go straight back
+// are applied together in one update, at most one per display frame, so a
+// device sending a thousand lines a second costs sixty repaints, a change
+// after a quiet spell shows at the next event-loop round, and an idle window
+// costs nothing. The user's edits go straight back
 // into the model, without an echo.
 class MainWindow final : public QWidget, public ControlObserver {
     Q_OBJECT
@@ -37,6 +41,9 @@ public:
     // wide; the device code and the status line move left to make room.
     void addToBar(QWidget* widget, int width);
     PortChooser& portChooser() { return *chooser_; }
+    // Model changes not yet on screen.
+    bool updatePending() const { return updateQueued_; }
+    static constexpr int kFrameMs = 33;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,6 +81,8 @@ private:
     std::unordered_map<const Control*, std::size_t> index_;
     std::vector<std::size_t> dirty_;
     bool updateQueued_ = false;
+    QTimer frameTimer_;
+    QElapsedTimer lastApply_;
     bool asking_ = false;
     PortChooser* chooser_ = nullptr;
     QWidget* statusLabel_ = nullptr;

@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,7 +53,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         flush();
     }
-    static void flush() { QCoreApplication::processEvents(); }
+    void flush() { ASSERT_TRUE(QTest::qWaitFor([&] { return !window->updatePending(); }, 1000)); }
     template <class W = QWidget>
     W* find(const QString& description)
     {
@@ -138,6 +139,28 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     EXPECT_EQ(nameOf(lamp), "off");
     const QColor off = pixel(lamp, centre);
     EXPECT_TRUE(off != QColor(255, 0, 0) && off != QColor(0, 0, 0)) << "off must show on the black panel";
+}
+
+// A new status text every millisecond: shown gathered, at most once a
+// frame, and never more than 50 ms after the model moved on from it.
+TEST_F(WindowTest, AFloodOfChangesIsShownGatheredAndPromptly)
+{
+    auto* status = find<QLabel>("Status line");
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> setAt; // when text n was set
+    qint64 worst = 0;
+    int updates = 0;
+    for (QString shown = status->text(); clock.elapsed() < 300; QTest::qWait(1)) {
+        setAt.push_back(clock.elapsed());
+        form->lblStatus.setText(QString::number(setAt.size() - 1));
+        updates += status->text() != std::exchange(shown, status->text());
+        const std::size_t next = shown.toULongLong() + 1;
+        if (updates > 0 && next < setAt.size())
+            worst = std::max(worst, clock.elapsed() - setAt[next]);
+    }
+    EXPECT_LT(worst, 50);
+    EXPECT_TRUE(updates >= 300 / 50 && updates <= 300 / MainWindow::kFrameMs + 2) << updates;
 }
 
 TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
