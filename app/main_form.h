@@ -3,6 +3,7 @@
 #include "app/controls.h"
 #include "app/event_loop.h"
 #include "app/timer.h"
+#include "sampling/append_file.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -256,6 +257,10 @@ private:
     Dialogs& dialogs_;
     WallClock& wallClock_;
     ProgramPaths paths_;
+    AppendFile logFile_;
+    QDate logDay_; // the day logDir_ and logPath_ were made for
+    QByteArray logDir_;
+    QByteArray logPath_;
     QLocale locale_;
 };
 

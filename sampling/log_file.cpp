@@ -1,13 +1,8 @@
 #include "sampling/log_file.h"
 
-#include "app/files.h"
 #include "app/numbers.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm {
 
@@ -31,44 +26,17 @@ std::string logLine(const QTime& time, const ChannelArray<Single>& values)
     return line;
 }
 
-bool appendLine(const QByteArray& dir, const QByteArray& path, const std::string& line)
-{
-    // Plain system calls: this runs for every line a fast device sends. The
-    // folder is made when the file cannot be opened for want of it. The day's
-    // file itself is never a link and never blocks (a FIFO in its place is a
-    // failure); the folder may be a link (to another disk, say).
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    int fd = ::open(path.constData(), flags, 0666);
-    if (fd < 0 && errno == ENOENT) {
-        if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST)
-            return false;
-        fd = ::open(path.constData(), flags, 0666);
-    }
-    if (fd < 0)
-        return false;
-    struct stat before {};
-    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    const std::size_t done = writeAll(fd, line);
-    bool ok = done == line.size();
-    // A line that did not fit (disk full) is taken out again whole, so the
-    // next line does not run into its first half.
-    if (!ok && done > 0)
-        (void)::ftruncate(fd, before.st_size);
-    if (::close(fd) != 0)
-        ok = false;
-    return ok;
-}
-
 QDateTime MainForm::WriteLog()
 {
     const QDateTime now = wallClock_.localNow();
-    const QByteArray dir = paths_.file(paths_.name + "Log");
-    const QByteArray path = dir + '/' + logFileName(now.date());
+    const QDate day = now.date();
+    if (day != logDay_) {
+        logDay_ = day;
+        logDir_ = paths_.file(paths_.name + "Log");
+        logPath_ = logDir_ + '/' + logFileName(day);
+    }
     // Failures are silent: the line is lost and the next evaluation tries again.
-    (void)appendLine(dir, path, logLine(now.time(), VValue));
+    (void)logFile_.append(logDir_, logPath_, logLine(now.time(), VValue), loop_.now());
     return now;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <csignal>
 #include <fcntl.h>
@@ -136,6 +137,34 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
     f.cmdRadni1_Click();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
     EXPECT_EQ(f.lblStatus.text(), "Status:"); // all of it silent
+}
+
+// The day's file stays open between lines, yet is followed as opening it
+// for every line would: renamed, moved, deleted, replaced or its folder gone,
+// the next line goes to the day's path; a renamed file keeps its line.
+TEST(Channels, TheLogFollowsItsPathWhenTheFileIsMovedOrDeleted)
+{
+    const QByteArray one = "\"08:15:00\",1,0,0,0,0,0,0,0\r\n", two = "\"08:15:00\",2,0,0,0,0,0,0,0\r\n";
+    const std::tuple<const char*, QByteArray, QString> rows[] = { // in the program directory
+        {"mv quellmarkLog/250312.txt quellmarkLog/old.txt", two, "quellmarkLog/old.txt"},
+        {"mkdir away && mv quellmarkLog/250312.txt away/", two, "away/250312.txt"},
+        {"rm quellmarkLog/250312.txt", two, {}},
+        {"printf 'x\\r\\n' >new && mv new quellmarkLog/250312.txt", "x\r\n" + two, {}},
+        {"rm -r quellmarkLog", two, {}},
+        {"true", one + two, "quellmarkLog/250312.txt"},
+    };
+    for (const auto& [shell, dayFile, kept] : rows) {
+        AppFixture fx;
+        MainForm& f = fx.start();
+        std::tie(f.LogOn, f.RVnr, f.VValue[1]) = std::tuple(1, 1, 1.0f);
+        f.cmdRadni1_Click();
+        ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", "cd '" + fx.path("") + "' && " + shell}), 0) << shell;
+        fx.loop.runFor(1);
+        f.VValue[1] = 2;
+        f.cmdRadni1_Click();
+        EXPECT_EQ(fx.file("quellmarkLog/250312.txt"), dayFile) << shell;
+        EXPECT_TRUE(kept.isEmpty() || fx.file(kept).startsWith(one)) << shell;
+    }
 }
 
 // Continuous reading with an alarm every 100 ms: the first sound 3 s after

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QSet>
 
 #include <map>
@@ -72,6 +73,24 @@ TEST_F(E2eTest, ContinuousLinesAreLoggedOneForOneAndTheTrendKeepsThemAcrossARest
     ASSERT_EQ(exported.size() - 1, qsizetype(lastOfSecond.size()));
     for (const QByteArray& line : exported.mid(0, exported.size() - 1))
         EXPECT_EQ(line.mid(21) + '\n', lastOfSecond[line.mid(12, 8)]) << line.toStdString();
+}
+
+// Killed at any moment, every line in the log is whole; the day's file
+// moved away while the device floods is followed by a new one at its path.
+TEST_F(E2eTest, KilledWhileFloodedEveryLogLineIsWholeAndAMovedLogIsFollowed)
+{
+    startSim({"--link", port(1), "--continuous", "0", "--seed", "3"});
+    QProcess& app = startApp("quellmark", {});
+    const QString day = dir.filePath("quellmarkLog/" + QDate::currentDate().toString("yyMMdd") + ".txt");
+    const QString moved = dir.filePath("quellmarkLog/0-moved.txt"); // sorts first
+    ASSERT_TRUE(waitUntil([&] { return log("quellmark").size() >= 2000; }, 15s));
+    ASSERT_TRUE(QFile::rename(day, moved));
+    ASSERT_TRUE(waitUntil([&] { return readAll(day).count('\n') >= 2000; }, 15s));
+    stop(app, SIGKILL);
+    for (const QString& file : {moved, day})
+        EXPECT_TRUE(readAll(file).endsWith("\r\n")) << file.toStdString();
+    for (const QByteArray& line : log("quellmark"))
+        ASSERT_TRUE(parseLogLine(line)) << line.toStdString();
 }
 
 // The devices restart (their links vanish for a moment and come back): the

@@ -1,0 +1,75 @@
+#include "sampling/append_file.h"
+
+#include "app/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm {
+
+void AppendFile::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+}
+
+bool AppendFile::stillAtPath() const
+{
+    struct stat st {};
+    return ::lstat(path_.constData(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_;
+}
+
+bool AppendFile::open(const QByteArray& dir, const QByteArray& path)
+{
+    close();
+    // The folder is made when the file cannot be opened for want of it. The
+    // day's file itself is never a link and never blocks (a FIFO in its place
+    // is a failure); the folder may be a link (to another disk, say).
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.constData(), flags, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+        fd = ::open(path.constData(), flags, 0666);
+    }
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    return true;
+}
+
+bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::string_view line,
+                        qint64 nowMs)
+{
+    const bool check = nowMs != checkedAt_;
+    checkedAt_ = nowMs;
+    if (fd_ < 0 || path != path_ || (check && !stillAtPath())) {
+        if (!open(dir, path))
+            return false;
+    }
+    const std::size_t done = writeAll(fd_, line);
+    if (done == line.size())
+        return true;
+    // A line that did not fit (disk full) is taken out again whole, so the
+    // next line does not run into its first half. The file is opened afresh
+    // for the next line.
+    struct stat st {};
+    if (done > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(done))
+        (void)::ftruncate(fd_, st.st_size - static_cast<off_t>(done));
+    close();
+    return false;
+}
+
+} // namespace qm
