@@ -397,27 +397,41 @@ void QtSerialPort::onReadyRead()
     if (data.isEmpty())
         return;
     pending_.append(data);
-    postReceiveEvent();
+    if (receivePosted_ || delivering_) {
+        postReceiveEvent();
+        return;
+    }
+    // Delivered at once: a line that arrives on its own costs one wake-up,
+    // not a second event-loop round. QSerialPort does not emit readyRead
+    // again while this slot runs, so should the core's handler ever wait in a
+    // nested loop, what arrived meanwhile is taken afterwards, from the queue.
+    delivering_ = true;
+    deliverReceive();
+    delivering_ = false;
+    if (port_.isOpen() && port_.bytesAvailable() > 0) {
+        pending_.append(port_.readAll());
+        postReceiveEvent();
+    }
+}
+
+void QtSerialPort::deliverReceive()
+{
+    if (rThreshold_ > 0 && pending_.size() >= rThreshold_) {
+        commEvent_ = comm_event::kReceive;
+        raiseOnComm();
+    }
 }
 
 void QtSerialPort::postReceiveEvent()
 {
     if (rThreshold_ <= 0 || pending_.size() < rThreshold_ || receivePosted_)
         return;
-    // The core's handler runs from the event queue, not inside QSerialPort's
-    // read notifier. Qt 6.4 emits readyRead again from a nested loop run by a
-    // readyRead slot, but other versions guard that emission against
-    // recursion, which would stall the bytes that arrive while the core's
-    // handler waits; and the handler may close the port.
     receivePosted_ = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             receivePosted_ = false;
-            if (rThreshold_ > 0 && pending_.size() >= rThreshold_) {
-                commEvent_ = comm_event::kReceive;
-                raiseOnComm();
-            }
+            deliverReceive();
         },
         Qt::QueuedConnection);
 }

@@ -60,6 +60,7 @@ private:
     void onReadyRead();
     void onPortError(QSerialPort::SerialPortError error);
     void postReceiveEvent();
+    void deliverReceive();
     void deviceLost();
 
     QByteArray programDir_;
@@ -76,6 +77,7 @@ private:
     bool rts_ = false;
     int rThreshold_ = 0;         // 0 = no receive events (as the MSComm control)
     bool receivePosted_ = false; // a receive event is queued and has not run yet
+    bool delivering_ = false;    // the core's handler runs from readyRead
 };
 
 } // namespace qm
