@@ -197,7 +197,7 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
     timer_ = new QTimer(this);
-    timer_->setInterval(100); // at most ten redraws a second
+    timer_->setInterval(250); // four redraws a second keep the newest data moving
     connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
 }
 
