@@ -25,6 +25,7 @@
 #   QM_BENCH_STARTS       start-ups timed (c)                         default 7
 #   QM_BENCH_PING_S       seconds of pings (e)                        default 8
 #   QM_BENCH_PUB_LINES    lines of the publishing run (g)             default 200000
+#   QM_BENCH_PACED        0: leave out scripts/bench-paced.sh at the end
 #
 # The idle instances (b) wait in the background while (a), (c), (d) and (e)
 # are measured: an idle process's CPU time is its own and needs no processor
@@ -518,3 +519,9 @@ row "Resident memory, ${LONG_S} s run: middle -> end" "$(mb "$d_mid") -> $(mb "$
   "$(awk -v g="$d_growth" 'BEGIN { if (g == "") print "?"; else if (g <= 256) print "met"; else print "GROWING" }')"
 echo "==========================================================================================================================="
 echo "Verdicts compare the median; 'not growing' allows 256 kB between the middle and the end of the longer run."
+
+# CPU per logged line against a short Python script doing the same job.
+if [ "${QM_BENCH_PACED:-1}" != 0 ]; then
+  echo
+  "$(dirname "$0")/bench-paced.sh" "$build" || say "bench.sh: bench-paced.sh failed"
+fi
