@@ -15,9 +15,19 @@ QByteArray logFileName(const QDate& date)
 
 std::string logLine(const QTime& time, const ChannelArray<Single>& values)
 {
-    char stamp[16];
-    std::snprintf(stamp, sizeof stamp, "\"%02d:%02d:%02d\"", time.hour(), time.minute(), time.second());
-    std::string line = stamp;
+    std::string line;
+    line.reserve(96);
+    const auto twoDigits = [&line](int n) {
+        line += static_cast<char>('0' + n / 10);
+        line += static_cast<char>('0' + n % 10);
+    };
+    line += '"';
+    twoDigits(time.hour());
+    line += ':';
+    twoDigits(time.minute());
+    line += ':';
+    twoDigits(time.second());
+    line += '"';
     for (int i = 1; i <= 8; ++i) {
         line += ',';
         line += invariantForm(values[i]);
