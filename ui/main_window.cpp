@@ -389,11 +389,10 @@ void MainWindow::controlChanged(const Control& control)
     if (updateQueued_)
         return;
     updateQueued_ = true;
+    // A zero timer rather than a posted event: the next round without
+    // waking the event loop through its eventfd.
     const qint64 since = lastApply_.isValid() ? lastApply_.elapsed() : kFrameMs;
-    if (since >= kFrameMs)
-        QMetaObject::invokeMethod(this, &MainWindow::applyPending, Qt::QueuedConnection);
-    else
-        frameTimer_.start(static_cast<int>(kFrameMs - since));
+    frameTimer_.start(since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since));
 }
 
 void MainWindow::applyPending()

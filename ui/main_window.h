@@ -23,8 +23,8 @@ class FrameBox;
 
 // The one window on screen: a widget for every control of the model that the
 // user sees, kept in step with it. Model changes mark their control dirty and
-// are applied together in one update, at most one per display frame, so a
-// device sending a thousand lines a second costs sixty repaints, a change
+// are applied together in one update, at most one every kFrameMs, so a
+// device sending a thousand lines a second costs forty repaints, a change
 // after a quiet spell shows at the next event-loop round, and an idle window
 // costs nothing. The user's edits go straight back
 // into the model, without an echo.
@@ -43,7 +43,7 @@ public:
     PortChooser& portChooser() { return *chooser_; }
     // Model changes not yet on screen.
     bool updatePending() const { return updateQueued_; }
-    static constexpr int kFrameMs = 33;
+    static constexpr int kFrameMs = 25;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
