@@ -88,6 +88,9 @@ QString devicePathForComPort(const QByteArray& programDir, int number)
 
 QtSerialPort::QtSerialPort(QByteArray programDir) : programDir_(std::move(programDir))
 {
+    readGate_.setSingleShot(true);
+    readGate_.setTimerType(Qt::PreciseTimer);
+    connect(&readGate_, &QTimer::timeout, this, &QtSerialPort::readAfterGate);
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onPortError);
 }
@@ -244,6 +247,8 @@ int QtSerialPort::setPortOpen(bool open)
         return comm_error::kNone;
 
     if (!open) {
+        readGate_.stop();
+        readNotifier_.clear();
         port_.close();
         port_.clearError();
         pending_.clear();
@@ -278,6 +283,7 @@ int QtSerialPort::setPortOpen(bool open)
     }
     pending_.clear();
     lastError_ = comm_error::kNone;
+    findReadNotifier();
     // The lines as last set (inactive unless enabled); absent lines are fine.
     applyModemLine(true, dtr_);
     applyModemLine(false, rts_);
@@ -408,10 +414,73 @@ void QtSerialPort::onReadyRead()
     delivering_ = true;
     deliverReceive();
     delivering_ = false;
-    if (port_.isOpen() && port_.bytesAvailable() > 0) {
+    if (!port_.isOpen())
+        return;
+    if (port_.bytesAvailable() > 0) {
         pending_.append(port_.readAll());
         postReceiveEvent();
     }
+    closeReadGate();
+}
+
+void QtSerialPort::closeReadGate()
+{
+    if (readNotifier_ && readNotifier_->socket() == port_.handle()) {
+        readNotifier_->setEnabled(false);
+        readGate_.start(kReadGateMs);
+    }
+}
+
+void QtSerialPort::readAfterGate()
+{
+#ifndef Q_OS_WIN
+    if (!port_.isOpen() || !readNotifier_ || readNotifier_->socket() != port_.handle())
+        return;
+    // What came meanwhile is read here, from the descriptor, in this round:
+    // QSerialPort's own reading would switch its notifier back on. With
+    // nothing waiting, the next arrival is read when it comes.
+    QByteArray data;
+    char buf[4096];
+    ssize_t n = 0;
+    do {
+        n = ::read(static_cast<int>(port_.handle()), buf, sizeof buf);
+        if (n > 0)
+            data.append(buf, n);
+    } while ((n > 0 && data.size() < kReadRound) || (n < 0 && errno == EINTR));
+    if (data.isEmpty()) {
+        // A terminal in raw mode reads 0 bytes when it has none; a hang-up
+        // (adapter unplugged, pseudo-terminal closed) shows in poll().
+        if (n == 0 ? hungUp(port_.handle()) : errno != EAGAIN && errno != EWOULDBLOCK)
+            deviceLost();
+        else
+            readNotifier_->setEnabled(true);
+        return;
+    }
+    pending_.append(data);
+    if (receivePosted_) {
+        postReceiveEvent();
+    } else {
+        delivering_ = true;
+        deliverReceive();
+        delivering_ = false;
+    }
+    // A device that sends more than a trickle is read again at the next
+    // round, so that the terminal's buffer (4 kB) never fills while the gate
+    // is shut: 1 kB in 20 ms is about 5,000 lines a second.
+    if (port_.isOpen())
+        readGate_.start(data.size() >= kTrickle ? 0 : kReadGateMs);
+#endif
+}
+
+void QtSerialPort::findReadNotifier()
+{
+    // QSerialPort reads through a socket notifier of its own, its child. The
+    // read gate switches it off and on; without one (another Qt) every
+    // arrival is read at once.
+    readNotifier_.clear();
+    for (QSocketNotifier* n : port_.findChildren<QSocketNotifier*>())
+        if (n->type() == QSocketNotifier::Read && n->socket() == port_.handle() && n->isEnabled())
+            readNotifier_ = n;
 }
 
 void QtSerialPort::deliverReceive()
@@ -456,6 +525,8 @@ void QtSerialPort::deviceLost()
 {
     if (!port_.isOpen())
         return;
+    readGate_.stop();
+    readNotifier_.clear();
     port_.close();
     port_.clearError();
     lastError_ = comm_error::kDeviceLost;

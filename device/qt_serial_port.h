@@ -5,8 +5,11 @@
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 namespace qm {
 
@@ -18,10 +21,17 @@ namespace qm {
 QString devicePathForComPort(const QByteArray& programDir, int number);
 
 // The serial layer over QSerialPort. Received bytes raise the port's event on
-// the thread of the event loop.
+// the thread of the event loop. After bytes have been taken, the port is not
+// read again for kReadGateMs: a device that sends line after line then wakes
+// the program once for all the lines of that time instead of once a line.
+// With the window's own frame (25 ms) a line is on screen within 50 ms.
 class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
+    static constexpr int kReadGateMs = 20;
+    static constexpr qsizetype kTrickle = 1024;       // more in one gate: read every round
+    static constexpr qsizetype kReadRound = 32768;    // bytes read in one round
+
     explicit QtSerialPort(QByteArray programDir);
     ~QtSerialPort() override;
 
@@ -62,6 +72,9 @@ private:
     void postReceiveEvent();
     void deliverReceive();
     void deviceLost();
+    void findReadNotifier();
+    void closeReadGate();
+    void readAfterGate();
 
     QByteArray programDir_;
     QSerialPort port_;
@@ -78,6 +91,8 @@ private:
     int rThreshold_ = 0;         // 0 = no receive events (as the MSComm control)
     bool receivePosted_ = false; // a receive event is queued and has not run yet
     bool delivering_ = false;    // the core's handler runs from readyRead
+    QPointer<QSocketNotifier> readNotifier_; // QSerialPort's own, while open
+    QTimer readGate_;
 };
 
 } // namespace qm

@@ -133,6 +133,34 @@ TEST_F(SerialPortTest, ADeviceThatGoesAwayClosesThePortAndIsReported)
               std::tuple(false, comm_error::kDeviceLost, comm_error::kPortNotOpen));
 }
 
+// A line every millisecond is taken in gathered blocks, each line at most a
+// read gate after it came; a lone line after a quiet spell at once.
+TEST_F(SerialPortTest, LinesAreTakenInGatheredBlocksSoonAfterTheyCame)
+{
+    open();
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> sentAt;
+    qint64 worst = 0, delay = 0;
+    std::size_t taken = 0, blocks = 0;
+    port.setOnComm([&] {
+        received += port.inputAll();
+        for (++blocks; taken < received.size() / 6; ++taken)
+            worst = std::max(worst, delay = clock.elapsed() - sentAt.at(taken));
+    });
+    QTimer writer;
+    writer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        if (sentAt.size() < 200 || (sentAt.size() == 200 && clock.elapsed() > sentAt.back() + 100))
+            sentAt.push_back(clock.elapsed()), (void)!::write(master, "V01=1\r", 6);
+    });
+    writer.start(1);
+    ASSERT_TRUE(pumpUntil([&] { return received.size() == 201 * 6; }, 3000)) << received.size();
+    EXPECT_LE(worst, QtSerialPort::kReadGateMs + 10);
+    EXPECT_LE(blocks, 2u * 200 / QtSerialPort::kReadGateMs + 2);
+    EXPECT_LT(delay, 10) << "the lone line";
+}
+
 // Where the program directory has a ports/ folder, it is the whole map: a
 // missing or dangling link is a missing port (never a /dev/ttyS fallback,
 // which would hold some other device while the link is briefly gone).
