@@ -79,18 +79,8 @@ make_instance() {
 
 # --- a broker on 127.0.0.1 and an X server, both private ------------------------------
 
-broker_port=""
-if command -v mosquitto >/dev/null; then
-  for _ in $(seq 50); do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { broker_port=$p; break; }
-  done
-  printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nuser %s\n' \
-    "$broker_port" "$(id -un)" >"$work/mosquitto.conf"
-  mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null && break; pause 0.05; done
-fi
+. "$(dirname "$0")/bench-broker.sh"
+start_broker
 display=""
 if command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/display" 2>"$work/xvfb.log" &

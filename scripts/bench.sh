@@ -251,19 +251,8 @@ echo
 # --- a broker of the benchmark's own on 127.0.0.1, for (b) and (g) -------------------------
 
 broker_port=""
-if command -v mosquitto >/dev/null && command -v mosquitto_sub >/dev/null; then
-  for _ in $(seq 50); do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { broker_port=$p; break; }
-  done
-  # As this user (root's broker would drop to "mosquitto"); no bound on what
-  # it holds for a slow subscriber, so that the count on the broker is whole.
-  printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nuser %s\n' \
-    "$broker_port" "$(id -un)" >"$work/mosquitto.conf"
-  mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null && break; sleep 0.05; done
-fi
+. "$(dirname "$0")/bench-broker.sh"
+command -v mosquitto_sub >/dev/null && start_broker
 # The program directory DIR publishes under bench/NAME.
 mqtt_conf() {
   printf '[broker]\nhost = 127.0.0.1\nport = %s\nclient_id = bench-%s\n[topics]\nprefix = bench/%s\nqos = 1\n' \
