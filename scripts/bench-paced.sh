@@ -61,25 +61,11 @@ pause() { read -r -t "$1" -u 9 _ || true; } # sleep without a process
 log_lines() { { cat "$1"/quellmarkLog/*.txt 2>/dev/null || true; } | wc -l; }
 has_log_line() { local f; for f in "$1"/quellmarkLog/*.txt; do [ -s "$f" ] && return 0; done; return 1; }
 stats() { sort -n | awk '{ v[n++] = $1 } END { if (n == 0) print "- - -"; else print v[int(n / 2)], v[0], v[n - 1] }'; }
-
-# A program directory: continuous mode (STime 0), eight values, logging on.
-make_instance() {
-  local dir="$1"
-  ln -s "$app" "$dir/quellmark"
-  printf '%s\r\n' \
-    '1,"9600","",0,8,"not used",1,0' \
-    '"V01 label:","V02 label:","V03 label:","V04 label:","V05 label:","V06 label:","V07 label:","V08 label:"' \
-    '"W","R","G","B","Y","W","R","G"' \
-    '0,0,0,0,0,0,0,0' \
-    '1,1,1,1,1,1,1,1' \
-    '"OUT1","OUT2","OUT3","OUT4","OUT5","OUT6","OUT7","OUT8"' \
-    '99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9' \
-    '0,0,0,0,0,0,0,0' >"$dir/quellmark.ini"
-}
+# make_instance DIR STIME LOG and start_broker
+. "$(dirname "$0")/bench-common.sh"
 
 # --- a broker on 127.0.0.1 and an X server, both private ------------------------------
 
-. "$(dirname "$0")/bench-broker.sh"
 start_broker
 display=""
 if command -v Xvfb >/dev/null; then
@@ -112,7 +98,7 @@ launch() {
   if [ "$who" = peer ]; then
     (cd "$dir" && exec "$py" "$peer" "$dir/ports/com1" "$dir/quellmarkLog") >"$dir/app.out" 2>&1 &
   else
-    make_instance "$dir"
+    make_instance "$dir" 0 1
     local platform=offscreen args=()
     [ "$who" = trend ] && args=(--trend)
     [ "$who" = xvfb ] && platform=xcb

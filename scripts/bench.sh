@@ -73,23 +73,8 @@ trap 'exit 130' INT TERM
 
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 say() { printf '%s\n' "$*" >&2; }
-
-# A program directory: DIR/quellmark -> the program, DIR/quellmark.ini with
-# sample time STIME, eight values, logging LOG (0/1), sound off.
-make_instance() {
-  local dir="$1" stime="$2" log="$3"
-  mkdir -p "$dir/ports"
-  ln -s "$app" "$dir/quellmark"
-  printf '%s\r\n' \
-    "1,\"9600\",\"\",$stime,8,\"not used\",$log,0" \
-    '"V01 label:","V02 label:","V03 label:","V04 label:","V05 label:","V06 label:","V07 label:","V08 label:"' \
-    '"W","R","G","B","Y","W","R","G"' \
-    '0,0,0,0,0,0,0,0' \
-    '1,1,1,1,1,1,1,1' \
-    '"OUT1","OUT2","OUT3","OUT4","OUT5","OUT6","OUT7","OUT8"' \
-    '99.9,99.9,99.9,99.9,99.9,99.9,99.9,99.9' \
-    '0,0,0,0,0,0,0,0' >"$dir/quellmark.ini"
-}
+# make_instance DIR STIME LOG and start_broker
+. "$(dirname "$0")/bench-common.sh"
 
 # Starts the simulated device as COM1 of DIR; sets sim_pid.
 start_sim() {
@@ -251,7 +236,6 @@ echo
 # --- a broker of the benchmark's own on 127.0.0.1, for (b) and (g) -------------------------
 
 broker_port=""
-. "$(dirname "$0")/bench-broker.sh"
 command -v mosquitto_sub >/dev/null && start_broker
 # The program directory DIR publishes under bench/NAME.
 mqtt_conf() {
