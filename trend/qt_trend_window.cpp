@@ -1,6 +1,8 @@
 #include "trend/qt_trend_window.h"
 
+#include "app/files.h"
 #include "app/numbers.h"
+#include "sampling/log_file.h"
 #include "settings/settings_file.h"
 
 #include <QChart>
@@ -8,12 +10,14 @@
 #include <QComboBox>
 #include <QDateTimeAxis>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -178,14 +182,14 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     auto* png = new QPushButton(tr("Export PNG…"));
     connect(png, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, tr("Export PNG"), {}, QStringLiteral("*.png"));
-        if (!path.isEmpty())
-            view_->grab().save(path, "PNG");
+        if (!path.isEmpty() && !view_->grab().save(path, "PNG"))
+            QMessageBox::warning(this, tr("Export PNG"), tr("Cannot write %1").arg(path));
     });
     auto* csv = new QPushButton(tr("Export CSV…"));
     connect(csv, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, tr("Export CSV"), {}, QStringLiteral("*.csv"));
-        if (!path.isEmpty())
-            exportCsv(path);
+        if (!path.isEmpty() && !exportCsv(path))
+            QMessageBox::warning(this, tr("Export CSV"), tr("Cannot write %1").arg(path));
     });
     note_ = new QLabel;
     for (QWidget* w : std::initializer_list<QWidget*>{range_, day, limits_, png, csv})
@@ -215,6 +219,12 @@ void TrendWindow::showEvent(QShowEvent* event)
     refresh(true);
 }
 
+void TrendWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    timer_->stop(); // a closed trend window costs nothing
+}
+
 void TrendWindow::showLive(qint64 spanMs)
 {
     day_.reset();
@@ -233,7 +243,7 @@ int TrendWindow::showDay(QDate day)
     day_->colours = store_.colours;
     day_->setHi = store_.setHi;
     day_->setLo = store_.setLo;
-    const int skipped = day_->loadLog(logDir_ + '/' + day.toString(QStringLiteral("yyMMdd")).toLatin1() + ".txt",
+    const int skipped = day_->loadLog(logDir_ + '/' + logFileName(day),
                                       day, 0, store_.setHi, store_.setLo, 8);
     if (range_->count() > 4)
         range_->removeItem(4);
@@ -390,9 +400,7 @@ QString TrendWindow::summary() const
 
 bool TrendWindow::exportCsv(const QString& path) const
 {
-    const std::string out = shown().csv(view_->from, view_->to);
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(out.data(), qint64(out.size())) == qint64(out.size());
+    return replaceFile(QFile::encodeName(path), shown().csv(view_->from, view_->to));
 }
 
 } // namespace qm

@@ -278,6 +278,8 @@ TEST(TrendWindow, ADayFromItsLogShowsLimitsAlarmsAndSaysWhatItShows)
                                    "V02 Pump: 8640 points, min -10, max 10, last 8.4, 3 alarm stretches; V03 : "))
         << summary.toStdString();
     EXPECT_EQ(w.view()->chart()->series().size(), 8 + 2); // a legend entry each, the limit lines
+    w.hide(); // closed, it no longer wakes the program to redraw
+    EXPECT_FALSE(w.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
 }
 
 } // namespace
