@@ -98,7 +98,7 @@ int main(int argc, char* argv[])
     // The trend hears of every evaluation; after a restart it starts from
     // the log of the last 24 hours.
     qm::TrendStore trend;
-    const QByteArray logDir = paths.file(paths.name + "Log");
+    const QByteArray logDir = paths.logDir();
     const auto loadHistory = [&] {
         trend.labels = form.MyLabel;
         trend.colours = form.VColor;

@@ -62,6 +62,8 @@ struct ProgramPaths {
     {
         return dir.endsWith('/') ? dir + fileName : dir + '/' + fileName;
     }
+    // The folder of the daily log files: dir/<name>Log.
+    QByteArray logDir() const { return file(name + "Log"); }
     // The name as text, for the caption.
     QString displayName() const { return QString::fromUtf8(name); }
 };

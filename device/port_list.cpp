@@ -1,6 +1,7 @@
 #include "device/port_list.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,19 +85,25 @@ bool makePortLink(const QByteArray& programDir, int number, const QString& targe
     return true;
 }
 
+QString deviceText(const SerialDevice& d)
+{
+    QStringList words{d.path};
+    for (const QString& s : {d.stableName, d.description, d.manufacturer, d.serialNumber})
+        if (!s.isEmpty())
+            words << s;
+    if (!d.problem.isEmpty())
+        words << QLatin1Char('(') + d.problem + QLatin1Char(')');
+    return words.join(QStringLiteral("  "));
+}
+
 QString portListText(const std::vector<PortLink>& links, const std::vector<SerialDevice>& devices)
 {
     QString out = links.empty() ? QStringLiteral("No COM port links (ports/com<n>).\n") : QStringLiteral("COM ports:\n");
     for (const PortLink& l : links)
         out += QStringLiteral("  COM%1 -> %2%3\n").arg(l.number).arg(l.target, l.dangling ? QStringLiteral(" (missing)") : QString());
     out += devices.empty() ? QStringLiteral("No serial devices found.\n") : QStringLiteral("Serial devices:\n");
-    for (const SerialDevice& d : devices) {
-        out += QStringLiteral("  ") + d.path;
-        for (const QString& s : {d.stableName, d.description, d.manufacturer, d.serialNumber})
-            if (!s.isEmpty())
-                out += QStringLiteral("  ") + s;
-        out += (d.problem.isEmpty() ? QString() : QStringLiteral("  (") + d.problem + QLatin1Char(')')) + QLatin1Char('\n');
-    }
+    for (const SerialDevice& d : devices)
+        out += QStringLiteral("  ") + deviceText(d) + QLatin1Char('\n');
     return out;
 }
 

@@ -32,6 +32,9 @@ std::vector<PortLink> portLinks(const QByteArray& programDir);
 // Makes ports/com<n> a link to `target` in one step (an older link of that
 // number replaced). On failure nothing is changed and `error` says why.
 bool makePortLink(const QByteArray& programDir, int number, const QString& target, QString& error);
+// One device in a line: its path, stable name, description, maker, serial
+// number and what keeps the user from opening it, two blanks apart.
+QString deviceText(const SerialDevice& d);
 // The list as text: the links, then the devices.
 QString portListText(const std::vector<PortLink>& links, const std::vector<SerialDevice>& devices);
 

@@ -42,7 +42,7 @@ QDateTime MainForm::WriteLog()
     const QDate day = now.date();
     if (day != logDay_) {
         logDay_ = day;
-        logDir_ = paths_.file(paths_.name + "Log");
+        logDir_ = paths_.logDir();
         logPath_ = logDir_ + '/' + logFileName(day);
     }
     // Failures are silent: the line is lost and the next evaluation tries again.

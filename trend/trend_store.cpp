@@ -2,6 +2,7 @@
 
 #include "app/files.h"
 #include "app/numbers.h"
+#include "sampling/log_file.h"
 
 #include <QTime>
 
@@ -170,7 +171,7 @@ int TrendStore::loadHistory(const QByteArray& logDir, const QDateTime& now, cons
 {
     int skipped = 0;
     for (const QDate day : {now.date().addDays(-1), now.date()})
-        skipped += loadLog(logDir + '/' + day.toString(QStringLiteral("yyMMdd")).toLatin1() + ".txt", day,
+        skipped += loadLog(logDir + '/' + logFileName(day), day,
                            now.toMSecsSinceEpoch() - kDayMs, hi, lo, channels);
     return skipped;
 }

@@ -42,13 +42,7 @@ void PortChooser::choose()
         list->addItem(item);
     }
     for (const SerialDevice& d : devices()) {
-        QStringList words{d.path};
-        for (const QString& s : {d.stableName, d.description, d.manufacturer, d.serialNumber})
-            if (!s.isEmpty())
-                words << s;
-        if (!d.problem.isEmpty())
-            words << QLatin1Char('(') + d.problem + QLatin1Char(')');
-        auto* item = new QListWidgetItem(words.join(QStringLiteral("  ")));
+        auto* item = new QListWidgetItem(deviceText(d));
         item->setData(Qt::UserRole, d.stableName.isEmpty() ? d.path : d.stableName);
         list->addItem(item);
     }
