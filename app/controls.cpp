@@ -3,7 +3,9 @@
 namespace qm {
 
 Control::Control(ControlKind kind, std::string name, QString text)
-    : kind_(kind), name_(std::move(name)), text_(std::move(text))
+    : kind_(kind)
+    , name_(std::move(name))
+    , text_(std::move(text))
 {
 }
 

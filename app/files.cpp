@@ -29,8 +29,8 @@ std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t m
                     out = std::move(bytes);
                 break;
             }
-            bytes.append(buf, std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                    maxSize - bytes.size()));
+            bytes.append(
+                buf, std::min<std::size_t>(static_cast<std::size_t>(n), maxSize - bytes.size()));
             if (bytes.size() >= maxSize) {
                 out = std::move(bytes);
                 break;

@@ -23,9 +23,9 @@
 #include <QSysInfo>
 
 #include <climits>
-#include <memory>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
@@ -38,27 +38,35 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral("Watches one measuring device on a serial line."));
+    options.setApplicationDescription(
+        QStringLiteral("Watches one measuring device on a serial line."));
     const QCommandLineOption helpOption = options.addHelpOption();
     const QCommandLineOption versionOption = options.addVersionOption();
-    const QCommandLineOption trendOption(QStringLiteral("trend"), QStringLiteral("Open the trend window at start."));
-    const QCommandLineOption listOption(QStringLiteral("list-ports"),
-                                        QStringLiteral("List the COM port links and the serial devices, and exit."));
+    const QCommandLineOption trendOption(QStringLiteral("trend"),
+                                         QStringLiteral("Open the trend window at start."));
+    const QCommandLineOption listOption(
+        QStringLiteral("list-ports"),
+        QStringLiteral("List the COM port links and the serial devices, and exit."));
     const QCommandLineOption exportOption(
         QStringLiteral("export-trend"),
-        QStringLiteral("Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
+        QStringLiteral(
+            "Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
         QStringLiteral("file"));
     options.addOptions({trendOption, listOption, exportOption});
     const QString name = QFileInfo(arguments.value(0, QStringLiteral("quellmark"))).fileName();
     if (!options.parse(arguments)) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name), qPrintable(options.errorText()), qPrintable(name));
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name),
+                     qPrintable(options.errorText()), qPrintable(name));
         return 2;
     }
-    if (options.isSet(helpOption) || options.isSet(QStringLiteral("help-all")) || options.isSet(versionOption)) {
-        std::fputs(qPrintable(options.isSet(versionOption)
-                                  ? name + QLatin1Char(' ') + QStringLiteral(QM_VERSION) + QLatin1Char('\n')
-                                  : options.helpText().replace(QStringLiteral("<executable_name>"), name)),
-                   stdout);
+    if (options.isSet(helpOption) || options.isSet(QStringLiteral("help-all")) ||
+        options.isSet(versionOption)) {
+        std::fputs(
+            qPrintable(options.isSet(versionOption)
+                           ? name + QLatin1Char(' ') + QStringLiteral(QM_VERSION) +
+                                 QLatin1Char('\n')
+                           : options.helpText().replace(QStringLiteral("<executable_name>"), name)),
+            stdout);
         return 0;
     }
     const bool windowless = options.isSet(listOption) || options.isSet(exportOption);
@@ -76,10 +84,13 @@ int main(int argc, char* argv[])
     // folder ($XDG_DATA_HOME/quellmark); a writable folder is used as it is.
     const qm::ProgramPaths paths = qm::instanceHome(
         qm::programPathsFromStartPath(startPath, qgetenv("PATH"),
-                                      ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray("/")),
+                                      ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd)
+                                                                : QByteArray("/")),
         QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
     if (options.isSet(listOption)) {
-        std::fputs(qPrintable(qm::portListText(qm::portLinks(paths.dir), qm::systemSerialDevices())), stdout);
+        std::fputs(
+            qPrintable(qm::portListText(qm::portLinks(paths.dir), qm::systemSerialDevices())),
+            stdout);
         return 0;
     }
 
@@ -93,7 +104,8 @@ int main(int argc, char* argv[])
     qm::MainForm form(platform);
     // A service manager's stop, a logout or Ctrl+C end the program as a normal
     // close does, without the question: the port (and its lock) released.
-    const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP}, [&form] { form.CloseApp(); });
+    const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP},
+                                            [&form] { form.CloseApp(); });
 
     // The trend hears of every evaluation; after a restart it starts from
     // the log of the last 24 hours.
@@ -113,7 +125,8 @@ int main(int argc, char* argv[])
         const bool ok = qm::replaceFile(QFile::encodeName(options.value(exportOption)),
                                         trend.csv(now - qm::TrendStore::kDayMs, now + 1));
         if (!ok)
-            std::fprintf(stderr, "quellmark: cannot write %s\n", qPrintable(options.value(exportOption)));
+            std::fprintf(stderr, "quellmark: cannot write %s\n",
+                         qPrintable(options.value(exportOption)));
         return ok ? 0 : 1;
     }
     form.addObserver(&trend);
@@ -143,17 +156,18 @@ int main(int argc, char* argv[])
         indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
         const auto show = [indicator](const QString& state) {
             QPalette pal = indicator->palette();
-            pal.setColor(QPalette::Window, state == QLatin1String("connected")    ? QColor(0, 192, 0)
-                                           : state == QLatin1String("connecting") ? QColor(255, 255, 192)
-                                                                                  : QColor(255, 128, 128));
+            pal.setColor(QPalette::Window, state == QLatin1String("connected") ? QColor(0, 192, 0)
+                                           : state == QLatin1String("connecting")
+                                               ? QColor(255, 255, 192)
+                                               : QColor(255, 128, 128));
             indicator->setPalette(pal);
             indicator->setToolTip(state);
             indicator->setAccessibleName(state);
         };
         window.addToBar(indicator, 50);
         if (mqtt.config) {
-            publisher = std::make_unique<qm::MqttPublisher>(*mqtt.config, QSysInfo::machineHostName(),
-                                                            paths.displayName());
+            publisher = std::make_unique<qm::MqttPublisher>(
+                *mqtt.config, QSysInfo::machineHostName(), paths.displayName());
             publisher->onStateChanged = show;
             show(publisher->state());
             form.addObserver(publisher.get());

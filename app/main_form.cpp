@@ -33,17 +33,17 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 } // namespace
 
 MainForm::MainForm(const Platform& platform)
-    : StTimer(platform.loop, 1000, [this] { StTimer_Timer(); }),
-      Timer1(platform.loop, 2500, [this] { Timer1_Timer(); }),
-      TimerCom(platform.loop, 5000, [this] { TimerCom_Timer(); }),
-      TimerWav(platform.loop, 3000, [this] { TimerWav_Timer(); }),
-      loop_(platform.loop),
-      port_(platform.port),
-      sound_(platform.sound),
-      dialogs_(platform.dialogs),
-      wallClock_(platform.wallClock),
-      paths_(platform.paths),
-      locale_(platform.locale)
+    : StTimer(platform.loop, 1000, [this] { StTimer_Timer(); })
+    , Timer1(platform.loop, 2500, [this] { Timer1_Timer(); })
+    , TimerCom(platform.loop, 5000, [this] { TimerCom_Timer(); })
+    , TimerWav(platform.loop, 3000, [this] { TimerWav_Timer(); })
+    , loop_(platform.loop)
+    , port_(platform.port)
+    , sound_(platform.sound)
+    , dialogs_(platform.dialogs)
+    , wallClock_(platform.wallClock)
+    , paths_(platform.paths)
+    , locale_(platform.locale)
 {
     using K = ControlKind;
     const Rgb black = colors::kBlack, white = colors::kWhite, face = colors::kButtonFace;
@@ -89,8 +89,8 @@ MainForm::MainForm(const Platform& platform)
                                  "BPass2:"),
                   black, colors::kSettingsPanel);
     for (int i = 1; i <= 5; ++i)
-        txtSet1[i] = make(K::TextBox, indexed("txtSet1", i).c_str(), QStringLiteral("-"), black,
-                          white);
+        txtSet1[i] =
+            make(K::TextBox, indexed("txtSet1", i).c_str(), QStringLiteral("-"), black, white);
     txtBPass = make(K::TextBox, "txtBPass", QStringLiteral("not used"), black, white);
     txtBPass.setEnabled(false);
     Chk1 = make(K::CheckBox, "Chk1", QStringLiteral("Log file"), black, colors::kSettingsPanel);

@@ -271,17 +271,20 @@ void MainForm::forEachControl(F&& f)
 {
     f(Caption);
     for (int i = 1; i <= 8; ++i) {
-        for (auto* arr : {&frmV1, &lblMyLbl1, &lblDIS, &Led1, &lblSetHi, &txtSetHi, &lblSetLo,
-                          &txtSetLo, &cmdSave, &frmSetV1, &txtSetLabel1, &txtSetColor1, &txtSetNR1,
-                          &txtSetNR2, &txtSetNR3, &txtSetNR4, &txtSetNR5, &txtSetNR6, &cmdOut,
-                          &txtOutName})
+        for (auto* arr : {&frmV1,        &lblMyLbl1,    &lblDIS,    &Led1,      &lblSetHi,
+                          &txtSetHi,     &lblSetLo,     &txtSetLo,  &cmdSave,   &frmSetV1,
+                          &txtSetLabel1, &txtSetColor1, &txtSetNR1, &txtSetNR2, &txtSetNR3,
+                          &txtSetNR4,    &txtSetNR5,    &txtSetNR6, &cmdOut,    &txtOutName})
             f((*arr)[i]);
     }
     for (int i = 1; i <= 5; ++i)
         f(txtSet1[i]);
-    for (auto* c : {&lblStatus, &lblDevCode, &cmdSet, &cmdHelp, &frmHelp, &Text1, &cmdCloseHelp,
-                    &frmSet, &Frame2, &txtBPass, &Chk1, &Chk2, &frmSet2, &cmdExit, &frmNevidi,
-                    &cmdInicijalizacija, &cmdIspis, &cmdKasnjenje, &cmdRadni1, &frmOuts, &Frame1})
+    for (auto* c : {&lblStatus, &lblDevCode,   &cmdSet,       &cmdHelp,
+                    &frmHelp,   &Text1,        &cmdCloseHelp, &frmSet,
+                    &Frame2,    &txtBPass,     &Chk1,         &Chk2,
+                    &frmSet2,   &cmdExit,      &frmNevidi,    &cmdInicijalizacija,
+                    &cmdIspis,  &cmdKasnjenje, &cmdRadni1,    &frmOuts,
+                    &Frame1})
         f(*c);
 }
 

@@ -46,7 +46,8 @@ int QtEventLoop::startTimer(int intervalMs, std::function<void()> tick)
     // The slot only queues the tick, so it returns at once and the QTimer keeps
     // firing in phase even while a tick handler waits in a nested loop.
     connect(&entry->timer, &QTimer::timeout, this, [this, id] {
-        QMetaObject::invokeMethod(this, [this, id] { runTick(id); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id] { runTick(id); }, Qt::QueuedConnection);
     });
     entry->timer.start();
     timers_.emplace(id, std::move(entry));

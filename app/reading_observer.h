@@ -18,7 +18,7 @@ struct Reading {
     const ChannelArray<String>& colours; // the colour letters
     const ChannelArray<Single>& setHi;
     const ChannelArray<Single>& setLo;
-    Integer channels;                   // RVnr: channels 1..channels are read
+    Integer channels; // RVnr: channels 1..channels are read
 };
 
 // Told of every evaluation, in order (the same ones the log gets a line

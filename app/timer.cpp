@@ -3,7 +3,9 @@
 namespace qm {
 
 Timer::Timer(EventLoop& loop, int intervalMs, std::function<void()> onTick)
-    : loop_(loop), interval_(intervalMs), onTick_(std::move(onTick))
+    : loop_(loop)
+    , interval_(intervalMs)
+    , onTick_(std::move(onTick))
 {
 }
 

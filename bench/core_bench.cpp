@@ -51,7 +51,8 @@ std::string replyBlock(int lines)
     std::string block;
     const std::vector<std::string> values = valueTexts(lines);
     for (int i = 0; i < lines; ++i)
-        block += "V0" + std::to_string(i % 8 + 1) + "=" + values[static_cast<std::size_t>(i)] + "\r\n";
+        block +=
+            "V0" + std::to_string(i % 8 + 1) + "=" + values[static_cast<std::size_t>(i)] + "\r\n";
     return block;
 }
 
@@ -87,8 +88,9 @@ void ReplyLines(benchmark::State& state)
                                               (logOn ? "1" : "0") + ",0")) <= 0)
         return state.SkipWithError("cannot write the settings file");
     ini.close();
-    fx.form = std::make_unique<MainForm>(Platform{fx.loop, fx.port, fx, fx, wallClock,
-                                                  ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
+    fx.form = std::make_unique<MainForm>(
+        Platform{fx.loop, fx.port, fx, fx, wallClock,
+                 ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
     MainForm& f = *fx.form;
     f.Form_Load();
     // The recorder keeps every status text; the real window does not.

@@ -65,6 +65,7 @@ int main(int argc, char** argv)
     std::sort(pans.begin(), pans.end());
     std::sort(draws.begin(), draws.end());
     // Median and worst of the whole pan step, and the median of its painting.
-    std::printf("trend_pan_ms %.1f %.1f %.1f\n", pans[pans.size() / 2], pans.back(), draws[draws.size() / 2]);
+    std::printf("trend_pan_ms %.1f %.1f %.1f\n", pans[pans.size() / 2], pans.back(),
+                draws[draws.size() / 2]);
     return 0;
 }

@@ -22,17 +22,17 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 #include <poll.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -76,8 +76,8 @@ bool showsContents(Display* d, Window w)
     bool first = true;
     unsigned long seen = 0;
     for (const int y : {a.height / 4, a.height / 2, 3 * a.height / 4, a.height - 4}) {
-        XImage* img = XGetImage(d, w, 0, std::max(0, y), static_cast<unsigned>(a.width), 1, AllPlanes,
-                                ZPixmap);
+        XImage* img = XGetImage(d, w, 0, std::max(0, y), static_cast<unsigned>(a.width), 1,
+                                AllPlanes, ZPixmap);
         if (!img)
             return false;
         for (int x = 0; x < a.width; ++x) {
@@ -112,7 +112,8 @@ int startupMode(int timeoutMs, char** programArgv)
     if (pid == 0) {
         ::close(ConnectionNumber(d));
         ::execv(programArgv[0], programArgv);
-        std::fprintf(stderr, "window_probe: cannot start %s: %s\n", programArgv[0], std::strerror(errno));
+        std::fprintf(stderr, "window_probe: cannot start %s: %s\n", programArgv[0],
+                     std::strerror(errno));
         ::_exit(127);
     }
 
@@ -180,8 +181,8 @@ std::string windowTitle(Display* d, Window w)
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     std::string title;
-    if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
-            Success &&
+    if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after,
+                           &data) == Success &&
         data) {
         title.assign(reinterpret_cast<char*>(data), count);
         XFree(data);
@@ -267,16 +268,18 @@ int pingMode(double seconds, const std::string& prefix)
     }
     XCloseDisplay(d);
     if (delays.empty()) {
-        std::printf("pings=%ld unanswered=%d median_ms=- p99_ms=- max_ms=-\n", serial - 1, unanswered);
+        std::printf("pings=%ld unanswered=%d median_ms=- p99_ms=- max_ms=-\n", serial - 1,
+                    unanswered);
         return 0;
     }
     std::sort(delays.begin(), delays.end());
     auto at = [&](double q) {
-        const std::size_t i = static_cast<std::size_t>(q * static_cast<double>(delays.size() - 1) + 0.5);
+        const std::size_t i =
+            static_cast<std::size_t>(q * static_cast<double>(delays.size() - 1) + 0.5);
         return delays[std::min(i, delays.size() - 1)];
     };
-    std::printf("pings=%ld unanswered=%d median_ms=%.2f p99_ms=%.2f max_ms=%.2f\n", serial - 1, unanswered,
-                at(0.5), at(0.99), delays.back());
+    std::printf("pings=%ld unanswered=%d median_ms=%.2f p99_ms=%.2f max_ms=%.2f\n", serial - 1,
+                unanswered, at(0.5), at(0.99), delays.back());
     return 0;
 }
 

@@ -38,7 +38,8 @@ std::vector<QByteArray> entries(const QByteArray& dir)
 
 } // namespace
 
-std::vector<SerialDevice> describeDevices(std::vector<SerialDevice> found, const QByteArray& devRoot)
+std::vector<SerialDevice> describeDevices(std::vector<SerialDevice> found,
+                                          const QByteArray& devRoot)
 {
     const QByteArray byId = devRoot + "/serial/by-id";
     for (SerialDevice& d : found) {
@@ -47,8 +48,9 @@ std::vector<SerialDevice> describeDevices(std::vector<SerialDevice> found, const
             if (!real.isEmpty() && realPath(byId + '/' + name) == real)
                 d.stableName = QFile::decodeName(byId + '/' + name);
         if (::access(QFile::encodeName(d.path).constData(), R_OK | W_OK) != 0)
-            d.problem = errno == EACCES ? QStringLiteral("no permission: add yourself to the dialout group")
-                                        : QString::fromLocal8Bit(std::strerror(errno));
+            d.problem = errno == EACCES
+                            ? QStringLiteral("no permission: add yourself to the dialout group")
+                            : QString::fromLocal8Bit(std::strerror(errno));
     }
     return found;
 }
@@ -60,25 +62,29 @@ std::vector<PortLink> portLinks(const QByteArray& programDir)
         bool ok = false;
         const int n = name.startsWith("com") ? name.mid(3).toInt(&ok) : 0;
         char target[4096];
-        const ssize_t len = ::readlink((programDir + "/ports/" + name).constData(), target, sizeof target - 1);
+        const ssize_t len =
+            ::readlink((programDir + "/ports/" + name).constData(), target, sizeof target - 1);
         if (!ok || n < 1 || len < 0)
             continue;
-        out.push_back({n, QFile::decodeName(QByteArray(target, len)), realPath(programDir + "/ports/" + name).isEmpty()});
+        out.push_back({n, QFile::decodeName(QByteArray(target, len)),
+                       realPath(programDir + "/ports/" + name).isEmpty()});
     }
-    std::sort(out.begin(), out.end(), [](const PortLink& a, const PortLink& b) { return a.number < b.number; });
+    std::sort(out.begin(), out.end(),
+              [](const PortLink& a, const PortLink& b) { return a.number < b.number; });
     return out;
 }
 
 bool makePortLink(const QByteArray& programDir, int number, const QString& target, QString& error)
 {
-    const QByteArray ports = programDir + "/ports", link = ports + "/com" + QByteArray::number(number);
+    const QByteArray ports = programDir + "/ports",
+                     link = ports + "/com" + QByteArray::number(number);
     const QByteArray temp = link + ".new";
     ::unlink(temp.constData());
     if ((::mkdir(ports.constData(), 0777) != 0 && errno != EEXIST) ||
         ::symlink(QFile::encodeName(target).constData(), temp.constData()) != 0 ||
         ::rename(temp.constData(), link.constData()) != 0) {
-        error = QStringLiteral("Cannot make port link ") + QFile::decodeName(link) + QStringLiteral(": ") +
-                QString::fromLocal8Bit(std::strerror(errno));
+        error = QStringLiteral("Cannot make port link ") + QFile::decodeName(link) +
+                QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         ::unlink(temp.constData());
         return false;
     }
@@ -98,10 +104,14 @@ QString deviceText(const SerialDevice& d)
 
 QString portListText(const std::vector<PortLink>& links, const std::vector<SerialDevice>& devices)
 {
-    QString out = links.empty() ? QStringLiteral("No COM port links (ports/com<n>).\n") : QStringLiteral("COM ports:\n");
+    QString out = links.empty() ? QStringLiteral("No COM port links (ports/com<n>).\n")
+                                : QStringLiteral("COM ports:\n");
     for (const PortLink& l : links)
-        out += QStringLiteral("  COM%1 -> %2%3\n").arg(l.number).arg(l.target, l.dangling ? QStringLiteral(" (missing)") : QString());
-    out += devices.empty() ? QStringLiteral("No serial devices found.\n") : QStringLiteral("Serial devices:\n");
+        out += QStringLiteral("  COM%1 -> %2%3\n")
+                   .arg(l.number)
+                   .arg(l.target, l.dangling ? QStringLiteral(" (missing)") : QString());
+    out += devices.empty() ? QStringLiteral("No serial devices found.\n")
+                           : QStringLiteral("Serial devices:\n");
     for (const SerialDevice& d : devices)
         out += QStringLiteral("  ") + deviceText(d) + QLatin1Char('\n');
     return out;

@@ -10,23 +10,24 @@ namespace qm {
 // A serial device present on the system, as the port chooser and
 // --list-ports show it.
 struct SerialDevice {
-    QString path;         // /dev/ttyUSB0
-    QString stableName;   // /dev/serial/by-id/usb-FTDI_..., empty when there is none
+    QString path;       // /dev/ttyUSB0
+    QString stableName; // /dev/serial/by-id/usb-FTDI_..., empty when there is none
     QString description, manufacturer, serialNumber;
-    QString problem;      // why the user may not open it, empty when they may
+    QString problem; // why the user may not open it, empty when they may
 };
 
 // A ports/com<n> link of a program directory.
 struct PortLink {
     int number = 0;
-    QString target;       // where it points
+    QString target; // where it points
     bool dangling = false;
 };
 
 // The devices found: the system's list of serial ports (`found`, path and
 // what it says of itself) with their stable names from <devRoot>/serial/by-id,
 // and whether this user may open them.
-std::vector<SerialDevice> describeDevices(std::vector<SerialDevice> found, const QByteArray& devRoot);
+std::vector<SerialDevice> describeDevices(std::vector<SerialDevice> found,
+                                          const QByteArray& devRoot);
 // The ports/com<n> links of a program directory, by number.
 std::vector<PortLink> portLinks(const QByteArray& programDir);
 // Makes ports/com<n> a link to `target` in one step (an older link of that

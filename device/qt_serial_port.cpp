@@ -36,8 +36,8 @@ std::vector<std::string> splitFields(const std::string& text)
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        fields.push_back(trimmed(text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                               : comma - start)));
+        fields.push_back(trimmed(
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
         if (comma == std::string::npos)
             return fields;
         start = comma + 1;
@@ -86,7 +86,8 @@ QString devicePathForComPort(const QByteArray& programDir, int number)
 #endif
 }
 
-QtSerialPort::QtSerialPort(QByteArray programDir) : programDir_(std::move(programDir))
+QtSerialPort::QtSerialPort(QByteArray programDir)
+    : programDir_(std::move(programDir))
 {
     readGate_.setSingleShot(true);
     readGate_.setTimerType(Qt::PreciseTimer);
@@ -137,12 +138,23 @@ bool QtSerialPort::parseSettings(const std::string& text, LineSettings& out)
     if (f[1].size() != 1)
         return false;
     switch (std::tolower(static_cast<unsigned char>(f[1][0]))) {
-    case 'n': s.parity = QSerialPort::NoParity; break;
-    case 'e': s.parity = QSerialPort::EvenParity; break;
-    case 'o': s.parity = QSerialPort::OddParity; break;
-    case 'm': s.parity = QSerialPort::MarkParity; break;
-    case 's': s.parity = QSerialPort::SpaceParity; break;
-    default: return false;
+    case 'n':
+        s.parity = QSerialPort::NoParity;
+        break;
+    case 'e':
+        s.parity = QSerialPort::EvenParity;
+        break;
+    case 'o':
+        s.parity = QSerialPort::OddParity;
+        break;
+    case 'm':
+        s.parity = QSerialPort::MarkParity;
+        break;
+    case 's':
+        s.parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        return false;
     }
 
     if (f[2] == "5")
@@ -201,11 +213,18 @@ int QtSerialPort::setHandshaking(int mode)
 {
     const QSerialPort::FlowControl previous = flow_;
     switch (mode) {
-    case 0: flow_ = QSerialPort::NoFlowControl; break;   // comNone
-    case 1: flow_ = QSerialPort::SoftwareControl; break; // comXOnXoff
-    case 2:                                              // comRTS
-    case 3: flow_ = QSerialPort::HardwareControl; break; // comRTSXOnXOff: RTS/CTS only
-    default: return comm_error::kBadSettings;
+    case 0:
+        flow_ = QSerialPort::NoFlowControl;
+        break; // comNone
+    case 1:
+        flow_ = QSerialPort::SoftwareControl;
+        break; // comXOnXoff
+    case 2:    // comRTS
+    case 3:
+        flow_ = QSerialPort::HardwareControl;
+        break; // comRTSXOnXOff: RTS/CTS only
+    default:
+        return comm_error::kBadSettings;
     }
     if (!port_.setFlowControl(flow_)) {
         flow_ = previous;
@@ -368,8 +387,8 @@ int QtSerialPort::output(const std::string& bytes)
 
 std::string QtSerialPort::input()
 {
-    const qsizetype n = inputLen_ <= 0 ? pending_.size()
-                                       : std::min<qsizetype>(pending_.size(), inputLen_);
+    const qsizetype n =
+        inputLen_ <= 0 ? pending_.size() : std::min<qsizetype>(pending_.size(), inputLen_);
     std::string out(pending_.constData(), static_cast<std::size_t>(n));
     pending_.remove(0, n);
     return out;

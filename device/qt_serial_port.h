@@ -29,8 +29,8 @@ class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
     static constexpr int kReadGateMs = 20;
-    static constexpr qsizetype kTrickle = 1024;       // more in one gate: read every round
-    static constexpr qsizetype kReadRound = 32768;    // bytes read in one round
+    static constexpr qsizetype kTrickle = 1024;    // more in one gate: read every round
+    static constexpr qsizetype kReadRound = 32768; // bytes read in one round
 
     explicit QtSerialPort(QByteArray programDir);
     ~QtSerialPort() override;
@@ -88,9 +88,9 @@ private:
     QSerialPort::FlowControl flow_ = QSerialPort::NoFlowControl;
     bool dtr_ = false;
     bool rts_ = false;
-    int rThreshold_ = 0;         // 0 = no receive events (as the MSComm control)
-    bool receivePosted_ = false; // a receive event is queued and has not run yet
-    bool delivering_ = false;    // the core's handler runs from readyRead
+    int rThreshold_ = 0;                     // 0 = no receive events (as the MSComm control)
+    bool receivePosted_ = false;             // a receive event is queued and has not run yet
+    bool delivering_ = false;                // the core's handler runs from readyRead
     QPointer<QSocketNotifier> readNotifier_; // QSerialPort's own, while open
     QTimer readGate_;
 };

@@ -10,20 +10,20 @@ namespace qm {
 // listed in the README.
 namespace comm_error {
 inline constexpr int kNone = 0;
-inline constexpr int kInvalidPort = 8002;    // the mapped device does not exist
-inline constexpr int kPortInUse = 8005;      // another program holds the port
-inline constexpr int kPermission = 8010;     // no permission to open the device
-inline constexpr int kBadSettings = 8015;    // a line-settings text the port cannot use
-inline constexpr int kPortNotOpen = 8018;    // operation valid only while the port is open
+inline constexpr int kInvalidPort = 8002;       // the mapped device does not exist
+inline constexpr int kPortInUse = 8005;         // another program holds the port
+inline constexpr int kPermission = 8010;        // no permission to open the device
+inline constexpr int kBadSettings = 8015;       // a line-settings text the port cannot use
+inline constexpr int kPortNotOpen = 8018;       // operation valid only while the port is open
 inline constexpr int kPortOpenCannotSet = 8019; // port number changed while the port is open
-inline constexpr int kWriteFailed = 8020;    // the device did not take the bytes
-inline constexpr int kDeviceLost = 8021;     // I/O error on an open port (adapter unplugged)
-inline constexpr int kOpenFailed = 8029;     // any other failure to open the device
+inline constexpr int kWriteFailed = 8020;       // the device did not take the bytes
+inline constexpr int kDeviceLost = 8021;        // I/O error on an open port (adapter unplugged)
+inline constexpr int kOpenFailed = 8029;        // any other failure to open the device
 } // namespace comm_error
 
 // Communication event codes reported by commEvent().
 namespace comm_event {
-inline constexpr int kReceive = 2;      // characters received
+inline constexpr int kReceive = 2;       // characters received
 inline constexpr int kDeviceLost = 1021; // the layer closed the port after an I/O error
 } // namespace comm_event
 

@@ -23,7 +23,8 @@ void checkNumberReader(const std::string& text)
         if (c != ' ' && c != '\t' && c != '\n')
             clean += (c == 'D' || c == 'd') ? 'e' : c;
     const std::size_t at = clean.find_first_not_of("+-");
-    if (at > 1 || at >= clean.size() || !(std::isdigit(static_cast<unsigned char>(clean[at])) || clean[at] == '.') ||
+    if (at > 1 || at >= clean.size() ||
+        !(std::isdigit(static_cast<unsigned char>(clean[at])) || clean[at] == '.') ||
         clean.find_first_of("xXnNiI") != std::string::npos)
         return;
     const long double exact = std::strtold(clean.c_str(), nullptr);

@@ -35,7 +35,10 @@ int readInt(const QSettings& s, const QString& key, int fallback, int lo, int hi
     const int v = s.value(key).toString().trimmed().toInt(&ok);
     if (!ok || v < lo || v > hi)
         error = QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
-                    .arg(key).arg(lo).arg(hi).arg(s.value(key).toString());
+                    .arg(key)
+                    .arg(lo)
+                    .arg(hi)
+                    .arg(s.value(key).toString());
     return v;
 }
 
@@ -51,15 +54,18 @@ MqttSetup readMqttConfig(const QString& path, const QString& hostName, const QSt
         out.error = QStringLiteral("mqtt.conf cannot be read");
         return out;
     }
-    const QStringList known = {"broker/host", "broker/port", "broker/tls", "broker/ca_file", "broker/cert_file",
-                               "broker/key_file", "broker/username", "broker/password_file", "broker/client_id",
-                               "topics/prefix", "topics/qos", "topics/homeassistant"};
+    const QStringList known = {"broker/host",     "broker/port",          "broker/tls",
+                               "broker/ca_file",  "broker/cert_file",     "broker/key_file",
+                               "broker/username", "broker/password_file", "broker/client_id",
+                               "topics/prefix",   "topics/qos",           "topics/homeassistant"};
     MqttConfig c;
     for (const QString& key : s.allKeys())
         if (!known.contains(key))
             c.unknownKeys << key;
     QString& error = out.error;
-    const auto text = [&](const char* key) { return s.value(QLatin1String(key)).toString().trimmed(); };
+    const auto text = [&](const char* key) {
+        return s.value(QLatin1String(key)).toString().trimmed();
+    };
     c.host = text("broker/host");
     if (c.host.isEmpty())
         error = QStringLiteral("mqtt.conf: broker/host is missing");
@@ -79,7 +85,8 @@ MqttSetup readMqttConfig(const QString& path, const QString& hostName, const QSt
         c.prefix = QStringLiteral("quellmark/") + hostName + QLatin1Char('/') + programName;
     for (const char* key : {"broker/ca_file", "broker/cert_file", "broker/key_file"})
         if (!text(key).isEmpty() && !QFileInfo(text(key)).isReadable())
-            error = QStringLiteral("mqtt.conf: %1 %2 cannot be read").arg(QLatin1String(key), text(key));
+            error = QStringLiteral("mqtt.conf: %1 %2 cannot be read")
+                        .arg(QLatin1String(key), text(key));
     if (const QString file = text("broker/password_file"); !file.isEmpty()) {
         // The password only the user may read.
         struct stat st {};
@@ -87,9 +94,12 @@ MqttSetup readMqttConfig(const QString& path, const QString& hostName, const QSt
         if (!bytes || ::stat(QFile::encodeName(file).constData(), &st) != 0)
             error = QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read").arg(file);
         else if (st.st_mode & 077)
-            error = QStringLiteral("mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)").arg(file);
+            error = QStringLiteral(
+                        "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
+                        .arg(file);
         else
-            c.password = QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
+            c.password =
+                QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
     }
     if (error.isEmpty())
         out.config = c;
@@ -113,31 +123,39 @@ QByteArray readingJson(const Reading& r)
         alarms.append(r.alarms[i]);
         labels.append(QString::fromLatin1(r.labels[i]));
     }
-    const QJsonObject o{{"time", r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODate)},
-                        {"values", values}, {"alarms", alarms}, {"labels", labels}};
+    const QJsonObject o{
+        {"time", r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODate)},
+        {"values", values},
+        {"alarms", alarms},
+        {"labels", labels}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase, int channel,
-                                            const QString& label, bool alarm)
+std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase,
+                                            int channel, const QString& label, bool alarm)
 {
     const QString ch = QStringLiteral("V0%1").arg(channel);
-    QString id = uniqueBase + QLatin1Char('_') + ch + (alarm ? QStringLiteral("_alarm") : QString());
+    QString id =
+        uniqueBase + QLatin1Char('_') + ch + (alarm ? QStringLiteral("_alarm") : QString());
     for (QChar& q : id)
         if (!q.isLetterOrNumber() || q.unicode() > 127)
             q = QLatin1Char('_');
-    QJsonObject o{{"name", label.isEmpty() ? ch : label + (alarm ? QStringLiteral(" alarm") : QString())},
-                  {"unique_id", id},
-                  {"state_topic", c.prefix + QLatin1Char('/') + ch + (alarm ? QStringLiteral("/alarm") : QString())},
-                  {"availability_topic", c.prefix + QStringLiteral("/status")},
-                  {"device", QJsonObject{{"identifiers", QJsonArray{uniqueBase}}, {"name", uniqueBase}}}};
+    QJsonObject o{
+        {"name", label.isEmpty() ? ch : label + (alarm ? QStringLiteral(" alarm") : QString())},
+        {"unique_id", id},
+        {"state_topic",
+         c.prefix + QLatin1Char('/') + ch + (alarm ? QStringLiteral("/alarm") : QString())},
+        {"availability_topic", c.prefix + QStringLiteral("/status")},
+        {"device", QJsonObject{{"identifiers", QJsonArray{uniqueBase}}, {"name", uniqueBase}}}};
     if (alarm) {
         o.insert("payload_on", "1");
         o.insert("payload_off", "0");
         o.insert("device_class", "problem");
     }
     const QString kind = alarm ? QStringLiteral("binary_sensor") : QStringLiteral("sensor");
-    return {(QStringLiteral("homeassistant/") + kind + QLatin1Char('/') + id + QStringLiteral("/config")).toUtf8(),
+    return {(QStringLiteral("homeassistant/") + kind + QLatin1Char('/') + id +
+             QStringLiteral("/config"))
+                .toUtf8(),
             QJsonDocument(o).toJson(QJsonDocument::Compact)};
 }
 

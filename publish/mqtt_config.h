@@ -36,7 +36,7 @@ QByteArray valuePayload(float value);
 QByteArray readingJson(const Reading& r);
 // Home Assistant discovery: the topic and config of channel i's sensor or
 // alarm sensor.
-std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase, int channel,
-                                            const QString& label, bool alarm);
+std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase,
+                                            int channel, const QString& label, bool alarm);
 
 } // namespace qm

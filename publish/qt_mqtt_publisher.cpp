@@ -19,7 +19,8 @@ MqttPublisher* self(void* obj)
 } // namespace
 
 MqttPublisher::MqttPublisher(MqttConfig config, QString hostName, QString programName)
-    : config_(std::move(config)), uniqueBase_(QStringLiteral("quellmark_") + hostName + QLatin1Char('_') + programName)
+    : config_(std::move(config))
+    , uniqueBase_(QStringLiteral("quellmark_") + hostName + QLatin1Char('_') + programName)
 {
     static const int initialised = mosquitto_lib_init();
     (void)initialised;
@@ -37,7 +38,8 @@ MqttPublisher::MqttPublisher(MqttConfig config, QString hostName, QString progra
         QMetaObject::invokeMethod(self(obj), [p = self(obj), rc] {
             if (rc == 0)
                 return p->connected();
-            p->setState(QStringLiteral("refused: ") + QString::fromUtf8(mosquitto_connack_string(rc)));
+            p->setState(QStringLiteral("refused: ") +
+                        QString::fromUtf8(mosquitto_connack_string(rc)));
         });
     });
     mosquitto_disconnect_callback_set(mosq_, [](mosquitto*, void* obj, int) {
@@ -60,19 +62,25 @@ MqttPublisher::MqttPublisher(MqttConfig config, QString hostName, QString progra
         alarmTopics_[i] = valueTopics_[i] + "/alarm";
     }
     const QByteArray offline = "offline", status = topic(QStringLiteral("status"));
-    mosquitto_will_set(mosq_, status.constData(), int(offline.size()), offline.constData(), 1, true);
+    mosquitto_will_set(mosq_, status.constData(), int(offline.size()), offline.constData(), 1,
+                       true);
     if (!config_.username.isEmpty())
-        mosquitto_username_pw_set(mosq_, config_.username.toUtf8().constData(),
-                                  config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());
+        mosquitto_username_pw_set(
+            mosq_, config_.username.toUtf8().constData(),
+            config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());
     if (config_.tls) {
         // The broker's certificate is verified against the CA (the system's
         // when none is given): nothing goes out in clear.
         if (config_.caFile.isEmpty())
             mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        const auto file = [](const QString& f) { return f.isEmpty() ? QByteArray() : QFile::encodeName(f); };
-        const QByteArray ca = file(config_.caFile), cert = file(config_.certFile), key = file(config_.keyFile);
+        const auto file = [](const QString& f) {
+            return f.isEmpty() ? QByteArray() : QFile::encodeName(f);
+        };
+        const QByteArray ca = file(config_.caFile), cert = file(config_.certFile),
+                         key = file(config_.keyFile);
         if (mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(), nullptr,
-                              cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(),
+                              cert.isEmpty() ? nullptr : cert.constData(),
+                              key.isEmpty() ? nullptr : key.constData(),
                               nullptr) != MOSQ_ERR_SUCCESS) {
             setState(QStringLiteral("refused: the TLS files cannot be used"));
             return;
@@ -130,16 +138,16 @@ void MqttPublisher::setState(const QString& state)
     if (state == state_)
         return;
     state_ = state;
-    std::fprintf(stderr, "quellmark: MQTT %s:%d: %s\n", qPrintable(config_.host), config_.port, qPrintable(state));
+    std::fprintf(stderr, "quellmark: MQTT %s:%d: %s\n", qPrintable(config_.host), config_.port,
+                 qPrintable(state));
     if (onStateChanged)
         onStateChanged(state);
 }
 
 void MqttPublisher::send(const Message& m)
 {
-    if (connected_ &&
-        mosquitto_publish(mosq_, nullptr, m.topic.constData(), int(m.payload.size()), m.payload.constData(), m.qos,
-                          m.retain) == MOSQ_ERR_SUCCESS)
+    if (connected_ && mosquitto_publish(mosq_, nullptr, m.topic.constData(), int(m.payload.size()),
+                                        m.payload.constData(), m.qos, m.retain) == MOSQ_ERR_SUCCESS)
         return;
     if (m.retain)
         return; // the last of it goes out again at the reconnect
@@ -175,8 +183,9 @@ void MqttPublisher::connected()
 void MqttPublisher::readingTaken(const Reading& r)
 {
     for (int i = 1; i <= 8; ++i) {
-        for (const auto& [t, payload] : {std::pair(&valueTopics_[i], valuePayload(r.values[i])),
-                                         std::pair(&alarmTopics_[i], QByteArray(r.alarms[i] ? "1" : "0"))}) {
+        for (const auto& [t, payload] :
+             {std::pair(&valueTopics_[i], valuePayload(r.values[i])),
+              std::pair(&alarmTopics_[i], QByteArray(r.alarms[i] ? "1" : "0"))}) {
             QByteArray& last = retained_[*t];
             if (last != payload) {
                 last = payload;
@@ -185,7 +194,8 @@ void MqttPublisher::readingTaken(const Reading& r)
         }
         // Home Assistant: a sensor and an alarm sensor per channel in use.
         const QString label = QString::fromLatin1(r.labels[i]);
-        if (config_.homeAssistant && connected_ && i <= r.channels && discovered_[std::size_t(i)] != label) {
+        if (config_.homeAssistant && connected_ && i <= r.channels &&
+            discovered_[std::size_t(i)] != label) {
             discovered_[std::size_t(i)] = label;
             for (const bool alarm : {false, true}) {
                 const auto [t, payload] = discovery(config_, uniqueBase_, i, label, alarm);

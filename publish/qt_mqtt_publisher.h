@@ -46,7 +46,10 @@ private:
     void send(const Message& m);
     void connected();
     void setState(const QString& state);
-    QByteArray topic(const QString& sub) const { return (config_.prefix + QLatin1Char('/') + sub).toUtf8(); }
+    QByteArray topic(const QString& sub) const
+    {
+        return (config_.prefix + QLatin1Char('/') + sub).toUtf8();
+    }
 
     MqttConfig config_;
     QString uniqueBase_;

@@ -27,8 +27,7 @@ public:
     // any failure, and then leaves no part of the line in the file.
     // `nowMs` is a monotonic time: the path is checked again when it differs
     // from the last check's.
-    bool append(const QByteArray& dir, const QByteArray& path, std::string_view line,
-                qint64 nowMs);
+    bool append(const QByteArray& dir, const QByteArray& path, std::string_view line, qint64 nowMs);
     void close();
 
 private:

@@ -9,7 +9,8 @@ namespace qm {
 QByteArray logFileName(const QDate& date)
 {
     char name[16];
-    std::snprintf(name, sizeof name, "%02d%02d%02d.txt", date.year() % 100, date.month(), date.day());
+    std::snprintf(name, sizeof name, "%02d%02d%02d.txt", date.year() % 100, date.month(),
+                  date.day());
     return name;
 }
 

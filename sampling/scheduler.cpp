@@ -6,8 +6,8 @@ namespace qm {
 
 void MainForm::StTimer_Timer()
 {
-    lblStatus.setText(QStringLiteral("STime:") + QString::number(STime) + QStringLiteral(" STimer:") +
-                      QString::number(STimerCnt));
+    lblStatus.setText(QStringLiteral("STime:") + QString::number(STime) +
+                      QStringLiteral(" STimer:") + QString::number(STimerCnt));
     // The counter stays within its 16 bits even when no cycle ever resets it
     // (a sample time changed to 0 or less while the clock runs).
     if (STimerCnt < INT16_MAX)

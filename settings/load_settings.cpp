@@ -4,7 +4,6 @@
 #include "device/serial_port.h"
 #include "settings/settings_file.h"
 
-
 namespace qm {
 
 namespace {

@@ -3,7 +3,6 @@
 #include "device/serial_port.h"
 #include "settings/settings_file.h"
 
-
 #include <cmath>
 
 namespace qm {
@@ -14,7 +13,10 @@ namespace {
 // valid is remembered for the status line and stops the conversion.
 class BoxReader {
 public:
-    explicit BoxReader(const QLocale& locale) : locale_(locale) {}
+    explicit BoxReader(const QLocale& locale)
+        : locale_(locale)
+    {
+    }
 
     // A whole number in the user's number format, blanks around it allowed,
     // a half rounding to the even neighbour; -32768..32767.

@@ -157,7 +157,10 @@ namespace {
 // Splits the file into items as one stream.
 class ItemReader {
 public:
-    explicit ItemReader(std::string_view bytes) : s_(bytes) {}
+    explicit ItemReader(std::string_view bytes)
+        : s_(bytes)
+    {
+    }
 
     // The next item's text without its quotes, or nothing at the end of the
     // file.
@@ -315,8 +318,8 @@ std::string line(const ChannelArray<T>& items, F&& form)
 
 std::string writeSettingsFile(const SettingsValues& s)
 {
-    std::string out = std::to_string(s.ComPort) + "," + quoted(s.Baud) + "," + quoted(s.DevId) + "," +
-                      std::to_string(s.STime) + "," + std::to_string(s.RVnr) + "," +
+    std::string out = std::to_string(s.ComPort) + "," + quoted(s.Baud) + "," + quoted(s.DevId) +
+                      "," + std::to_string(s.STime) + "," + std::to_string(s.RVnr) + "," +
                       quoted(s.BPass) + "," + std::to_string(s.LogOn) + "," +
                       std::to_string(s.WavOn) + "\r\n";
     out += line(s.MyLabel, quoted);

@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <optional>
-#include <string>
-#include <vector>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
+#include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qm::sim {
 
@@ -94,10 +94,12 @@ private:
 class Device {
 public:
     explicit Device(const Options& o)
-        : opt_(o), start_(Clock::now()),
-          values_(o.seed ? *o.seed : static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()),
-                  o.rate.has_value(), start_),
-          floodLeft_(o.silent ? 0 : o.floodBytes)
+        : opt_(o)
+        , start_(Clock::now())
+        , values_(o.seed ? *o.seed
+                         : static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()),
+                  o.rate.has_value(), start_)
+        , floodLeft_(o.silent ? 0 : o.floodBytes)
     {
     }
 
@@ -133,7 +135,8 @@ public:
             std::vector<pollfd> fds;
             fds.push_back({g_signalPipe[0], POLLIN, 0});
             if (connected_)
-                fds.push_back({pty_.master(), static_cast<short>(POLLIN | (wantsToWrite() ? POLLOUT : 0)), 0});
+                fds.push_back({pty_.master(),
+                               static_cast<short>(POLLIN | (wantsToWrite() ? POLLOUT : 0)), 0});
 
             const int timeout = pollTimeout(now);
             const int r = ::poll(fds.data(), fds.size(), timeout);
@@ -245,8 +248,8 @@ private:
     {
         long long t = -1;
         auto consider = [&](Clock::time_point at) {
-            const long long d =
-                std::max<long long>(0, std::chrono::duration_cast<milliseconds>(at - now).count() + 1);
+            const long long d = std::max<long long>(
+                0, std::chrono::duration_cast<milliseconds>(at - now).count() + 1);
             if (t < 0 || d < t)
                 t = d;
         };
@@ -256,8 +259,8 @@ private:
             consider(*replugAt_);
         if (connected_ && floodLeft_ == 0 && !answers_.empty())
             consider(answers_.front().due);
-        if (connected_ && floodLeft_ == 0 && continuousActive() && *opt_.rate > 0
-            && pendingOut() < kHighWater)
+        if (connected_ && floodLeft_ == 0 && continuousActive() && *opt_.rate > 0 &&
+            pendingOut() < kHighWater)
             consider(nextLineAt_);
         return static_cast<int>(std::min<long long>(t, 60000));
     }
@@ -299,8 +302,8 @@ private:
             }
         }
         send();
-        if (opt_.count && sent_ >= *opt_.count && !doneReported_ && pendingOut() == 0 && opt_.rate
-            && !opt_.silent) {
+        if (opt_.count && sent_ >= *opt_.count && !doneReported_ && pendingOut() == 0 &&
+            opt_.rate && !opt_.silent) {
             doneReported_ = true;
             trace_.line(ms(), "done");
             std::fprintf(stderr, "done\n");
@@ -320,8 +323,8 @@ private:
 
     std::string valueLine(int channel)
     {
-        if (opt_.malformedPercent > 0
-            && std::uniform_real_distribution<double>(0, 100)(values_.random()) < opt_.malformedPercent)
+        if (opt_.malformedPercent > 0 && std::uniform_real_distribution<double>(0, 100)(
+                                             values_.random()) < opt_.malformedPercent)
             return values_.malformedLine(channel, opt_.id);
         return opt_.id + "V0" + std::to_string(channel) + "=" + values_.text(channel);
     }
@@ -405,7 +408,8 @@ private:
             served_ = 0;
             for (int c = 1; c <= 8; ++c)
                 lines.push_back(valueLine(c));
-        } else if (cmd.size() == 3 && cmd[0] == 'V' && cmd[1] == '0' && cmd[2] >= '1' && cmd[2] <= '8') {
+        } else if (cmd.size() == 3 && cmd[0] == 'V' && cmd[1] == '0' && cmd[2] >= '1' &&
+                   cmd[2] <= '8') {
             const int c = cmd[2] - '0';
             // A channel asked for a second time starts the next round of readings.
             if (served_ & (1u << c)) {
@@ -443,14 +447,14 @@ private:
     bool connected_ = false;
     std::optional<Clock::time_point> replugAt_;
 
-    std::string out_;         // bytes queued for the terminal
-    std::size_t outPos_ = 0;  // how many of them are written
-    std::string frame_;       // received bytes since the last CR
+    std::string out_;        // bytes queued for the terminal
+    std::size_t outPos_ = 0; // how many of them are written
+    std::string frame_;      // received bytes since the last CR
     std::deque<Answer> answers_;
-    unsigned served_ = 0;     // channels answered in this round
+    unsigned served_ = 0; // channels answered in this round
 
     long long floodLeft_ = 0;
-    long long sent_ = 0;      // continuous lines queued
+    long long sent_ = 0; // continuous lines queued
     int nextChannel_ = 1;
     Clock::time_point nextLineAt_;
     bool doneReported_ = false;

@@ -77,7 +77,8 @@ std::string helpText()
            "  --flood BYTES        on the first connection send BYTES printable bytes without a "
            "line end, then go on normally\n"
            "  --trace FILE         append '<ms> rx <hex>' per received block, '<ms> <hex>' per "
-           "request up to and including its CR, '<ms> tx <hex>' per line queued for sending, '<ms> open|close|flood N|done|replug' for events\n"
+           "request up to and including its CR, '<ms> tx <hex>' per line queued for sending, '<ms> "
+           "open|close|flood N|done|replug' for events\n"
            "  --seed N             seed of the value generator (default: from the clock)\n"
            "  --replug-after MS    after MS milliseconds close the terminal and open a new one "
            "behind the same link, as a re-plugged adapter\n";
@@ -89,7 +90,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
-        if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+        if (const std::size_t eq = name.find('=');
+            name.rfind("--", 0) == 0 && eq != std::string::npos) {
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }

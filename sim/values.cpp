@@ -1,8 +1,8 @@
 #include "values.h"
 
 #include <algorithm>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 
 namespace qm::sim {
 
@@ -22,17 +22,18 @@ std::string format(double v, int decimals)
 } // namespace
 
 Values::Values(std::uint64_t seed, bool timeBased, Clock::time_point start)
-    : rng_(seed), timeBased_(timeBased)
+    : rng_(seed)
+    , timeBased_(timeBased)
 {
     // value, min, max, step, decimals
-    walks_[1] = {21.0, 15.0, 30.0, 0.15, 1}; // room temperature
-    walks_[2] = {18.5, 15.0, 30.0, 0.10, 1}; // inlet temperature
-    walks_[3] = {24.0, 15.0, 30.0, 0.20, 1}; // outlet temperature
-    walks_[4] = {16.5, 15.0, 30.0, 0.10, 2}; // outdoor temperature
-    walks_[5] = {55.0, 5.0, 95.0, 0.80, 1};  // tank level, %
+    walks_[1] = {21.0, 15.0, 30.0, 0.15, 1};  // room temperature
+    walks_[2] = {18.5, 15.0, 30.0, 0.10, 1};  // inlet temperature
+    walks_[3] = {24.0, 15.0, 30.0, 0.20, 1};  // outlet temperature
+    walks_[4] = {16.5, 15.0, 30.0, 0.10, 2};  // outdoor temperature
+    walks_[5] = {55.0, 5.0, 95.0, 0.80, 1};   // tank level, %
     walks_[6] = {1.01, 0.90, 1.10, 0.005, 2}; // pressure, bar
-    walks_[7] = {45.0, 30.0, 70.0, 0.40, 1}; // humidity, %
-    walks_[8] = {12.2, 11.5, 12.8, 0.02, 2}; // supply voltage
+    walks_[7] = {45.0, 30.0, 70.0, 0.40, 1};  // humidity, %
+    walks_[8] = {12.2, 11.5, 12.8, 0.02, 2};  // supply voltage
     for (int c = 1; c <= 8; ++c) {
         Walk& w = walks_[c];
         w.value = std::clamp(w.value + uniform(-w.step, w.step) * 5, w.min, w.max);
@@ -53,7 +54,8 @@ void Values::startExcursion(Clock::time_point now)
     outValue_ = (rng_() % 2) ? uniform(100.5, 130.0) : uniform(-20.0, -0.5);
     if (timeBased_) {
         endTime_ = now + std::chrono::milliseconds(3000 + static_cast<long long>(rng_() % 3000));
-        nextTime_ = endTime_ + std::chrono::milliseconds(15000 + static_cast<long long>(rng_() % 10000));
+        nextTime_ =
+            endTime_ + std::chrono::milliseconds(15000 + static_cast<long long>(rng_() % 10000));
     } else {
         endRound_ = round_ + 1 + static_cast<long long>(rng_() % 2);
         nextRound_ = endRound_ + 3 + static_cast<long long>(rng_() % 4);

@@ -49,7 +49,9 @@ QString channelName(const TrendStore& s, int i)
 // hover, zoom (wheel), pan (drag) and back to live (double click).
 class TrendView final : public QChartView {
 public:
-    TrendView(TrendWindow& w) : QChartView(new QChart), w_(w)
+    TrendView(TrendWindow& w)
+        : QChartView(new QChart)
+        , w_(w)
     {
         setRenderHint(QPainter::Antialiasing, false);
         setMouseTracking(true);
@@ -79,7 +81,9 @@ protected:
         const QRectF area = chart()->plotArea();
         const double n = double(std::max<std::size_t>(columns.size(), 1));
         const auto x = [&](int c) { return area.left() + (c + 0.5) * area.width() / n; };
-        const auto y = [&](float v) { return area.bottom() - (v - y_->min()) / (y_->max() - y_->min()) * area.height(); };
+        const auto y = [&](float v) {
+            return area.bottom() - (v - y_->min()) / (y_->max() - y_->min()) * area.height();
+        };
         p->save();
         p->setClipRect(area);
         for (std::size_t i = 1; i <= 8; ++i) {
@@ -91,7 +95,9 @@ protected:
                     if (hi != lo)
                         line << QPointF(x(c), y(hi));
                 }
-                p->drawPolyline(line.size() > 1 ? line : QPolygonF{line.value(0), line.value(0) + QPointF(1, 0)});
+                p->drawPolyline(line.size() > 1
+                                    ? line
+                                    : QPolygonF{line.value(0), line.value(0) + QPointF(1, 0)});
             }
         }
         p->setPen(Qt::NoPen);
@@ -104,24 +110,28 @@ protected:
         for (const auto& [a, b] : stretches) {
             const double x0 = area.left() + area.width() * double(a - from) / double(to - from);
             const double x1 = area.left() + area.width() * double(b - from) / double(to - from);
-            p->fillRect(QRectF(QPointF(std::max(x0, area.left()), area.top()),
-                               QPointF(std::min(std::max(x1, x0 + 1), area.right()), area.bottom())),
-                        QColor(255, 0, 0, 55));
+            p->fillRect(
+                QRectF(QPointF(std::max(x0, area.left()), area.top()),
+                       QPointF(std::min(std::max(x1, x0 + 1), area.right()), area.bottom())),
+                QColor(255, 0, 0, 55));
         }
     }
     void mouseMoveEvent(QMouseEvent* e) override
     {
         const QRectF area = chart()->plotArea();
         if ((e->buttons() & Qt::LeftButton) && dragX_ >= 0) {
-            w_.moveBy(qint64((dragX_ - e->position().x()) / area.width() * double(to - from)), 1, 0);
+            w_.moveBy(qint64((dragX_ - e->position().x()) / area.width() * double(to - from)), 1,
+                      0);
             dragX_ = e->position().x();
             return;
         }
-        const int c = int((e->position().x() - area.left()) / area.width() * double(columns.size()));
+        const int c =
+            int((e->position().x() - area.left()) / area.width() * double(columns.size()));
         if (c < 0 || c >= int(columns.size()))
             return QToolTip::hideText();
         const qint64 t = from + (to - from) * c / qint64(columns.size());
-        QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QString text =
+            QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         for (int i = 1; i <= 8; ++i)
             if (!columns[c][i].empty() && !(w_.hidden_ >> (i - 1) & 1))
                 text += QLatin1Char('\n') + channelName(w_.shown(), i) + QStringLiteral(": ") +
@@ -130,11 +140,15 @@ protected:
     }
     void mousePressEvent(QMouseEvent* e) override { dragX_ = e->position().x(); }
     void mouseReleaseEvent(QMouseEvent*) override { dragX_ = -1; }
-    void mouseDoubleClickEvent(QMouseEvent*) override { w_.showLive(kRanges[w_.range_->currentIndex() < 4 ? w_.range_->currentIndex() : 0]); }
+    void mouseDoubleClickEvent(QMouseEvent*) override
+    {
+        w_.showLive(kRanges[w_.range_->currentIndex() < 4 ? w_.range_->currentIndex() : 0]);
+    }
     void wheelEvent(QWheelEvent* e) override
     {
         const QRectF area = chart()->plotArea();
-        const qint64 anchor = from + qint64((e->position().x() - area.left()) / area.width() * double(to - from));
+        const qint64 anchor =
+            from + qint64((e->position().x() - area.left()) / area.width() * double(to - from));
         w_.moveBy(0, e->angleDelta().y() > 0 ? 0.8 : 1.25, anchor);
     }
 
@@ -144,13 +158,15 @@ private:
 };
 
 TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& programName)
-    : store_(store), logDir_(std::move(logDir))
+    : store_(store)
+    , logDir_(std::move(logDir))
 {
     setWindowTitle(QStringLiteral("Quellmark: ") + programName + QStringLiteral(" trend"));
     resize(1000, 560);
     auto* bar = new QHBoxLayout;
     range_ = new QComboBox;
-    range_->addItems({tr("Last 10 minutes"), tr("Last hour"), tr("Last 8 hours"), tr("Last 24 hours")});
+    range_->addItems(
+        {tr("Last 10 minutes"), tr("Last hour"), tr("Last 8 hours"), tr("Last 24 hours")});
     range_->setAccessibleDescription(QStringLiteral("Time range"));
     connect(range_, &QComboBox::activated, this, [this](int i) {
         if (i < 4)
@@ -167,7 +183,8 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
         QStringList days;
         if (DIR* d = ::opendir(logDir_.constData())) {
             while (const dirent* e = ::readdir(d)) {
-                const QDate date = QDate::fromString(QString::fromLatin1(e->d_name), QStringLiteral("yyMMdd'.txt'"));
+                const QDate date = QDate::fromString(QString::fromLatin1(e->d_name),
+                                                     QStringLiteral("yyMMdd'.txt'"));
                 if (date.isValid())
                     days << date.addYears(100).toString(Qt::ISODate);
             }
@@ -175,19 +192,22 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
         }
         days.sort();
         bool ok = false;
-        const QString chosen = QInputDialog::getItem(this, tr("Open day"), tr("Day:"), days, days.size() - 1, false, &ok);
+        const QString chosen = QInputDialog::getItem(this, tr("Open day"), tr("Day:"), days,
+                                                     days.size() - 1, false, &ok);
         if (ok)
             showDay(QDate::fromString(chosen, Qt::ISODate));
     });
     auto* png = new QPushButton(tr("Export PNG…"));
     connect(png, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("Export PNG"), {}, QStringLiteral("*.png"));
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export PNG"), {}, QStringLiteral("*.png"));
         if (!path.isEmpty() && !view_->grab().save(path, "PNG"))
             QMessageBox::warning(this, tr("Export PNG"), tr("Cannot write %1").arg(path));
     });
     auto* csv = new QPushButton(tr("Export CSV…"));
     connect(csv, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("Export CSV"), {}, QStringLiteral("*.csv"));
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export CSV"), {}, QStringLiteral("*.csv"));
         if (!path.isEmpty() && !exportCsv(path))
             QMessageBox::warning(this, tr("Export CSV"), tr("Cannot write %1").arg(path));
     });
@@ -230,7 +250,8 @@ void TrendWindow::showLive(qint64 spanMs)
     day_.reset();
     if (range_->count() > 4)
         range_->removeItem(4);
-    range_->setCurrentIndex(int(std::find(std::begin(kRanges), std::end(kRanges), spanMs) - std::begin(kRanges)));
+    range_->setCurrentIndex(
+        int(std::find(std::begin(kRanges), std::end(kRanges), spanMs) - std::begin(kRanges)));
     live_ = true;
     span_ = spanMs;
     refresh(true);
@@ -243,8 +264,8 @@ int TrendWindow::showDay(QDate day)
     day_->colours = store_.colours;
     day_->setHi = store_.setHi;
     day_->setLo = store_.setLo;
-    const int skipped = day_->loadLog(logDir_ + '/' + logFileName(day),
-                                      day, 0, store_.setHi, store_.setLo, 8);
+    const int skipped =
+        day_->loadLog(logDir_ + '/' + logFileName(day), day, 0, store_.setHi, store_.setLo, 8);
     if (range_->count() > 4)
         range_->removeItem(4);
     range_->addItem(day.toString(Qt::ISODate));
@@ -258,8 +279,10 @@ int TrendWindow::showDay(QDate day)
 
 void TrendWindow::moveBy(qint64 ms, double zoom, qint64 anchor)
 {
-    const qint64 span = std::clamp<qint64>(qint64(double(span_) * zoom), 10'000, TrendStore::kDayMs);
-    end_ = zoom == 1 ? end_ + ms : anchor + qint64(double(end_ - anchor) * double(span) / double(span_));
+    const qint64 span =
+        std::clamp<qint64>(qint64(double(span_) * zoom), 10'000, TrendStore::kDayMs);
+    end_ = zoom == 1 ? end_ + ms
+                     : anchor + qint64(double(end_ - anchor) * double(span) / double(span_));
     span_ = span;
     live_ = !day_ && end_ >= QDateTime::currentMSecsSinceEpoch();
     refresh(true);
@@ -277,10 +300,11 @@ QLineSeries* TrendWindow::line(int channel, std::size_t k)
         l->attachAxis(v.x_);
         l->attachAxis(v.y_);
         if (channel <= 8)
-            connect(v.chart()->legend()->markers(l).value(0), &QLegendMarker::clicked, this, [this, channel] {
-                hidden_ ^= quint8(1u << (channel - 1));
-                refresh(true);
-            });
+            connect(v.chart()->legend()->markers(l).value(0), &QLegendMarker::clicked, this,
+                    [this, channel] {
+                        hidden_ ^= quint8(1u << (channel - 1));
+                        refresh(true);
+                    });
         lines.push_back(l);
     }
     return lines[k];
@@ -293,7 +317,7 @@ void TrendWindow::refresh(bool force)
         return;
     drawnVersion_ = s.version();
     const int skipped = s.skippedLines();
-    note_->setText(skipped == 0 ? QString()
+    note_->setText(skipped == 0   ? QString()
                    : skipped == 1 ? tr("1 log line could not be read")
                                   : tr("%1 log lines could not be read").arg(skipped));
     if (live_)
@@ -313,7 +337,8 @@ void TrendWindow::refresh(bool force)
     const qint64 gap = std::max<qint64>(300'000, span_ * 10 / n);
     v.infinities.clear();
     for (int i = 1; i <= 8; ++i) {
-        const bool has = s.channelsWithData() >> (i - 1) & 1, visible = has && !(hidden_ >> (i - 1) & 1);
+        const bool has = s.channelsWithData() >> (i - 1) & 1,
+                   visible = has && !(hidden_ >> (i - 1) & 1);
         auto& runs = v.runs[std::size_t(i)];
         runs.clear();
         v.colours[std::size_t(i)] = colourOf(s.colours[i]);
@@ -352,7 +377,8 @@ void TrendWindow::refresh(bool force)
     const double margin = std::max(1e-3, (hi - lo) * 0.05);
     v.y_->setRange(lo - margin, hi + margin);
     v.x_->setRange(QDateTime::fromMSecsSinceEpoch(v.from), QDateTime::fromMSecsSinceEpoch(v.to));
-    const QString format = span_ > TrendStore::kDayMs / 2 ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss");
+    const QString format =
+        span_ > TrendStore::kDayMs / 2 ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss");
     if (v.x_->format() != format)
         v.x_->setFormat(format);
     for (int k = 0; k < 2; ++k) { // the limit lines of the chosen channel
@@ -364,7 +390,8 @@ void TrendWindow::refresh(bool force)
         if (limitOf == 0)
             continue;
         const float limit = k == 0 ? s.setHi[limitOf] : s.setLo[limitOf];
-        const QString name = QStringLiteral("V0%1 ").arg(limitOf) + (k == 0 ? tr("Set Hi") : tr("Set Lo"));
+        const QString name =
+            QStringLiteral("V0%1 ").arg(limitOf) + (k == 0 ? tr("Set Hi") : tr("Set Lo"));
         const QPen pen(colourOf(s.colours[limitOf]), 1, Qt::DashLine);
         if (l->name() != name || l->pen() != pen)
             l->setName(name), l->setPen(pen);
@@ -388,7 +415,9 @@ QString TrendWindow::summary() const
             continue;
         const Span& sp = all[i];
         const QLocale& l = view_->locale();
-        const auto form = [&](float v) { return std::isnan(v) ? QStringLiteral("none") : displayForm(v, l); };
+        const auto form = [&](float v) {
+            return std::isnan(v) ? QStringLiteral("none") : displayForm(v, l);
+        };
         parts << tr("%1: %2 points, min %3, max %4, last %5, %6 alarm stretches")
                      .arg(channelName(s, i))
                      .arg(sp.count)

@@ -45,7 +45,8 @@ std::optional<LogRecord> parseLogRecord(std::string_view line)
         return std::nullopt;
     int h = 0, m = 0, s = 0;
     const auto two = [&](std::size_t at, int& out, int limit) {
-        return std::from_chars(line.data() + at, line.data() + at + 2, out).ptr == line.data() + at + 2 &&
+        return std::from_chars(line.data() + at, line.data() + at + 2, out).ptr ==
+                   line.data() + at + 2 &&
                line[at] >= '0' && out < limit;
     };
     if (!two(1, h, 24) || !two(4, m, 60) || !two(7, s, 60))
@@ -63,7 +64,8 @@ std::optional<LogRecord> parseLogRecord(std::string_view line)
         if (field == "INF" || field == "-INF")
             v = field[0] == '-' ? -INFINITY : INFINITY;
         else if (field.empty() || field[0] == '+' ||
-                 std::from_chars(field.data(), field.data() + field.size(), v).ptr != field.data() + field.size() ||
+                 std::from_chars(field.data(), field.data() + field.size(), v).ptr !=
+                     field.data() + field.size() ||
                  !std::isfinite(v))
             return std::nullopt;
         r.values[i] = v;
@@ -136,8 +138,9 @@ void TrendStore::add(qint64 ms, const std::array<float, 9>& values, Alarms alarm
     ++version_;
 }
 
-int TrendStore::loadLog(const QByteArray& path, QDate date, qint64 fromMs, const ChannelArray<Single>& hi,
-                        const ChannelArray<Single>& lo, int channels)
+int TrendStore::loadLog(const QByteArray& path, QDate date, qint64 fromMs,
+                        const ChannelArray<Single>& hi, const ChannelArray<Single>& lo,
+                        int channels)
 {
     const std::optional<std::string> bytes = readRegularFile(path, 64 << 20);
     if (!bytes)
@@ -147,7 +150,8 @@ int TrendStore::loadLog(const QByteArray& path, QDate date, qint64 fromMs, const
     std::string_view rest = *bytes;
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+        const std::string_view line =
+            rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
         rest.remove_prefix(line.size());
         const std::optional<LogRecord> r = parseLogRecord(line);
         if (!r) {
@@ -166,13 +170,14 @@ int TrendStore::loadLog(const QByteArray& path, QDate date, qint64 fromMs, const
     return skipped;
 }
 
-int TrendStore::loadHistory(const QByteArray& logDir, const QDateTime& now, const ChannelArray<Single>& hi,
-                            const ChannelArray<Single>& lo, int channels)
+int TrendStore::loadHistory(const QByteArray& logDir, const QDateTime& now,
+                            const ChannelArray<Single>& hi, const ChannelArray<Single>& lo,
+                            int channels)
 {
     int skipped = 0;
     for (const QDate day : {now.date().addDays(-1), now.date()})
-        skipped += loadLog(logDir + '/' + logFileName(day), day,
-                           now.toMSecsSinceEpoch() - kDayMs, hi, lo, channels);
+        skipped += loadLog(logDir + '/' + logFileName(day), day, now.toMSecsSinceEpoch() - kDayMs,
+                           hi, lo, channels);
     return skipped;
 }
 
@@ -182,8 +187,11 @@ std::string TrendStore::csv(qint64 from, qint64 to) const
     const auto cols = columns(from, to, static_cast<int>((to - from + 999) / 1000));
     std::string out;
     for (std::size_t c = 0; c < cols.size(); ++c) {
-        std::string line = '"' + QDateTime::fromMSecsSinceEpoch(from + static_cast<qint64>(c) * 1000)
-                                     .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString() + '"';
+        std::string line = '"' +
+                           QDateTime::fromMSecsSinceEpoch(from + static_cast<qint64>(c) * 1000)
+                               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                               .toStdString() +
+                           '"';
         bool any = false;
         for (int i = 1; i <= 8; ++i) {
             any |= !cols[c][i].empty();
@@ -222,7 +230,8 @@ void TrendStore::forEach(qint64 from, qint64 to, F&& f) const
             if (!(slot.has >> i & 1))
                 continue;
             Span& sp = spans[i + 1];
-            std::tie(sp.min, sp.max, sp.last, sp.count) = std::tuple(slot.min[i], slot.max[i], slot.last[i], slot.count);
+            std::tie(sp.min, sp.max, sp.last, sp.count) =
+                std::tuple(slot.min[i], slot.max[i], slot.last[i], slot.count);
             sp.posInf = slot.posInf >> i & 1;
             sp.negInf = slot.negInf >> i & 1;
         }
@@ -242,7 +251,8 @@ std::vector<std::array<Span, 9>> TrendStore::columns(qint64 from, qint64 to, int
     return out;
 }
 
-std::vector<std::pair<qint64, qint64>> TrendStore::alarmStretches(Alarms mask, qint64 from, qint64 to) const
+std::vector<std::pair<qint64, qint64>> TrendStore::alarmStretches(Alarms mask, qint64 from,
+                                                                  qint64 to) const
 {
     // A stretch runs from the first reading in alarm to the next reading
     // without one (readings may be 30 s apart).

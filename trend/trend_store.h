@@ -55,13 +55,14 @@ public:
     void add(qint64 ms, const std::array<float, 9>& values, Alarms alarms, int channels);
     // Fills the store from a log file of `date`, readings from `fromMs` on;
     // the alarms from the limits. Returns the lines that could not be read.
-    int loadLog(const QByteArray& path, QDate date, qint64 fromMs, const ChannelArray<Single>& setHi,
-                const ChannelArray<Single>& setLo, int channels);
+    int loadLog(const QByteArray& path, QDate date, qint64 fromMs,
+                const ChannelArray<Single>& setHi, const ChannelArray<Single>& setLo, int channels);
 
     // The last 24 hours before `now` from the log folder (the files of
     // yesterday and today). Returns the lines that could not be read.
-    int loadHistory(const QByteArray& logDir, const QDateTime& now, const ChannelArray<Single>& setHi,
-                    const ChannelArray<Single>& setLo, int channels);
+    int loadHistory(const QByteArray& logDir, const QDateTime& now,
+                    const ChannelArray<Single>& setHi, const ChannelArray<Single>& setLo,
+                    int channels);
     // [from, to) as CSV: a line a second with data, the quoted date and time
     // and the eight last values in the log's number form, CR LF.
     std::string csv(qint64 from, qint64 to) const;
@@ -69,14 +70,15 @@ public:
     // [from, to) drawn `columns` wide: each column's span of every channel.
     std::vector<std::array<Span, 9>> columns(qint64 from, qint64 to, int columns) const;
     // The stretches [start, end) in which a channel of `mask` was in alarm.
-    std::vector<std::pair<qint64, qint64>> alarmStretches(Alarms mask, qint64 from, qint64 to) const;
+    std::vector<std::pair<qint64, qint64>> alarmStretches(Alarms mask, qint64 from,
+                                                          qint64 to) const;
     // How many stretches each channel had within [from, to), in one pass.
     std::array<int, 9> alarmStretchCounts(qint64 from, qint64 to) const;
     // The whole of [from, to) as one span per channel.
     std::array<Span, 9> summary(qint64 from, qint64 to) const { return columns(from, to, 1).at(0); }
     quint8 channelsWithData() const { return withData_; }
     qint64 newest() const { return newest_; }
-    quint64 version() const { return version_; } // moves with every reading
+    quint64 version() const { return version_; }  // moves with every reading
     int skippedLines() const { return skipped_; } // log lines that could not be read
 
     // What the window shows besides the data, from the latest reading.
@@ -84,7 +86,7 @@ public:
     ChannelArray<Single> setHi{}, setLo{};
 
 private:
-    struct Second { // channel i at [i - 1]
+    struct Second {               // channel i at [i - 1]
         qint64 epoch = INT64_MIN; // the second (since the epoch) this slot holds
         std::array<float, 8> min, max, last;
         quint16 count = 0;

@@ -43,8 +43,8 @@ QFont arialLike(double pointSize, bool bold = false)
 
 // Sets a widget's text and background roles, for the enabled look only when
 // `enabledOnly` (a disabled box keeps the style's greyed look).
-void setRoleColors(QWidget* w, QPalette::ColorRole foreRole, QPalette::ColorRole backRole,
-                   Rgb fore, Rgb back, bool enabledOnly)
+void setRoleColors(QWidget* w, QPalette::ColorRole foreRole, QPalette::ColorRole backRole, Rgb fore,
+                   Rgb back, bool enabledOnly)
 {
     const QColor f = toQColor(fore), b = toQColor(back);
     QPalette pal = w->palette();
@@ -115,7 +115,9 @@ QString channelName(int i)
 
 } // namespace
 
-MainWindow::MainWindow(MainForm& form, QWidget* parent) : QWidget(parent), form_(form)
+MainWindow::MainWindow(MainForm& form, QWidget* parent)
+    : QWidget(parent)
+    , form_(form)
 {
     frameTimer_.setSingleShot(true);
     frameTimer_.setTimerType(Qt::PreciseTimer);
@@ -226,12 +228,14 @@ void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry
     panel->setGeometry(geometry);
     const int w = geometry.width();
 
-    auto* value = static_cast<QLabel*>(addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
+    auto* value =
+        static_cast<QLabel*>(addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
     value->setFont(arialLike(27.75));
     value->setAlignment(Qt::AlignCenter);
     value->setGeometry(6, 18, w - 12, 54);
 
-    auto* label = static_cast<QLabel*>(addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
+    auto* label =
+        static_cast<QLabel*>(addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
     label->setFont(arialLike(8.25, true));
     label->setAlignment(Qt::AlignCenter);
     label->setGeometry(6, 74, w - 12, 18);
@@ -251,9 +255,9 @@ void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry
     lamp->setGeometry(12, 164, 56, 20);
     bind(form_.Led1[i], lamp, Kind::Lamp, ch + QStringLiteral(" alarm lamp"));
 
-    addButton(form_.cmdSave[i], panel, ch + QStringLiteral(" Save"),
-              [this, i] { form_.cmdSave_Click(static_cast<Integer>(i)); })
-        ->setGeometry(w - 82, 160, 72, 26);
+    addButton(form_.cmdSave[i], panel, ch + QStringLiteral(" Save"), [this, i] {
+        form_.cmdSave_Click(static_cast<Integer>(i));
+    })->setGeometry(w - 82, 160, 72, 26);
 }
 
 void MainWindow::buildStatusBar(int top)
@@ -263,14 +267,16 @@ void MainWindow::buildStatusBar(int top)
     const int codeLeft = setLeft - kGap - codeWidth;
 
     barRight_ = setLeft - kGap;
-    auto* status = static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
+    auto* status =
+        static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
     statusLabel_ = status;
     status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status->setIndent(6);
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     status->setGeometry(kMargin, top, codeLeft - kGap - kMargin, kBarHeight);
 
-    auto* code = static_cast<QLabel*>(addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
+    auto* code =
+        static_cast<QLabel*>(addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
     code->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     code->setAlignment(Qt::AlignCenter);
     code->setFont(arialLike(9, true));
@@ -284,8 +290,9 @@ void MainWindow::buildStatusBar(int top)
     // cursor appears only where the user clicks, and none blinks (and
     // repaints) twice a second while nobody is at the screen.
     set->setFocus();
-    addButton(form_.cmdHelp, this, QStringLiteral("Open help"), [this] { form_.cmdHelp_Click(); })
-        ->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
+    addButton(form_.cmdHelp, this, QStringLiteral("Open help"), [this] {
+        form_.cmdHelp_Click();
+    })->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
 }
 
 void MainWindow::addToBar(QWidget* widget, int width)
@@ -312,9 +319,9 @@ void MainWindow::buildHelpPanel(const QRect& area)
     text->setGeometry(10, 20, w - 20, h - 20 - 44);
     bind(form_.Text1, text, Kind::TextEdit, QStringLiteral("Help text"));
 
-    addButton(form_.cmdCloseHelp, panel, QStringLiteral("Close help"),
-              [this] { form_.cmdCloseHelp_Click(); })
-        ->setGeometry(w - 10 - 90, h - 10 - 28, 90, 28);
+    addButton(form_.cmdCloseHelp, panel, QStringLiteral("Close help"), [this] {
+        form_.cmdCloseHelp_Click();
+    })->setGeometry(w - 10 - 90, h - 10 - 28, 90, 28);
 }
 
 void MainWindow::buildSettingsPanel(const QRect& area)
@@ -332,7 +339,8 @@ void MainWindow::buildSettingsPanel(const QRect& area)
     std::vector<QWidget*> portBoxes;
     const char* portNames[] = {"", "COM port", "Baud", "ID", "STime", "RVnr"};
     for (int k = 1; k <= 5; ++k)
-        portBoxes.push_back(addLineEdit(form_.txtSet1[k], heading, QString::fromLatin1(portNames[k])));
+        portBoxes.push_back(
+            addLineEdit(form_.txtSet1[k], heading, QString::fromLatin1(portNames[k])));
     portBoxes.push_back(addLineEdit(form_.txtBPass, heading, QStringLiteral("BPass")));
     layoutColumns(heading, portBoxes, 0, headingTop, boxHeight);
     // The device chooser sits at the right end of the COM port box.
@@ -348,8 +356,7 @@ void MainWindow::buildSettingsPanel(const QRect& area)
             return;
         form_.cmdExit_Click();
         chooser_->afterSave(!form_.frmSet.visible());
-    })
-        ->setGeometry(w - 10 - 120, 32, 120, 30);
+    })->setGeometry(w - 10 - 120, 32, 120, 30);
 
     // The eight channel rows.
     auto* rows = addFrame(form_.frmSet2, panel, QStringLiteral("Channel settings"));
@@ -442,7 +449,8 @@ void MainWindow::apply(Binding& b)
         auto* l = static_cast<QLabel*>(w);
         if (l->text() != c.text())
             l->setText(c.text());
-        setRoleColors(l, QPalette::WindowText, QPalette::Window, c.foreColor(), c.backColor(), false);
+        setRoleColors(l, QPalette::WindowText, QPalette::Window, c.foreColor(), c.backColor(),
+                      false);
         break;
     }
     case Kind::LineEdit: {

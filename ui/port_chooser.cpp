@@ -17,11 +17,14 @@ std::vector<SerialDevice> systemSerialDevices()
 {
     std::vector<SerialDevice> found;
     for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts())
-        found.push_back({p.systemLocation(), {}, p.description(), p.manufacturer(), p.serialNumber(), {}});
+        found.push_back(
+            {p.systemLocation(), {}, p.description(), p.manufacturer(), p.serialNumber(), {}});
     return describeDevices(std::move(found), "/dev");
 }
 
-PortChooser::PortChooser(MainForm& form, QWidget* parent) : QObject(parent), form_(form)
+PortChooser::PortChooser(MainForm& form, QWidget* parent)
+    : QObject(parent)
+    , form_(form)
 {
     button_ = new QPushButton(QStringLiteral("…"), parent);
     button_->setAccessibleDescription(QStringLiteral("Choose port"));
@@ -37,7 +40,10 @@ void PortChooser::choose()
     auto* list = new QListWidget(&dialog);
     list->setAccessibleDescription(QStringLiteral("Serial devices"));
     for (const PortLink& l : portLinks(form_.paths().dir)) {
-        auto* item = new QListWidgetItem(tr("COM%1 now: %2%3").arg(l.number).arg(l.target, l.dangling ? tr(" (missing)") : QString()));
+        auto* item =
+            new QListWidgetItem(tr("COM%1 now: %2%3")
+                                    .arg(l.number)
+                                    .arg(l.target, l.dangling ? tr(" (missing)") : QString()));
         item->setFlags(Qt::ItemIsEnabled); // shown, not chosen
         list->addItem(item);
     }
@@ -54,7 +60,8 @@ void PortChooser::choose()
     layout->addWidget(list);
     layout->addWidget(buttons);
     dialog.resize(640, 300);
-    if (dialog.exec() == QDialog::Accepted && list->currentItem() && list->currentItem()->data(Qt::UserRole).isValid()) {
+    if (dialog.exec() == QDialog::Accepted && list->currentItem() &&
+        list->currentItem()->data(Qt::UserRole).isValid()) {
         chosen_ = list->currentItem()->data(Qt::UserRole).toString();
         button_->setToolTip(tr("On SAVE-CLOSE: COM port -> %1").arg(chosen_));
     }

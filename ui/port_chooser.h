@@ -37,7 +37,7 @@ private:
 
     MainForm& form_;
     QPushButton* button_;
-    QString chosen_;                      // the device's stable name or path
+    QString chosen_;                                 // the device's stable name or path
     std::optional<std::optional<QString>> replaced_; // the link before (none: there was none)
     int number_ = 0;
 };

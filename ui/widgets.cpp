@@ -1,7 +1,7 @@
 #include "ui/widgets.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPainterPath>
 
 #include <cmath>
@@ -31,7 +31,8 @@ QList<int> wordStarts(const QString& caption)
     return starts;
 }
 
-FrameBox::FrameBox(QWidget* parent) : QWidget(parent)
+FrameBox::FrameBox(QWidget* parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -117,7 +118,8 @@ void FrameBox::paintEvent(QPaintEvent* event)
     }
 }
 
-Lamp::Lamp(QWidget* parent) : QWidget(parent)
+Lamp::Lamp(QWidget* parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setFocusPolicy(Qt::NoFocus);

@@ -9,8 +9,8 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,14 +25,24 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         const char* display; // empty: the update fails
         float stored;
     } cases[] = {
-        {"23.47", 0, 1, "23.5", 23.5f},   {"1.25", 0, 1, "1.2", 1.2f},     {"1.75", 0, 1, "1.8", 1.8f},
-        {"2.25", 0, 1, "2.2", 2.2f},      {"0.35", 0, 1, "0.3", 0.3f},     {"0.05", 0, 1, "0.1", 0.1f},
-        {"-0.04", 0, 1, "0", 0},          {"abc", 4, 2.5f, "-10", -10},    {"520", 20, 0.1f, "50", 50},
-        {"1234567.8", 0, 1, "1234568", 1234567.8f}, {"214748352", 0, 1, "214748400", 214748352},
+        {"23.47", 0, 1, "23.5", 23.5f},
+        {"1.25", 0, 1, "1.2", 1.2f},
+        {"1.75", 0, 1, "1.8", 1.8f},
+        {"2.25", 0, 1, "2.2", 2.2f},
+        {"0.35", 0, 1, "0.3", 0.3f},
+        {"0.05", 0, 1, "0.1", 0.1f},
+        {"-0.04", 0, 1, "0", 0},
+        {"abc", 4, 2.5f, "-10", -10},
+        {"520", 20, 0.1f, "50", 50},
+        {"1234567.8", 0, 1, "1234568", 1234567.8f},
+        {"214748352", 0, 1, "214748400", 214748352},
         // Beyond the range: the step that overflows stores its result.
-        {"214748368", 0, 1, "", 214748368}, {"-300000000", 0, 1, "", -300000000},
-        {"1E+39", 0, 1, "", INFINITY},   {"3E+38", -3e38f, 1, "", INFINITY},
-        {"1E+30", 0, 1e10f, "", INFINITY}, {"1e400", 0, 0, "", INFINITY},
+        {"214748368", 0, 1, "", 214748368},
+        {"-300000000", 0, 1, "", -300000000},
+        {"1E+39", 0, 1, "", INFINITY},
+        {"3E+38", -3e38f, 1, "", INFINITY},
+        {"1E+30", 0, 1e10f, "", INFINITY},
+        {"1e400", 0, 0, "", INFINITY},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -51,8 +61,9 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         float value, hi, lo;
         bool alarm;
     } cases[] = {
-        {50, 99.9f, 0, false}, {99.9f, 99.9f, 0, false}, {0, 99.9f, 0, false}, {100, 99.9f, 0, true},
-        {-0.1f, 99.9f, 0, true}, {5, 1, 10, true},   {0, 99.9f, 0.1f, true},
+        {50, 99.9f, 0, false},  {99.9f, 99.9f, 0, false}, {0, 99.9f, 0, false},
+        {100, 99.9f, 0, true},  {-0.1f, 99.9f, 0, true},  {5, 1, 10, true},
+        {0, 99.9f, 0.1f, true},
     };
     struct : ReadingObserver { // what the trend and the publisher hear
         bool alarm = false;
@@ -62,10 +73,12 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         AppFixture fx;
         MainForm& f = fx.start();
         f.addObserver(&heard);
-        std::tie(f.RVnr, f.WavOn, f.VValue[2], f.SetHi[2], f.SetLo[2]) = std::tuple(3, 1, c.value, c.hi, c.lo);
+        std::tie(f.RVnr, f.WavOn, f.VValue[2], f.SetHi[2], f.SetLo[2]) =
+            std::tuple(3, 1, c.value, c.hi, c.lo);
         f.VValue[5] = 500; // beyond RVnr: never touched
         f.cmdRadni1_Click();
-        EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid) << c.value;
+        EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
+            << c.value;
         EXPECT_EQ(std::pair(f.TimerWav.enabled(), heard.alarm), std::pair(c.alarm, c.alarm));
         EXPECT_EQ(f.Led1[5].fillStyle(), FillStyle::Solid);
     }
@@ -83,11 +96,13 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    std::tie(f.RVnr, f.LogOn, f.VValue[1], f.VValue[2], f.VValue[6]) = std::tuple(3, 1, 23.4f, -0.5f, 7);
+    std::tie(f.RVnr, f.LogOn, f.VValue[1], f.VValue[2], f.VValue[6]) =
+        std::tuple(3, 1, 23.4f, -0.5f, 7);
     for (const Millis at : {0, 1000, 2500})
         fx.loop.postAt(at, [&] { f.cmdRadni1_Click(); });
     fx.loop.runUntil(3000);
-    EXPECT_EQ(fx.log(), "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
+    EXPECT_EQ(fx.log(),
+              "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"), "\"00:00:00\",23.4,-0.5,0,0,0,7,0,0\r\n");
     struct stat folder {};
     const mode_t umask = ::umask(0);
@@ -107,7 +122,8 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     f.cmdRadni1_Click(); // 10 bytes would fit
     ::setrlimit(RLIMIT_FSIZE, &old);
     f.cmdRadni1_Click();
-    EXPECT_EQ(fx.file("quellmarkLog/250313.txt"), before + QByteArray(before).replace("00:00:00", "00:00:01"));
+    EXPECT_EQ(fx.file("quellmarkLog/250313.txt"),
+              before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
 
 // The log never blocks and never writes through what stands in its way: a
@@ -144,8 +160,10 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 // the next line goes to the day's path; a renamed file keeps its line.
 TEST(Channels, TheLogFollowsItsPathWhenTheFileIsMovedOrDeleted)
 {
-    const QByteArray one = "\"08:15:00\",1,0,0,0,0,0,0,0\r\n", two = "\"08:15:00\",2,0,0,0,0,0,0,0\r\n";
-    const std::tuple<const char*, QByteArray, QString> rows[] = { // in the program directory
+    const QByteArray one = "\"08:15:00\",1,0,0,0,0,0,0,0\r\n",
+                     two = "\"08:15:00\",2,0,0,0,0,0,0,0\r\n";
+    const std::tuple<const char*, QByteArray, QString> rows[] = {
+        // in the program directory
         {"mv quellmarkLog/250312.txt quellmarkLog/old.txt", two, "quellmarkLog/old.txt"},
         {"mkdir away && mv quellmarkLog/250312.txt away/", two, "away/250312.txt"},
         {"rm quellmarkLog/250312.txt", two, {}},
@@ -158,7 +176,8 @@ TEST(Channels, TheLogFollowsItsPathWhenTheFileIsMovedOrDeleted)
         MainForm& f = fx.start();
         std::tie(f.LogOn, f.RVnr, f.VValue[1]) = std::tuple(1, 1, 1.0f);
         f.cmdRadni1_Click();
-        ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", "cd '" + fx.path("") + "' && " + shell}), 0) << shell;
+        ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", "cd '" + fx.path("") + "' && " + shell}), 0)
+            << shell;
         fx.loop.runFor(1);
         f.VValue[1] = 2;
         f.cmdRadni1_Click();
@@ -176,7 +195,10 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
     for (Millis t = 3000; t < 13000; t += 100)
         fx.port.receiveAt(t, "V01=150\r");
-    for (const auto& [t, line] : {std::pair(13000, "V01=50\r"), {14000, "V01=150\r"}, {16999, "V01=50\r"}, {21000, "V01=150\r"}})
+    for (const auto& [t, line] : {std::pair(13000, "V01=50\r"),
+                                  {14000, "V01=150\r"},
+                                  {16999, "V01=50\r"},
+                                  {21000, "V01=150\r"}})
         fx.port.receiveAt(t, line);
     fx.loop.runUntil(20000);
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
@@ -198,8 +220,10 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
     const auto reqs = fx.port.valueRequests();
     ASSERT_EQ(reqs.size(), 16u);
     for (int n = 1; n <= 8; ++n) // V01 in the tick, the others each after a pause
-        EXPECT_EQ(reqs[n - 1], (std::pair<Millis, std::string>{3530 + (n - 1) * 530, "V0" + std::to_string(n)}));
-    EXPECT_EQ(std::pair(reqs[8].first, f.lblDIS[8].text()), std::pair(Millis(36530), QString("8"))); // 30 ticks after the cycle
+        EXPECT_EQ(reqs[n - 1],
+                  (std::pair<Millis, std::string>{3530 + (n - 1) * 530, "V0" + std::to_string(n)}));
+    EXPECT_EQ(std::pair(reqs[8].first, f.lblDIS[8].text()),
+              std::pair(Millis(36530), QString("8"))); // 30 ticks after the cycle
     EXPECT_EQ(fx.log(), "\"08:15:07\",1,2,3,4,5,6,7,8\r\n\"08:15:40\",1,2,3,4,5,6,7,8\r\n");
     // The counter shown before each tick: 29 before the first cycle, on
     // during it (31, 32), from 0 after it.
@@ -236,7 +260,8 @@ TEST(Channels, TheSampleClockInOddSituations)
     MainForm& f = set.startWith("1,\"9600\",\"\",2,3,\"x\",1,0");
     set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
     set.loop.runUntil(60000);
-    EXPECT_EQ(std::pair(set.port.valueRequests().size(), set.log().count('\n')), std::pair(3ul, 1ll));
+    EXPECT_EQ(std::pair(set.port.valueRequests().size(), set.log().count('\n')),
+              std::pair(3ul, 1ll));
 
     // RVnr outside 1..8 sends nothing; the counter stays in range, also when
     // the sample time is gone while the clock runs.

@@ -15,8 +15,9 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     MainForm& f = fx.start();
     fx.loop.runUntil(7499);
     // Opened as 9600 8N1, no flow control, modem lines inactive, an event per character.
-    EXPECT_EQ(std::tuple(fx.port.portOpen(), fx.port.settings, fx.port.handshaking, fx.port.dtr, fx.port.rts,
-                         fx.port.rThreshold), std::tuple(true, "9600,n,8,1", 0, false, false, 1));
+    EXPECT_EQ(std::tuple(fx.port.portOpen(), fx.port.settings, fx.port.handshaking, fx.port.dtr,
+                         fx.port.rts, fx.port.rThreshold),
+              std::tuple(true, "9600,n,8,1", 0, false, false, 1));
     EXPECT_EQ(fx.port.writes, (Writes{{2500, "AT\r"}, {5000, "AT\r"}}));
     EXPECT_EQ(std::pair(f.lblStatus.text(), f.lblStatus.backColor()),
               std::pair(QString("Searching for uc code..."), colors::kStatusSearching));
@@ -33,10 +34,12 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     // The recognition answer ends the retries and starts the sample clock.
     fx.port.answering = true;
     fx.loop.runUntil(15100);
-    EXPECT_EQ(std::tuple(f.Timer1.enabled(), f.TimerCom.enabled(), f.StTimer.enabled(), f.STimerCnt, fx.port.writes.size()),
+    EXPECT_EQ(std::tuple(f.Timer1.enabled(), f.TimerCom.enabled(), f.StTimer.enabled(), f.STimerCnt,
+                         fx.port.writes.size()),
               std::tuple(false, false, true, 29, 6u));
     EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.lblDevCode.text()),
-              std::tuple(QString(" QmkApp recognition is OK! "), colors::kStatusOk, QString("QuellmarK: MainForm")));
+              std::tuple(QString(" QmkApp recognition is OK! "), colors::kStatusOk,
+                         QString("QuellmarK: MainForm")));
 }
 
 TEST(Device, PortFailuresAreShownAndRetried)
@@ -56,7 +59,8 @@ TEST(Device, PortFailuresAreShownAndRetried)
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
         fx.loop.runUntil(2500);
-        EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.TimerCom.enabled(), fx.port.portOpen()),
+        EXPECT_EQ(std::tuple(f.lblStatus.text(), f.lblStatus.backColor(), f.TimerCom.enabled(),
+                             fx.port.portOpen()),
                   std::tuple(QString(c.text), colors::kStatusFailure, c.watchdog, false));
         fx.port.openError = fx.port.settingsError = 0;
         fx.loop.runUntil(5000); // the next retry opens it
@@ -86,8 +90,12 @@ TEST(Device, LineEndsAndPieces)
         std::string bytes;
         QString last; // the last line shown
         int lines;
-    } cases[] = {{"V01=1\r", "V01=1", 1}, {"V01=1\r\n", "V01=1", 1}, {"V01=1\n\r", "V01=1", 1},
-                 {"V01=1\r\rV02=2\r", "V02=2", 2}, {"V01=1\nV02=2\r", "V01=1V02=2", 1}, {"V01=1", "", 0}};
+    } cases[] = {{"V01=1\r", "V01=1", 1},
+                 {"V01=1\r\n", "V01=1", 1},
+                 {"V01=1\n\r", "V01=1", 1},
+                 {"V01=1\r\rV02=2\r", "V02=2", 2},
+                 {"V01=1\nV02=2\r", "V01=1V02=2", 1},
+                 {"V01=1", "", 0}};
     for (const auto& c : cases) {
         AppFixture fx;
         MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
@@ -109,11 +117,23 @@ TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
         const char* devId;
         std::string line;
         const char* shown; // displays 1..8 ("-" never updated); sampled: "R" recognised, "" not
-    } cases[] = {{"", "V05=12.3", "----12.3---"}, {"A", "AV05=12.3", "----12.3---"}, {"", "V08= 7", "-------7"},
-                 {"", "V9=1", "--------"},         {"", "V09=1", "--------"},         {"", "v01=1", "--------"},
-                 {"A", "V01=1", "--------"},       {"AB", "ABV01=5", "--------"},     {"", "V01=1V02=2", "1-------"},
-                 {"", "V01=V02=", "00------"}, // a value text equal to channel 2's prefix feeds it too
-                 {"", "OK", "R"}, {"A", "AOK", "R"}, {"AB", "ABOK", "R"}, {"AB", "OK", ""}, {"", "OK ", ""}, {"", "ok", ""}};
+    } cases[] = {
+        {"", "V05=12.3", "----12.3---"},
+        {"A", "AV05=12.3", "----12.3---"},
+        {"", "V08= 7", "-------7"},
+        {"", "V9=1", "--------"},
+        {"", "V09=1", "--------"},
+        {"", "v01=1", "--------"},
+        {"A", "V01=1", "--------"},
+        {"AB", "ABV01=5", "--------"},
+        {"", "V01=1V02=2", "1-------"},
+        {"", "V01=V02=", "00------"}, // a value text equal to channel 2's prefix feeds it too
+        {"", "OK", "R"},
+        {"A", "AOK", "R"},
+        {"AB", "ABOK", "R"},
+        {"AB", "OK", ""},
+        {"", "OK ", ""},
+        {"", "ok", ""}};
     for (const auto& c : cases) {
         const bool sampled = std::string(c.shown).size() < 2;
         AppFixture fx;
@@ -136,7 +156,8 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
     fx.send("X\r"); // one character: shown, colour kept
-    EXPECT_EQ(std::pair(f.lblStatus.text(), f.lblStatus.backColor()), std::pair(kData + "X", colors::kStatusSearching));
+    EXPECT_EQ(std::pair(f.lblStatus.text(), f.lblStatus.backColor()),
+              std::pair(kData + "X", colors::kStatusSearching));
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
     EXPECT_EQ(f.lblStatus.text(), "???");

@@ -29,10 +29,13 @@ TEST(Trend, LogLinesAreReadOnlyInTheLogsOwnForm)
         {"\"00:00:00\",.5,0,0,0,0,0,0,1E+07", 0, 0.5f, 1e7f},
         {"\"08:15:02\",23.4,-0.5,0,0,0,0,0\r\n", -1}, // cut by a full disk
         {"\"08:15:02\",23.4,-0.5,0,0,0,0,0,0,0\r\n", -1},
-        {"\"24:00:00\",1,1,1,1,1,1,1,1\r\n", -1},      {"\"08:60:00\",1,1,1,1,1,1,1,1\r\n", -1},
-        {"08:15:02,1,1,1,1,1,1,1,1\r\n", -1},          {"\"08:15:02\",1,1,1,1,1,1,1,x\r\n", -1},
+        {"\"24:00:00\",1,1,1,1,1,1,1,1\r\n", -1},
+        {"\"08:60:00\",1,1,1,1,1,1,1,1\r\n", -1},
+        {"08:15:02,1,1,1,1,1,1,1,1\r\n", -1},
+        {"\"08:15:02\",1,1,1,1,1,1,1,x\r\n", -1},
         {"\"08:15:02\",23,4,-0,5,0,0,0,0\r\n", 29702, 23, 0}, // "," for "." reads as other values
-        {"\"08:15:02\",+1,1,1,1,1,1,1,1\r\n", -1},      {"\"8:15:02\",1,1,1,1,1,1,1,1\r\n", -1},
+        {"\"08:15:02\",+1,1,1,1,1,1,1,1\r\n", -1},
+        {"\"8:15:02\",1,1,1,1,1,1,1,1\r\n", -1},
         {"", -1},
     };
     for (const auto& c : cases) {
@@ -53,17 +56,37 @@ TEST(Trend, ColumnsHoldTheLowestHighestAndLastValue)
         std::vector<std::tuple<qint64, float, bool>> readings;
         qint64 from, to;
         int columns;
-        std::string drawn;    // per column min/max/last, "." for none, "+" / "-" an infinity
+        std::string drawn;     // per column min/max/last, "." for none, "+" / "-" an infinity
         std::string stretches; // alarm stretches in seconds
     } cases[] = {
-        {"raw, three columns", {{100, 5, false}, {900, 2, true}, {1900, 7, false}, {2500, 1, false}}, 0, 3000, 3,
-         "2/5/2 7/7/7 1/1/1", "0.9-1.9"},
-        {"an infinity and a gap", {{0, 1, false}, {1000, INFINITY, true}, {4000, 3, true}}, 0, 5000, 5,
-         "1/1/1 + . . 3/3/3", "1-5"},
-        {"a clock stepping back", {{5000, 1, false}, {2000, 9, false}, {2500, 4, false}}, 0, 6000, 2,
-         "4/9/4 1/1/1", ""},
-        {"per second beyond ten minutes", {{0, 3, false}, {300, 8, false}, {700'000, 5, false}}, 0, 1'000'000, 2,
-         "3/8/8 5/5/5", ""},
+        {"raw, three columns",
+         {{100, 5, false}, {900, 2, true}, {1900, 7, false}, {2500, 1, false}},
+         0,
+         3000,
+         3,
+         "2/5/2 7/7/7 1/1/1",
+         "0.9-1.9"},
+        {"an infinity and a gap",
+         {{0, 1, false}, {1000, INFINITY, true}, {4000, 3, true}},
+         0,
+         5000,
+         5,
+         "1/1/1 + . . 3/3/3",
+         "1-5"},
+        {"a clock stepping back",
+         {{5000, 1, false}, {2000, 9, false}, {2500, 4, false}},
+         0,
+         6000,
+         2,
+         "4/9/4 1/1/1",
+         ""},
+        {"per second beyond ten minutes",
+         {{0, 3, false}, {300, 8, false}, {700'000, 5, false}},
+         0,
+         1'000'000,
+         2,
+         "3/8/8 5/5/5",
+         ""},
         {"nothing yet", {}, 0, 1000, 2, ". .", ""},
     };
     for (const auto& c : cases) {
@@ -74,12 +97,14 @@ TEST(Trend, ColumnsHoldTheLowestHighestAndLastValue)
         for (const auto& column : store.columns(c.from, c.to, c.columns)) {
             const Span& s = column[1];
             const auto n = [](float v) { return QString::number(v).toStdString(); };
-            drawn += (drawn.empty() ? "" : " ") + (s.posInf ? std::string("+")
-                                                   : s.empty() ? std::string(".")
-                                                               : n(s.min) + "/" + n(s.max) + "/" + n(s.last));
+            drawn += (drawn.empty() ? "" : " ") +
+                     (s.posInf    ? std::string("+")
+                      : s.empty() ? std::string(".")
+                                  : n(s.min) + "/" + n(s.max) + "/" + n(s.last));
         }
         for (const auto& [a, b] : store.alarmStretches(1, c.from, c.to))
-            stretches += (stretches.empty() ? "" : " ") + QString::number(a / 1000.0).toStdString() + "-" +
+            stretches += (stretches.empty() ? "" : " ") +
+                         QString::number(a / 1000.0).toStdString() + "-" +
                          QString::number(b / 1000.0).toStdString();
         EXPECT_EQ(drawn, c.drawn) << c.what;
         EXPECT_EQ(stretches, c.stretches) << c.what;
@@ -94,8 +119,10 @@ TEST(Trend, HistoryComesBackFromTheLogAndMemoryStaysBounded)
 {
     AppFixture fx;
     QDir(fx.tmp.path()).mkdir("quellmarkLog");
-    fx.write("quellmarkLog/250311.txt", "\"08:00:00\",1,0,0,0,0,0,0,0\r\n\"23:59:59\",150,0,0,0,0,0,0,0\r\n");
-    fx.write("quellmarkLog/250312.txt", "\"00:00:10\",2,0,0,0,0,0,0,0\r\n\"00:00:1\r\n\"08:14:59\",3,0,0,0,0,0,0,0\r\n");
+    fx.write("quellmarkLog/250311.txt",
+             "\"08:00:00\",1,0,0,0,0,0,0,0\r\n\"23:59:59\",150,0,0,0,0,0,0,0\r\n");
+    fx.write("quellmarkLog/250312.txt",
+             "\"00:00:10\",2,0,0,0,0,0,0,0\r\n\"00:00:1\r\n\"08:14:59\",3,0,0,0,0,0,0,0\r\n");
     TrendStore store;
     ChannelArray<Single> hi, lo{};
     hi.fill(99.9f);
@@ -124,37 +151,61 @@ TEST(Publish, ConfigurationFileKeysDefaultsAndErrorsNamingTheKey)
         const char* result; // port tls qos ha client prefix password unknown, or the error
     } cases[] = {
         {"[broker]\nhost = b\n", "1883 0 1 0 quellmark-h-pump quellmark/h/pump - "},
-        {"[broker]\nhost = b\ntls = true\nclient_id = c\n" + secret + "[topics]\nprefix = a/b\nqos = 2\nhomeassistant = TRUE\n",
+        {"[broker]\nhost = b\ntls = true\nclient_id = c\n" + secret +
+             "[topics]\nprefix = a/b\nqos = 2\nhomeassistant = TRUE\n",
          "8883 1 2 1 c a/b s3cret "},
-        {"[broker]\nhost = b\nport = 1884\ncolour = red\n[topics]\nqos = 0\n", "1884 0 0 0 quellmark-h-pump quellmark/h/pump - broker/colour"},
+        {"[broker]\nhost = b\nport = 1884\ncolour = red\n[topics]\nqos = 0\n",
+         "1884 0 0 0 quellmark-h-pump quellmark/h/pump - broker/colour"},
         {"[broker]\nport = 1884\n", "mqtt.conf: broker/host is missing"},
-        {"[broker]\nhost = b\nport = 70000\n", "mqtt.conf: broker/port must be a whole number from 1 to 65535, not \"70000\""},
-        {"[broker]\nhost = b\n[topics]\nqos = 3\n", "mqtt.conf: topics/qos must be a whole number from 0 to 2, not \"3\""},
-        {"[broker]\nhost = b\ntls = yes\n", "mqtt.conf: broker/tls must be true or false, not \"yes\""},
-        {"[broker]\nhost = b\nca_file = /nowhere/ca.pem\n", "mqtt.conf: broker/ca_file /nowhere/ca.pem cannot be read"},
+        {"[broker]\nhost = b\nport = 70000\n",
+         "mqtt.conf: broker/port must be a whole number from 1 to 65535, not \"70000\""},
+        {"[broker]\nhost = b\n[topics]\nqos = 3\n",
+         "mqtt.conf: topics/qos must be a whole number from 0 to 2, not \"3\""},
+        {"[broker]\nhost = b\ntls = yes\n",
+         "mqtt.conf: broker/tls must be true or false, not \"yes\""},
+        {"[broker]\nhost = b\nca_file = /nowhere/ca.pem\n",
+         "mqtt.conf: broker/ca_file /nowhere/ca.pem cannot be read"},
     };
     for (const auto& c : cases) {
         fx.write("mqtt.conf", c.file);
         const MqttSetup s = readMqttConfig(fx.path("mqtt.conf"), "h", "pump");
         const auto& k = s.config;
-        EXPECT_EQ(!k ? s.error : QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8").arg(k->port).arg(k->tls).arg(k->qos)
-                                     .arg(k->homeAssistant).arg(k->clientId, k->prefix, k->password.isEmpty() ? "-" : k->password,
-                                                                k->unknownKeys.join(' ')), c.result) << c.file.data();
+        EXPECT_EQ(!k ? s.error
+                     : QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                           .arg(k->port)
+                           .arg(k->tls)
+                           .arg(k->qos)
+                           .arg(k->homeAssistant)
+                           .arg(k->clientId, k->prefix, k->password.isEmpty() ? "-" : k->password,
+                                k->unknownKeys.join(' ')),
+                  c.result)
+            << c.file.data();
     }
     ::chmod(QFile::encodeName(fx.path("password")), 0640);
     fx.write("mqtt.conf", "[broker]\nhost = b\n" + secret);
-    EXPECT_TRUE(readMqttConfig(fx.path("mqtt.conf"), "h", "pump").error.endsWith("may be read by others (chmod 600 it)"));
+    EXPECT_TRUE(readMqttConfig(fx.path("mqtt.conf"), "h", "pump")
+                    .error.endsWith("may be read by others (chmod 600 it)"));
     EXPECT_FALSE(readMqttConfig(fx.path("none.conf"), "h", "pump").config);
 }
 
 TEST(Publish, ReadingsAsJsonAndHomeAssistantDiscovery)
 {
     ChannelArray<Single> values{0, 23.4f, -0.5f, INFINITY, -INFINITY, 0, 0, 0, 1e7f}, limits{};
-    ChannelArray<String> labels{"", "Tank", "Pump \xB0" "C"}, colours{};
-    const Reading r{QDateTime(QDate(2026, 3, 12), QTime(8, 15, 2), QTimeZone(3600)), values,
-                    {false, false, true}, labels, colours, limits, limits, 2};
+    ChannelArray<String> labels{"", "Tank",
+                                "Pump \xB0"
+                                "C"},
+        colours{};
+    const Reading r{QDateTime(QDate(2026, 3, 12), QTime(8, 15, 2), QTimeZone(3600)),
+                    values,
+                    {false, false, true},
+                    labels,
+                    colours,
+                    limits,
+                    limits,
+                    2};
     EXPECT_EQ(readingJson(r), "{\"alarms\":[false,true,false,false,false,false,false,false],"
-                              "\"labels\":[\"Tank\",\"Pump \xC2\xB0" "C\",\"\",\"\",\"\",\"\",\"\",\"\"],"
+                              "\"labels\":[\"Tank\",\"Pump \xC2\xB0"
+                              "C\",\"\",\"\",\"\",\"\",\"\",\"\"],"
                               "\"time\":\"2026-03-12T08:15:02+01:00\","
                               "\"values\":[23.4,-0.5,\"INF\",\"-INF\",0,0,0,10000000]}");
     EXPECT_EQ(valuePayload(-INFINITY), "-INF");
@@ -162,19 +213,25 @@ TEST(Publish, ReadingsAsJsonAndHomeAssistantDiscovery)
     c.prefix = "qm/p";
     const auto [topic, config] = discovery(c, "quellmark_h_pump.v2", 3, "Tank", true);
     EXPECT_EQ(topic, "homeassistant/binary_sensor/quellmark_h_pump_v2_V03_alarm/config");
-    EXPECT_EQ(config, "{\"availability_topic\":\"qm/p/status\",\"device\":{\"identifiers\":[\"quellmark_h_pump.v2\"],"
-                      "\"name\":\"quellmark_h_pump.v2\"},\"device_class\":\"problem\",\"name\":\"Tank alarm\","
-                      "\"payload_off\":\"0\",\"payload_on\":\"1\",\"state_topic\":\"qm/p/V03/alarm\","
-                      "\"unique_id\":\"quellmark_h_pump_v2_V03_alarm\"}");
+    EXPECT_EQ(
+        config,
+        "{\"availability_topic\":\"qm/p/"
+        "status\",\"device\":{\"identifiers\":[\"quellmark_h_pump.v2\"],"
+        "\"name\":\"quellmark_h_pump.v2\"},\"device_class\":\"problem\",\"name\":\"Tank alarm\","
+        "\"payload_off\":\"0\",\"payload_on\":\"1\",\"state_topic\":\"qm/p/V03/alarm\","
+        "\"unique_id\":\"quellmark_h_pump_v2_V03_alarm\"}");
 }
 
 TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
 {
     AppFixture fx;
     const QByteArray root = QFile::encodeName(fx.tmp.path());
-    ASSERT_EQ(::mkdir(root + "/dev", 0755) | ::mkdir(root + "/dev/serial", 0755) | ::mkdir(root + "/dev/serial/by-id", 0755), 0);
+    ASSERT_EQ(::mkdir(root + "/dev", 0755) | ::mkdir(root + "/dev/serial", 0755) |
+                  ::mkdir(root + "/dev/serial/by-id", 0755),
+              0);
     for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"})
-        ::close(::open(root + "/dev/" + tty, O_CREAT | O_WRONLY, 0)); // nobody may open ttyS0 but root
+        ::close(
+            ::open(root + "/dev/" + tty, O_CREAT | O_WRONLY, 0)); // nobody may open ttyS0 but root
     ::chmod(root + "/dev/ttyUSB0", 0660), ::chmod(root + "/dev/ttyUSB1", 0660);
     ::symlink("../../ttyUSB0", root + "/dev/serial/by-id/usb-FTDI_A1-port0");
     const QString dev = QFile::decodeName(root + "/dev/");
@@ -194,17 +251,20 @@ TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
     EXPECT_TRUE(makePortLink(root, 3, dev + "ttyUSB1", error));
     const auto links = portLinks(root);
     ASSERT_EQ(links.size(), 3u);
-    EXPECT_EQ(std::tuple(links[0].number, links[0].target, links[0].dangling), std::tuple(2, dev + "ttyUSB1", false));
+    EXPECT_EQ(std::tuple(links[0].number, links[0].target, links[0].dangling),
+              std::tuple(2, dev + "ttyUSB1", false));
     EXPECT_EQ(std::tuple(links[1].number, links[1].target), std::tuple(3, dev + "ttyUSB1"));
     EXPECT_TRUE(links[2].dangling);
-    ::mkdir(root + "/ports/com2.new", 0755); // in the way of the new link: refused, the old one stays
+    ::mkdir(root + "/ports/com2.new",
+            0755); // in the way of the new link: refused, the old one stays
     EXPECT_FALSE(makePortLink(root, 2, dev + "ttyUSB0", error));
     EXPECT_TRUE(error.startsWith("Cannot make port link ")) << error.toStdString();
     EXPECT_EQ(portLinks(root).at(0).target, dev + "ttyUSB1");
     EXPECT_FALSE(makePortLink(root + "/dev/ttyS0", 1, dev, error)); // no folder can be made there
-    EXPECT_EQ(portListText(links, {devices[0]}), "COM ports:\n  COM2 -> " + dev + "ttyUSB1\n  COM3 -> " + dev +
-                                                  "ttyUSB1\n  COM7 -> /gone (missing)\nSerial devices:\n  " + dev +
-                                                  "ttyUSB0  " + dev + "serial/by-id/usb-FTDI_A1-port0  FT232R  FTDI  A1\n");
+    EXPECT_EQ(portListText(links, {devices[0]}),
+              "COM ports:\n  COM2 -> " + dev + "ttyUSB1\n  COM3 -> " + dev +
+                  "ttyUSB1\n  COM7 -> /gone (missing)\nSerial devices:\n  " + dev + "ttyUSB0  " +
+                  dev + "serial/by-id/usb-FTDI_A1-port0  FT232R  FTDI  A1\n");
 }
 
 } // namespace

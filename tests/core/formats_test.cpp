@@ -23,16 +23,27 @@ TEST(Formats, DisplayAndInvariantNumberForms)
     const struct {
         float value;
         const char *display, *invariant; // display in the C locale; German shows "," for "."
-    } cases[] = {{0.0f, "0", "0"}, {-0.0f, "0", "0"}, {1.0f, "1", "1"}, {99.9f, "99.9", "99.9"},
-                 {-9999.99f, "-9999.99", "-9999.99"}, {-0.5f, "-0.5", "-0.5"}, {0.3f, "0.3", "0.3"},
-                 {-12.0f, "-12", "-12"}, {1234567.8f, "1234568", "1234568"}, {12345678.0f, "12345680", "1.234568E+07"},
-                 {1e7f, "10000000", "1E+07"}, {0.00001f, "0.00001", "1E-05"}, {1.5e-5f, "0.000015", "1.5E-05"},
+    } cases[] = {{0.0f, "0", "0"},
+                 {-0.0f, "0", "0"},
+                 {1.0f, "1", "1"},
+                 {99.9f, "99.9", "99.9"},
+                 {-9999.99f, "-9999.99", "-9999.99"},
+                 {-0.5f, "-0.5", "-0.5"},
+                 {0.3f, "0.3", "0.3"},
+                 {-12.0f, "-12", "-12"},
+                 {1234567.8f, "1234568", "1234568"},
+                 {12345678.0f, "12345680", "1.234568E+07"},
+                 {1e7f, "10000000", "1E+07"},
+                 {0.00001f, "0.00001", "1E-05"},
+                 {1.5e-5f, "0.000015", "1.5E-05"},
                  {1e-30f, "0.000000000000000000000000000001", "1E-30"},
                  {3e38f, "300000000000000000000000000000000000000", "3E+38"},
-                 {INFINITY, "Infinity", "INF"}, {-INFINITY, "-Infinity", "-INF"}};
+                 {INFINITY, "Infinity", "INF"},
+                 {-INFINITY, "-Infinity", "-INF"}};
     for (const auto& c : cases) {
         EXPECT_EQ(displayForm(c.value, QLocale::c()), c.display);
-        EXPECT_EQ(displayForm(c.value, QLocale(QLocale::German)), QString(c.display).replace('.', ','));
+        EXPECT_EQ(displayForm(c.value, QLocale(QLocale::German)),
+                  QString(c.display).replace('.', ','));
         EXPECT_EQ(invariantForm(c.value), c.invariant);
     }
     EXPECT_EQ(invariantForm(0.1f, 9), "0.100000001");
@@ -44,13 +55,15 @@ TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
 {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     ::setenv("LOCPATH", QM_LOCALE_DIR, 1);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "the test locale (build/locale) is missing";
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+        << "the test locale (build/locale) is missing";
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     ChannelArray<Single> values{};
     values[1] = 23.5f;
     values[2] = -0.5f;
     EXPECT_EQ(logLine(QTime(15, 25, 12), values), "\"15:25:12\",23.5,-0.5,0,0,0,0,0,0\r\n");
-    EXPECT_EQ(QByteArray::fromStdString(writeSettingsFile(defaultSettings())), kDefaultSettingsFile);
+    EXPECT_EQ(QByteArray::fromStdString(writeSettingsFile(defaultSettings())),
+              kDefaultSettingsFile);
     std::setlocale(LC_ALL, previous.c_str());
 }
 
@@ -61,18 +74,46 @@ TEST(Formats, ValueTextReading)
         std::string text;
         float value;
     } cases[] = {
-        {"23.47", 23.47f}, {"12.5abc", 12.5f}, {"abc", 0.0f},  {"", 0.0f},     {"1 2.5", 12.5f},
-        {" \t\n-7", -7.0f}, {"+3", 3.0f},      {".5", 0.5f},   {"5.", 5.0f},   {"1.2.3", 1.2f},
-        {"1E3", 1000.0f},  {"1D2", 100.0f},   {"1d2", 100.0f}, {"2e-1", 0.2f}, {"2E+1", 20.0f},
-        {"12E", 12.0f},    {"12E+", 12.0f},   {"- 4", -4.0f},  {"1,5", 1.0f},  {"0x10", 0.0f},
-        {"V02=", 0.0f},    {"-.", 0.0f},      {"1 E 2", 100.0f},
+        {"23.47", 23.47f},
+        {"12.5abc", 12.5f},
+        {"abc", 0.0f},
+        {"", 0.0f},
+        {"1 2.5", 12.5f},
+        {" \t\n-7", -7.0f},
+        {"+3", 3.0f},
+        {".5", 0.5f},
+        {"5.", 5.0f},
+        {"1.2.3", 1.2f},
+        {"1E3", 1000.0f},
+        {"1D2", 100.0f},
+        {"1d2", 100.0f},
+        {"2e-1", 0.2f},
+        {"2E+1", 20.0f},
+        {"12E", 12.0f},
+        {"12E+", 12.0f},
+        {"- 4", -4.0f},
+        {"1,5", 1.0f},
+        {"0x10", 0.0f},
+        {"V02=", 0.0f},
+        {"-.", 0.0f},
+        {"1 E 2", 100.0f},
         // Beyond the Single range an infinity, however far (past double's
         // too); below it a zero.
-        {"1E+39", INFINITY}, {"1e400", INFINITY}, {"-1e400", -INFINITY},
-        {digits309, INFINITY}, {"-" + digits309, -INFINITY}, {"0.001e999999999999", INFINITY},
-        {"1e-60", 0.0f}, {"1e-400", 0.0f}, {"0." + std::string(400, '0') + "1", 0.0f},
-        {"100e-50", 0.0f}, {"-0.01e-45", -0.0f}, {"0e999", 0.0f}, {"000123e-2", 1.23f},
-        {"0." + std::string(400, '0') + "1e5", 0.0f}, {"0.0000000001e50", INFINITY},
+        {"1E+39", INFINITY},
+        {"1e400", INFINITY},
+        {"-1e400", -INFINITY},
+        {digits309, INFINITY},
+        {"-" + digits309, -INFINITY},
+        {"0.001e999999999999", INFINITY},
+        {"1e-60", 0.0f},
+        {"1e-400", 0.0f},
+        {"0." + std::string(400, '0') + "1", 0.0f},
+        {"100e-50", 0.0f},
+        {"-0.01e-45", -0.0f},
+        {"0e999", 0.0f},
+        {"000123e-2", 1.23f},
+        {"0." + std::string(400, '0') + "1e5", 0.0f},
+        {"0.0000000001e50", INFINITY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(valueOfText(c.text), c.value) << c.text;
@@ -83,19 +124,25 @@ TEST(Formats, SettingsFileReading)
     const std::string file = kDefaultSettingsFile.toStdString();
     const std::string oneLine = QByteArray(kDefaultSettingsFile).replace("\r\n", ",").toStdString(),
                       lfOnly = QByteArray(kDefaultSettingsFile).replace("\r\n", "\n").toStdString();
-    for (const std::string& same : {file, oneLine, lfOnly, file + "garbage,\"more\"\r\n",
-                                    file.substr(0, file.size() - 2)})
+    for (const std::string& same :
+         {file, oneLine, lfOnly, file + "garbage,\"more\"\r\n", file.substr(0, file.size() - 2)})
         EXPECT_EQ(parseSettingsFile(same), defaultSettings()) << same;
 
     const auto line = [](int n, const QByteArray& text) { // line n replaced
         QList<QByteArray> lines = kDefaultSettingsFile.split('\n');
         return (lines[n - 1] = text + '\r', lines.join('\n').toStdString());
     };
-    const std::string failures[] = {"", file.substr(0, file.rfind("0,0,0,0,0,0,0,0")), // seven lines
-                                    file.substr(0, file.rfind(",0")), file.substr(0, file.find("V05")), // 63 items, cut text
-                                    line(1, "32768,\"9600\",\"\",30,8,\"x\",0,0"), line(1, "1,\"9600\",\"\",-32769,8,\"x\",0,0"),
-                                    line(1, "abc,\"9600\",\"\",30,8,\"x\",0,0"), line(4, "0,0,abc,0,0,0,0,0"),
-                                    line(7, "99.9x,1,1,1,1,1,1,1"), line(7, "1e,1,1,1,1,1,1,1"), line(7, "1E+39,1,1,1,1,1,1,1")};
+    const std::string failures[] = {"",
+                                    file.substr(0, file.rfind("0,0,0,0,0,0,0,0")), // seven lines
+                                    file.substr(0, file.rfind(",0")),
+                                    file.substr(0, file.find("V05")), // 63 items, cut text
+                                    line(1, "32768,\"9600\",\"\",30,8,\"x\",0,0"),
+                                    line(1, "1,\"9600\",\"\",-32769,8,\"x\",0,0"),
+                                    line(1, "abc,\"9600\",\"\",30,8,\"x\",0,0"),
+                                    line(4, "0,0,abc,0,0,0,0,0"),
+                                    line(7, "99.9x,1,1,1,1,1,1,1"),
+                                    line(7, "1e,1,1,1,1,1,1,1"),
+                                    line(7, "1E+39,1,1,1,1,1,1,1")};
     for (const std::string& f : failures)
         EXPECT_FALSE(parseSettingsFile(f)) << f;
 
@@ -103,18 +150,23 @@ TEST(Formats, SettingsFileReading)
     // values no consumer expects, every number form.
     auto s = parseSettingsFile(line(1, "  7,9600,,-5,12,\"a,b\" ,2,1"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(std::tie(s->ComPort, s->Baud, s->DevId, s->STime, s->RVnr, s->BPass, s->LogOn, s->WavOn),
-              std::tuple(7, "9600", "", -5, 12, "a,b", 2, 1));
+    EXPECT_EQ(
+        std::tie(s->ComPort, s->Baud, s->DevId, s->STime, s->RVnr, s->BPass, s->LogOn, s->WavOn),
+        std::tuple(7, "9600", "", -5, 12, "a,b", 2, 1));
     s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
-    s = parseSettingsFile(line(2, "\"\xB0" "C\",b,c,d,e,f,g,h"));
+    s = parseSettingsFile(line(2, "\"\xB0"
+                                  "C\",b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(std::pair(s->MyLabel[1], s->MyLabel[8]), std::pair(std::string("\xB0" "C"), std::string("h")));
+    EXPECT_EQ(std::pair(s->MyLabel[1], s->MyLabel[8]), std::pair(std::string("\xB0"
+                                                                             "C"),
+                                                                 std::string("h")));
 
-    const std::pair<const char*, std::optional<Integer>> integers[] = { // half to even; 16 bits
-        {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"1E+2", 100}, {"-32768", -32768},
-        {"32767.4", 32767}, {"32767.5", {}}, {"1e", {}}, {".", {}}, {"", 0}};
+    const std::pair<const char*, std::optional<Integer>> integers[] = {
+        // half to even; 16 bits
+        {"2.5", 2},         {"3.5", 4},      {"-2.5", -2}, {"1E+2", 100}, {"-32768", -32768},
+        {"32767.4", 32767}, {"32767.5", {}}, {"1e", {}},   {".", {}},     {"", 0}};
     for (const auto& [text, value] : integers)
         EXPECT_EQ(parseIntegerItem(text), value) << text;
     EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
@@ -125,7 +177,8 @@ TEST(Formats, SettingsFileWritingReadsBackTheSame)
 {
     SettingsValues s = defaultSettings();
     s.MyLabel[1] = "Tank, left";
-    const float singles[] = {0.1f, 1e7f, 12345678.0f, -9999.99f, 1e-7f, 16777217.0f, 3.4028235e38f, 0.3f};
+    const float singles[] = {0.1f,  1e7f,        12345678.0f,   -9999.99f,
+                             1e-7f, 16777217.0f, 3.4028235e38f, 0.3f};
     for (int i = 1; i <= 8; ++i) {
         s.Nr1[i] = singles[i - 1];
         s.SetHi[i] = std::nextafter(singles[i - 1], 0.0f);
@@ -149,7 +202,7 @@ TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
                  {"q\xff m", "/nowhere:" + binDir, "/home/ann", "q\xff m", "/home/ann"},
                  {"pump.v2", "/nowhere:" + binDir, "/home/ann", "pump.v2", binDir},
                  {"pump.v2", ":/nowhere", binDir, "pump.v2", binDir}, // empty PATH entry: the cwd
-                 {"data", binDir, "/home/ann", "data", "/home/ann"},   // not executable
+                 {"data", binDir, "/home/ann", "data", "/home/ann"},  // not executable
                  {"/quellmark", "", "/", "quellmark", "/"}};
     for (const auto& c : cases) {
         const ProgramPaths p = programPathsFromStartPath(c.start, c.path, c.cwd);

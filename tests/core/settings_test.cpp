@@ -15,7 +15,8 @@ namespace qm::test {
 namespace {
 
 const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
-                            "\"Pump\",\"Tank, left\",\"c\",\"d\",\"e\",\"f\",\"g\",\"\xB0" "C\"\r\n"
+                            "\"Pump\",\"Tank, left\",\"c\",\"d\",\"e\",\"f\",\"g\",\"\xB0"
+                            "C\"\r\n"
                             "\"R\",\"r\",\"Blue\",\"B\",\"Y\",\"\",\"G\",\"W\"\r\n"
                             "1.5,0,0,0,0,0,0,0\r\n"
                             "2,1,1,1,1,1,1,1\r\n"
@@ -27,26 +28,35 @@ const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
 // Nr2, Set Hi, Set Lo, output name.
 std::vector<QString> shown(const MainForm& f)
 {
-    std::vector<QString> out{f.Caption.text(), f.lblStatus.text(), f.txtSet1[1].text(),
-                             f.txtSet1[2].text(), f.txtSet1[3].text(), f.txtSet1[4].text(),
-                             f.txtSet1[5].text(), f.txtBPass.text(),
+    std::vector<QString> out{f.Caption.text(),
+                             f.lblStatus.text(),
+                             f.txtSet1[1].text(),
+                             f.txtSet1[2].text(),
+                             f.txtSet1[3].text(),
+                             f.txtSet1[4].text(),
+                             f.txtSet1[5].text(),
+                             f.txtBPass.text(),
                              QString::number(f.Chk1.checked()) + QString::number(f.Chk2.checked())};
     for (int i = 1; i <= 8; ++i) {
         const Rgb c = f.lblDIS[i].foreColor();
-        out.push_back(f.lblMyLbl1[i].text() + "|" + f.txtSetLabel1[i].text() + "|" +
-                      f.txtSetColor1[i].text() + "|" + QString::number(c.r * 65536 + c.g * 256 + c.b, 16) +
-                      "|" + f.txtSetNR1[i].text() + "|" + f.txtSetNR2[i].text() + "|" +
-                      f.txtSetHi[i].text() + "|" + f.txtSetLo[i].text() + "|" + f.cmdOut[i].text() +
-                      "|" + f.txtOutName[i].text());
+        out.push_back(
+            f.lblMyLbl1[i].text() + "|" + f.txtSetLabel1[i].text() + "|" +
+            f.txtSetColor1[i].text() + "|" + QString::number(c.r * 65536 + c.g * 256 + c.b, 16) +
+            "|" + f.txtSetNR1[i].text() + "|" + f.txtSetNR2[i].text() + "|" + f.txtSetHi[i].text() +
+            "|" + f.txtSetLo[i].text() + "|" + f.cmdOut[i].text() + "|" + f.txtOutName[i].text());
     }
     return out;
 }
 
 const std::vector<QString> kDefaultsShown = [] {
-    std::vector<QString> rows{"Quellmark: quellmark", "Status:", "1", "9600", "", "30", "8", "not used", "00"};
-    const char* colours[] = {"W|ffffff", "R|ff0000", "G|ff00", "B|ffff", "Y|ffff00", "W|ffffff", "R|ff0000", "G|ff00"};
+    std::vector<QString> rows{
+        "Quellmark: quellmark", "Status:", "1", "9600", "", "30", "8", "not used", "00"};
+    const char* colours[] = {"W|ffffff", "R|ff0000", "G|ff00",   "B|ffff",
+                             "Y|ffff00", "W|ffffff", "R|ff0000", "G|ff00"};
     for (int i = 1; i <= 8; ++i)
-        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1|OUT%1").arg(i).arg(colours[i - 1]));
+        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1|OUT%1")
+                           .arg(i)
+                           .arg(colours[i - 1]));
     return rows;
 }();
 
@@ -58,23 +68,39 @@ TEST(Settings, WithoutAFileTheDefaultsAreShown)
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
     EXPECT_EQ(f.IniFile, QFile::encodeName(fx.path("quellmark.ini")));
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
-    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings), std::pair(1, std::string("9600,N,8,1")));
+    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings),
+              std::pair(1, std::string("9600,N,8,1")));
     EXPECT_FALSE(f.frmSet.visible() || f.frmHelp.visible() || f.frmNevidi.visible());
-    EXPECT_FALSE(f.StTimer.enabled() || f.TimerCom.enabled() || f.TimerWav.enabled() || !f.Timer1.enabled());
+    EXPECT_FALSE(f.StTimer.enabled() || f.TimerCom.enabled() || f.TimerWav.enabled() ||
+                 !f.Timer1.enabled());
 }
 
 TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
 {
     AppFixture fx(QLocale(QLocale::German, QLocale::Germany));
     MainForm& f = fx.start(kExample);
-    std::vector<QString> expected = {"Quellmark: quellmark", "Status:", "3", "19200", "A", "0", "4", "x", "11",
-        "Pump|Pump|R|ff0000|1,5|2|12,5|-3|P1|P1", "Tank, left|Tank, left|r|ffffff|0|1|99,9|0|P2|P2",
-        "c|c|Blue|ffffff|0|1|99,9|0|P3|P3", "d|d|B|ffff|0|1|99,9|0|P4|P4", "e|e|Y|ffff00|0|1|99,9|0|P5|P5",
-        "f|f||ffffff|0|1|99,9|0|P6|P6", "g|g|G|ff00|0|1|99,9|0|P7|P7",
-        "\u00B0C|\u00B0C|W|ffffff|0|1|99,9|0|P8|P8"};
+    std::vector<QString> expected = {"Quellmark: quellmark",
+                                     "Status:",
+                                     "3",
+                                     "19200",
+                                     "A",
+                                     "0",
+                                     "4",
+                                     "x",
+                                     "11",
+                                     "Pump|Pump|R|ff0000|1,5|2|12,5|-3|P1|P1",
+                                     "Tank, left|Tank, left|r|ffffff|0|1|99,9|0|P2|P2",
+                                     "c|c|Blue|ffffff|0|1|99,9|0|P3|P3",
+                                     "d|d|B|ffff|0|1|99,9|0|P4|P4",
+                                     "e|e|Y|ffff00|0|1|99,9|0|P5|P5",
+                                     "f|f||ffffff|0|1|99,9|0|P6|P6",
+                                     "g|g|G|ff00|0|1|99,9|0|P7|P7",
+                                     "\u00B0C|\u00B0C|W|ffffff|0|1|99,9|0|P8|P8"};
     EXPECT_EQ(shown(f), expected);
-    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings), std::pair(3, std::string("19200,N,8,1")));
-    EXPECT_EQ(f.MyLabel[8], "\xB0" "C");
+    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings),
+              std::pair(3, std::string("19200,N,8,1")));
+    EXPECT_EQ(f.MyLabel[8], "\xB0"
+                            "C");
 }
 
 // A file that cannot be read whole, or a port setting the serial layer
@@ -83,7 +109,9 @@ TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
 TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
 {
     const QByteArray sevenLines = kExample.left(kExample.lastIndexOf("-3"));
-    const auto fifo = [](AppFixture& fx) { return ::mkfifo(QFile::encodeName(fx.path("fifo")), 0666); };
+    const auto fifo = [](AppFixture& fx) {
+        return ::mkfifo(QFile::encodeName(fx.path("fifo")), 0666);
+    };
     const auto ini = [](AppFixture& fx) { return QFile::encodeName(fx.path("quellmark.ini")); };
     const struct {
         const char* what;
@@ -92,10 +120,15 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
     } cases[] = {
         {"seven lines", sevenLines, [](AppFixture&) {}},
         {"port rejected", kExample, [](AppFixture& fx) { fx.port.setPortOpen(true); }},
-        {"settings rejected", kExample, [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; }},
+        {"settings rejected", kExample,
+         [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; }},
         {"directory", {}, [&](AppFixture& fx) { ::mkdir(ini(fx), 0777); }},
-        {"fifo", {}, [&](AppFixture& fx) { fifo(fx), ::rename(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
-        {"link to a fifo", {}, [&](AppFixture& fx) { fifo(fx), ::symlink(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+        {"fifo",
+         {},
+         [&](AppFixture& fx) { fifo(fx), ::rename(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+        {"link to a fifo",
+         {},
+         [&](AppFixture& fx) { fifo(fx), ::symlink(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -109,7 +142,8 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
 }
 
 struct Saving : AppFixture {
-    explicit Saving(QLocale l = QLocale::c()) : AppFixture(l)
+    explicit Saving(QLocale l = QLocale::c())
+        : AppFixture(l)
     {
         startWith("1,\"9600\",\"\",30,8,\"not used\",0,0");
         loop.runUntil(3000);
@@ -125,32 +159,42 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
     Saving s(QLocale(QLocale::German, QLocale::Germany));
     s.f().cmdSet_Click();
     EXPECT_FALSE(s.f().StTimer.enabled());
-    const std::pair<Control*, const char*> edits[] = {
-        {&s.f().txtSet1[1], "4,5"}, {&s.f().txtSet1[2], "19200"}, {&s.f().txtSet1[3], "A"},
-        {&s.f().txtSet1[4], "2,5"}, {&s.f().txtSet1[5], "12"}, {&s.f().txtSetLabel1[1], "Tank, left"},
-        {&s.f().txtSetColor1[2], "Y"}, {&s.f().txtSetNR1[3], "1,5"}, {&s.f().txtSetNR2[4], " 0,25 "},
-        {&s.f().txtOutName[5], "Pump"}, {&s.f().txtSetHi[6], "12"}, {&s.f().txtSetLo[7], "-3,5"},
-        {&s.f().txtBPass, "ignored while disabled"}};
+    const std::pair<Control*, const char*> edits[] = {{&s.f().txtSet1[1], "4,5"},
+                                                      {&s.f().txtSet1[2], "19200"},
+                                                      {&s.f().txtSet1[3], "A"},
+                                                      {&s.f().txtSet1[4], "2,5"},
+                                                      {&s.f().txtSet1[5], "12"},
+                                                      {&s.f().txtSetLabel1[1], "Tank, left"},
+                                                      {&s.f().txtSetColor1[2], "Y"},
+                                                      {&s.f().txtSetNR1[3], "1,5"},
+                                                      {&s.f().txtSetNR2[4], " 0,25 "},
+                                                      {&s.f().txtOutName[5], "Pump"},
+                                                      {&s.f().txtSetHi[6], "12"},
+                                                      {&s.f().txtSetLo[7], "-3,5"},
+                                                      {&s.f().txtBPass, "ignored while disabled"}};
     for (auto [box, text] : edits)
         box->setUserText(QString::fromLatin1(text));
     s.f().Chk1.setUserChecked(true);
     s.f().cmdExit_Click();
-    EXPECT_EQ(s.file("quellmark.ini"),
-              "4,\"19200\",\"A\",2,8,\"not used\",1,0\r\n"
-              "\"Tank, left\",\"V02 label:\",\"V03 label:\",\"V04 label:\",\"V05 label:\",\"V06 label:\","
-              "\"V07 label:\",\"V08 label:\"\r\n"
-              "\"W\",\"Y\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
-              "0,0,1.5,0,0,0,0,0\r\n1,1,1,0.25,1,1,1,1\r\n"
-              "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
-              "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
+    EXPECT_EQ(
+        s.file("quellmark.ini"),
+        "4,\"19200\",\"A\",2,8,\"not used\",1,0\r\n"
+        "\"Tank, left\",\"V02 label:\",\"V03 label:\",\"V04 label:\",\"V05 label:\",\"V06 label:\","
+        "\"V07 label:\",\"V08 label:\"\r\n"
+        "\"W\",\"Y\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
+        "0,0,1.5,0,0,0,0,0\r\n1,1,1,0.25,1,1,1,1\r\n"
+        "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
+        "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
     // Closed, reloaded and shown; the retry starts over 2500 ms later.
     EXPECT_FALSE(s.port.portOpen() || s.f().frmSet.visible());
-    EXPECT_EQ(std::tuple(s.f().lblMyLbl1[1].text(), s.f().lblDIS[2].foreColor(), s.f().txtSet1[5].text(), s.port.commPort),
+    EXPECT_EQ(std::tuple(s.f().lblMyLbl1[1].text(), s.f().lblDIS[2].foreColor(),
+                         s.f().txtSet1[5].text(), s.port.commPort),
               std::tuple(QString("Tank, left"), colors::kYellow, QString("8"), 4));
     s.loop.runFor(2499);
     EXPECT_FALSE(s.port.portOpen());
     s.loop.runFor(1);
-    EXPECT_EQ(std::pair(s.port.settings, s.port.portOpen()), std::pair(std::string("19200,n,8,1"), true));
+    EXPECT_EQ(std::pair(s.port.settings, s.port.portOpen()),
+              std::pair(std::string("19200,n,8,1"), true));
 }
 
 // A channel's Save stores every box without reconnecting or reloading; the
@@ -166,14 +210,17 @@ TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
         s.f().cmdSave_Click(8);
         EXPECT_TRUE(s.port.portOpen() && s.port.openCount == 1);
         // The labels shown stay; the box keeps what was typed.
-        EXPECT_EQ(s.f().lblMyLbl1[2].text() + s.f().txtSet1[5].text(), "V02 label:" + QString(rvnr));
+        EXPECT_EQ(s.f().lblMyLbl1[2].text() + s.f().txtSet1[5].text(),
+                  "V02 label:" + QString(rvnr));
         const int clamped = std::clamp(std::atoi(rvnr), 1, 8);
         EXPECT_EQ(s.f().RVnr, clamped);
-        EXPECT_EQ(s.line(1), "1,\"9600\",\"\",30," + QByteArray::number(clamped) + ",\"not used\",0,0");
+        EXPECT_EQ(s.line(1),
+                  "1,\"9600\",\"\",30," + QByteArray::number(clamped) + ",\"not used\",0,0");
         EXPECT_EQ(s.line(7), "99.9,99.9,12,99.9,99.9,99.9,99.9,99.9");
         EXPECT_EQ(s.f().Led1[3].fillStyle(), FillStyle::Solid);
         s.f().cmdRadni1_Click();
-        EXPECT_EQ(s.f().Led1[3].fillStyle(), clamped >= 3 ? FillStyle::Transparent : FillStyle::Solid);
+        EXPECT_EQ(s.f().Led1[3].fillStyle(),
+                  clamped >= 3 ? FillStyle::Transparent : FillStyle::Solid);
     }
 }
 
@@ -181,13 +228,20 @@ TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
 // edited, after the status line has moved on.
 TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
 {
-    const std::tuple<const char*, const char*, const char*> cases[] = { // box, entry, message
-        {"txtSet1(5)", "abc", "RVnr: abc"},       {"txtSetLo(4)", "", "V04 Set Lo: "},
-        {"txtSetHi(2)", "1e39", "V02 Set Hi: 1e39"}, {"txtSet1(4)", "40000", "STime: 40000"},
-        {"txtSet1(1)", "-32769", "COM port: -32769"}, {"txtSetNR1(3)", "x", "V3 Nr1: x"},
-        {"txtSetNR2(3)", "x", "V3 Nr2: x"},         {"txtSetLabel1(6)", "5\" pipe", "V6 label: 5\" pipe"},
-        {"txtSetColor1(6)", "\r", "V6 color: \r"},   {"txtSet1(3)", "A\nB", "ID: A\nB"},
-        {"txtSet1(2)", "\u20AC", "Baud: \u20AC"},     {"txtOutName(1)", "\u20AC", "Out1 name: \u20AC"}};
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        // box, entry, message
+        {"txtSet1(5)", "abc", "RVnr: abc"},
+        {"txtSetLo(4)", "", "V04 Set Lo: "},
+        {"txtSetHi(2)", "1e39", "V02 Set Hi: 1e39"},
+        {"txtSet1(4)", "40000", "STime: 40000"},
+        {"txtSet1(1)", "-32769", "COM port: -32769"},
+        {"txtSetNR1(3)", "x", "V3 Nr1: x"},
+        {"txtSetNR2(3)", "x", "V3 Nr2: x"},
+        {"txtSetLabel1(6)", "5\" pipe", "V6 label: 5\" pipe"},
+        {"txtSetColor1(6)", "\r", "V6 color: \r"},
+        {"txtSet1(3)", "A\nB", "ID: A\nB"},
+        {"txtSet1(2)", "\u20AC", "Baud: \u20AC"},
+        {"txtOutName(1)", "\u20AC", "Out1 name: \u20AC"}};
     for (const auto& [name, entry, reason] : cases) {
         const QString message = "Invalid entry in " + QString::fromUtf8(reason);
         SCOPED_TRACE(name);
@@ -195,7 +249,8 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         s.f().cmdSet_Click();
         s.f().txtSet1[1].setUserText("5"); // read before the bad box
         Control* found = nullptr;
-        s.f().forEachControl([&, wanted = name](Control& c) { found = c.name() == wanted ? &c : found; });
+        s.f().forEachControl(
+            [&, wanted = name](Control& c) { found = c.name() == wanted ? &c : found; });
         Control& box = *found;
         box.setUserText(QString::fromUtf8(entry));
         s.f().cmdExit_Click();

@@ -55,13 +55,16 @@ QByteArray readAll(const QString& path)
 void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size()) << path.toStdString();
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                f.write(bytes) == bytes.size())
+        << path.toStdString();
 }
 
 std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^\"(?:[01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\"((?:,-?(?:[0-9]+(?:\\.[0-9]*[1-9])?|INF)){8})\r\n$"));
+    static const QRegularExpression re(
+        QStringLiteral("^\"(?:[01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\"((?:,-?(?:[0-9]+(?:\\.[0-9]*"
+                       "[1-9])?|INF)){8})\r\n$"));
     const QRegularExpressionMatch m = re.match(QString::fromLatin1(line));
     if (!m.hasMatch())
         return std::nullopt;
@@ -75,9 +78,11 @@ std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line)
 void E2eTest::startSim(QStringList args, QByteArray* terminal)
 {
     auto& p = *sims.emplace_back(std::make_unique<QProcess>());
-    p.start(QStringLiteral(QM_SIM_PATH), args << "--trace" << dir.filePath(QStringLiteral("sim%1").arg(sims.size() - 1)));
+    p.start(QStringLiteral(QM_SIM_PATH),
+            args << "--trace" << dir.filePath(QStringLiteral("sim%1").arg(sims.size() - 1)));
     const qsizetype link = args.indexOf(QStringLiteral("--link"));
-    EXPECT_TRUE(link >= 0 ? waitUntil([&] { return QFileInfo::exists(args[link + 1]); }, 5s) : p.waitForReadyRead(5000));
+    EXPECT_TRUE(link >= 0 ? waitUntil([&] { return QFileInfo::exists(args[link + 1]); }, 5s)
+                          : p.waitForReadyRead(5000));
     if (terminal)
         *terminal = p.readLine().trimmed();
 }
@@ -86,11 +91,13 @@ void E2eTest::startSim(QStringList args, QByteArray* terminal)
 std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLines) const
 {
     std::vector<std::pair<qint64, QByteArray>> out;
-    for (const QByteArray& line : readAll(dir.filePath(QStringLiteral("sim%1").arg(sim))).split('\n')) {
+    for (const QByteArray& line :
+         readAll(dir.filePath(QStringLiteral("sim%1").arg(sim))).split('\n')) {
         const QList<QByteArray> w = line.split(' ');
         if (sentLines && w.size() > 2 && w[1] == "tx")
             out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(2).join()).chopped(2)});
-        if (!sentLines && w.size() > 2 && w[1].size() == 2 && w[1] != "rx" && w[1] != "tx" && w.last() == "0D")
+        if (!sentLines && w.size() > 2 && w[1].size() == 2 && w[1] != "rx" && w[1] != "tx" &&
+            w.last() == "0D")
             out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(1).join()).chopped(1)});
     }
     return out;
@@ -114,8 +121,9 @@ QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArra
     EXPECT_TRUE(replaceFile(script, ("exec '" + program + "'\n").toStdString()));
     auto& p = *apps.emplace_back(std::make_unique<QProcess>());
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setStandardOutputFile(dir.filePath(QString::fromUtf8(name) + ".out")); // decoded: any name opens
-    p.setWorkingDirectory(QDir::tempPath()); // files are found by the start path alone
+    p.setStandardOutputFile(
+        dir.filePath(QString::fromUtf8(name) + ".out")); // decoded: any name opens
+    p.setWorkingDirectory(QDir::tempPath());             // files are found by the start path alone
     p.start(QStringLiteral("/bin/sh"), {QFile::decodeName(script)});
     EXPECT_TRUE(p.waitForStarted(5000));
     return p;
@@ -143,7 +151,8 @@ std::vector<QByteArray> E2eTest::log(const QByteArray& name, QByteArray folder) 
     }
     std::sort(files.begin(), files.end());
     for (const QByteArray& file : files) {
-        const QByteArray data = QByteArray::fromStdString(readRegularFile(logDir + '/' + file, 1 << 30).value_or(""));
+        const QByteArray data =
+            QByteArray::fromStdString(readRegularFile(logDir + '/' + file, 1 << 30).value_or(""));
         for (qsizetype pos = 0, end; (end = data.indexOf("\r\n", pos)) >= 0; pos = end + 2)
             lines.push_back(data.mid(pos, end + 2 - pos));
     }

@@ -49,7 +49,8 @@ protected:
     // starts it there (folder: the test's directory by default).
     QProcess& startApp(const QByteArray& name, const Settings& s, QByteArray folder = {});
     static int stop(QProcess& p, int signal); // exit code; -1 when killed
-    std::vector<QByteArray> log(const QByteArray& name, QByteArray folder = {}) const; // complete lines
+    std::vector<QByteArray> log(const QByteArray& name,
+                                QByteArray folder = {}) const; // complete lines
     QString port(int n) const { return dir.filePath(QStringLiteral("ports/com%1").arg(n)); }
 
     QTemporaryDir dir;

@@ -33,9 +33,12 @@ protected:
     {
         // As this user (a broker started as root would drop to "mosquitto",
         // who may not read the test's folder).
-        writeAll(dir.filePath("mosquitto.conf"), "user " + QByteArray(::getpwuid(::getuid())->pw_name) +
-                 "\npersistence true\npersistence_location " + path + "/\nallow_anonymous true\n" +
-                 (listener.isEmpty() ? "listener " + QByteArray::number(brokerPort) + " 127.0.0.1\n" : listener));
+        writeAll(
+            dir.filePath("mosquitto.conf"),
+            "user " + QByteArray(::getpwuid(::getuid())->pw_name) +
+                "\npersistence true\npersistence_location " + path + "/\nallow_anonymous true\n" +
+                (listener.isEmpty() ? "listener " + QByteArray::number(brokerPort) + " 127.0.0.1\n"
+                                    : listener));
         broker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         broker.start("mosquitto", {"-c", dir.filePath("mosquitto.conf")});
         ASSERT_TRUE(broker.waitForStarted());
@@ -44,15 +47,17 @@ protected:
     void subscribe()
     {
         subscriber.setStandardOutputFile(dir.filePath("received"));
-        subscriber.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(brokerPort), "-t", "qm/#", "-v",
-                                           "-q", "1", "-c", "-i", "subscriber"});
+        subscriber.start("mosquitto_sub",
+                         {"-h", "127.0.0.1", "-p", QString::number(brokerPort), "-t", "qm/#", "-v",
+                          "-q", "1", "-c", "-i", "subscriber"});
         ASSERT_TRUE(subscriber.waitForStarted());
         std::this_thread::sleep_for(300ms);
     }
     void configure(const QByteArray& broker)
     {
-        writeAll(dir.filePath("mqtt.conf"), "[broker]\nhost = 127.0.0.1\nport = " + QByteArray::number(brokerPort) +
-                                                "\n" + broker + "[topics]\nprefix = qm/p\n");
+        writeAll(dir.filePath("mqtt.conf"),
+                 "[broker]\nhost = 127.0.0.1\nport = " + QByteArray::number(brokerPort) + "\n" +
+                     broker + "[topics]\nprefix = qm/p\n");
     }
     QList<QByteArray> received(const QByteArray& topic) const
     {
@@ -62,7 +67,10 @@ protected:
                 out << line.mid(topic.size() + 6);
         return out;
     }
-    QByteArray output(const char* name) const { return readAll(dir.filePath(QString::fromLatin1(name) + ".out")); }
+    QByteArray output(const char* name) const
+    {
+        return readAll(dir.filePath(QString::fromLatin1(name) + ".out"));
+    }
     int brokerPort = freePort();
     QProcess broker, subscriber;
 };
@@ -76,7 +84,8 @@ TEST_F(PublishTest, EveryLogLineIsAReadingAcrossABrokerRestartAndTheLastWillCome
     configure({});
     startSim({"--link", port(1), "--continuous", "10", "--count", "80", "--seed", "2"});
     QProcess& app = startApp("quellmark", {});
-    ASSERT_TRUE(waitUntil([&] { return received("reading").size() >= 10; }, 10s)) << output("quellmark").data();
+    ASSERT_TRUE(waitUntil([&] { return received("reading").size() >= 10; }, 10s))
+        << output("quellmark").data();
     EXPECT_EQ(received("status").value(0), "online");
     EXPECT_EQ(received("device").value(0), "connected");
     stop(broker, SIGTERM);
@@ -92,7 +101,8 @@ TEST_F(PublishTest, EveryLogLineIsAReadingAcrossABrokerRestartAndTheLastWillCome
         QByteArray values = "\"values\":[";
         for (int c = 1; c <= 8; ++c)
             values += lines[i].split(',').value(c).trimmed() + (c < 8 ? "," : "]");
-        EXPECT_TRUE(readings[qsizetype(i)].contains(lines[i].mid(1, 8)) && readings[qsizetype(i)].contains(values))
+        EXPECT_TRUE(readings[qsizetype(i)].contains(lines[i].mid(1, 8)) &&
+                    readings[qsizetype(i)].contains(values))
             << readings[qsizetype(i)].data() << " for " << lines[i].data();
     }
     EXPECT_EQ(received("V01").last(), lines.back().split(',').value(1));
@@ -104,26 +114,36 @@ TEST_F(PublishTest, EveryLogLineIsAReadingAcrossABrokerRestartAndTheLastWillCome
 // a password file others may read are refused and reported.
 TEST_F(PublishTest, TlsIsVerifiedAndRefusalsAreReported)
 {
-    const auto run = [&](const QString& script) { return QProcess::execute("/bin/sh", {"-c", "cd '" + dir.path() + "' && " + script}); };
+    const auto run = [&](const QString& script) {
+        return QProcess::execute("/bin/sh", {"-c", "cd '" + dir.path() + "' && " + script});
+    };
     const QString key = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=";
-    ASSERT_EQ(run(key + "CA -keyout ca.key -out ca.pem 2>/dev/null && " + key + "Other -keyout other.key -out other.pem 2>/dev/null && "
-                  "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr 2>/dev/null && "
-                  "printf 'subjectAltName=IP:127.0.0.1' > san && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
-                  "-CAcreateserial -days 1 -extfile san -out server.pem 2>/dev/null"), 0);
-    startBroker("listener " + QByteArray::number(brokerPort) + " 127.0.0.1\ncafile " + path + "/ca.pem\ncertfile " + path +
-                "/server.pem\nkeyfile " + path + "/server.key\n");
+    ASSERT_EQ(run(key + "CA -keyout ca.key -out ca.pem 2>/dev/null && " + key +
+                  "Other -keyout other.key -out other.pem 2>/dev/null && "
+                  "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out "
+                  "server.csr 2>/dev/null && "
+                  "printf 'subjectAltName=IP:127.0.0.1' > san && openssl x509 -req -in server.csr "
+                  "-CA ca.pem -CAkey ca.key "
+                  "-CAcreateserial -days 1 -extfile san -out server.pem 2>/dev/null"),
+              0);
+    startBroker("listener " + QByteArray::number(brokerPort) + " 127.0.0.1\ncafile " + path +
+                "/ca.pem\ncertfile " + path + "/server.pem\nkeyfile " + path + "/server.key\n");
     configure("tls = true\nca_file = " + path + "/ca.pem\n");
     startApp("good", {});
-    EXPECT_TRUE(waitUntil([&] { return output("good").contains("connected"); }, 10s)) << output("good").data();
+    EXPECT_TRUE(waitUntil([&] { return output("good").contains("connected"); }, 10s))
+        << output("good").data();
     configure("tls = true\nca_file = " + path + "/other.pem\n");
     startApp("wrong", {});
-    EXPECT_TRUE(waitUntil([&] { return output("wrong").contains("refused: "); }, 10s)) << output("wrong").data();
+    EXPECT_TRUE(waitUntil([&] { return output("wrong").contains("refused: "); }, 10s))
+        << output("wrong").data();
     EXPECT_FALSE(output("wrong").contains(": connected"));
     writeAll(dir.filePath("password"), "secret\n");
-    QFile::setPermissions(dir.filePath("password"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QFile::setPermissions(dir.filePath("password"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     configure("username = u\npassword_file = " + path + "/password\n");
     startApp("exposed", {});
-    EXPECT_TRUE(waitUntil([&] { return output("exposed").contains("may be read by others"); }, 10s));
+    EXPECT_TRUE(
+        waitUntil([&] { return output("exposed").contains("may be read by others"); }, 10s));
 }
 
 } // namespace

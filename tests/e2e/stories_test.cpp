@@ -65,7 +65,9 @@ TEST_F(E2eTest, ContinuousLinesAreLoggedOneForOneAndTheTrendKeepsThemAcrossARest
     EXPECT_EQ(stop(app, SIGTERM), 0);
     EXPECT_EQ(locksHeldBy(pid), 0) << "the port's lock file was left behind";
 
-    ASSERT_EQ(QProcess::execute(dir.filePath("quellmark"), {"--export-trend", dir.filePath("trend.csv")}), 0);
+    ASSERT_EQ(
+        QProcess::execute(dir.filePath("quellmark"), {"--export-trend", dir.filePath("trend.csv")}),
+        0);
     const QList<QByteArray> exported = readAll(dir.filePath("trend.csv")).split('\n');
     std::map<QByteArray, QByteArray> lastOfSecond;
     for (const QByteArray& line : lines)
@@ -81,7 +83,8 @@ TEST_F(E2eTest, KilledWhileFloodedEveryLogLineIsWholeAndAMovedLogIsFollowed)
 {
     startSim({"--link", port(1), "--continuous", "0", "--seed", "3"});
     QProcess& app = startApp("quellmark", {});
-    const QString day = dir.filePath("quellmarkLog/" + QDate::currentDate().toString("yyMMdd") + ".txt");
+    const QString day =
+        dir.filePath("quellmarkLog/" + QDate::currentDate().toString("yyMMdd") + ".txt");
     const QString moved = dir.filePath("quellmarkLog/0-moved.txt"); // sorts first
     ASSERT_TRUE(waitUntil([&] { return log("quellmark").size() >= 2000; }, 15s));
     ASSERT_TRUE(QFile::rename(day, moved));
@@ -107,7 +110,8 @@ TEST_F(E2eTest, RestartedDevicesAreFoundAgainAndSignalsEndCleanly)
             app[1] = &startApp("sampled", {2, 1, 3, "A"});
         }
         const std::size_t before[] = {log("continuous").size(), log("sampled").size()};
-        EXPECT_TRUE(waitUntil([&] { return log("continuous").size() > before[0] + 1; }, 15s)) << round;
+        EXPECT_TRUE(waitUntil([&] { return log("continuous").size() > before[0] + 1; }, 15s))
+            << round;
         EXPECT_TRUE(waitUntil([&] { return log("sampled").size() > before[1] + 1; }, 15s)) << round;
         if (round == 0) {
             for (auto& sim : sims)
@@ -120,7 +124,8 @@ TEST_F(E2eTest, RestartedDevicesAreFoundAgainAndSignalsEndCleanly)
     // Sampled on the wire: recognised, then each value asked for in turn.
     const auto requests = trace(1, false);
     ASSERT_GE(requests.size(), 3u);
-    EXPECT_EQ(std::tuple(requests[0].second, requests[1].second, requests[2].second), std::tuple("AAT", "AV01", "AV02"));
+    EXPECT_EQ(std::tuple(requests[0].second, requests[1].second, requests[2].second),
+              std::tuple("AAT", "AV01", "AV02"));
     const auto line = parseLogLine(log("sampled").at(0));
     ASSERT_TRUE(line);
     EXPECT_EQ((*line)[2], 0); // the silent channel
@@ -132,12 +137,16 @@ TEST_F(E2eTest, RestartedDevicesAreFoundAgainAndSignalsEndCleanly)
 TEST_F(E2eTest, AnInstalledProgramKeepsItsFilesInTheUsersDataFolder)
 {
     const QByteArray bin = path + "/bin", home = path + "/data/quellmark";
-    ASSERT_EQ(::mkdir(bin, 0755) | ::mkdir(path + "/data", 0755) | ::mkdir(home, 0755) | ::mkdir(home + "/ports", 0755), 0);
-    ASSERT_EQ(::symlink(QM_APP_PATH, bin + "/pump") | ::symlink("/dev/null", home + "/ports/com4"), 0);
+    ASSERT_EQ(::mkdir(bin, 0755) | ::mkdir(path + "/data", 0755) | ::mkdir(home, 0755) |
+                  ::mkdir(home + "/ports", 0755),
+              0);
+    ASSERT_EQ(::symlink(QM_APP_PATH, bin + "/pump") | ::symlink("/dev/null", home + "/ports/com4"),
+              0);
     ASSERT_EQ(::chmod(bin, 0555) | ::chmod(path, 0755), 0);
     QStringList command{QFile::decodeName(bin + "/pump"), "--list-ports"};
     if (::geteuid() == 0)
-        command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+        command =
+            QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", QFile::decodeName(path + "/data"));
     QProcess app;

@@ -78,8 +78,9 @@ TEST_F(SerialPortTest, OpensRaw8N1AndCarriesEveryByteBothWays)
     open();
     termios t{};
     ::tcgetattr(master, &t);
-    EXPECT_EQ(std::tuple(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), t.c_iflag & (IXON | IXOFF | ICRNL),
-                         t.c_lflag & (ICANON | ECHO), cfgetospeed(&t)),
+    EXPECT_EQ(std::tuple(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS),
+                         t.c_iflag & (IXON | IXOFF | ICRNL), t.c_lflag & (ICANON | ECHO),
+                         cfgetospeed(&t)),
               std::tuple(tcflag_t(CS8), 0u, 0u, speed_t(B9600)));
 
     std::string all;
@@ -104,12 +105,14 @@ TEST_F(SerialPortTest, SettingsTextsAndOpenFailuresHaveTheirNumbers)
     for (const char* bad : {"", "9600", "abc,n,8,1", "0,n,8,1", "9600,x,8,1", "9600,n,9,1",
                             "9600,n,8,3", "1234567890,n,8,1", "9600,n,8,1,1", "9600,nn,8,1"})
         EXPECT_EQ(port.setSettings(bad), comm_error::kBadSettings) << bad;
-    for (const char* good : {" 9600 , N , 8 , 1 ", "300,e,7,2", "115200,o,5,1.5", "9600,m,6,1", "9600,s,8,1"})
+    for (const char* good :
+         {" 9600 , N , 8 , 1 ", "300,e,7,2", "115200,o,5,1.5", "9600,m,6,1", "9600,s,8,1"})
         EXPECT_EQ(port.setSettings(good), 0) << good;
     EXPECT_EQ(port.setHandshaking(4), comm_error::kBadSettings);
     EXPECT_EQ(port.setCommPort(0), comm_error::kInvalidPort);
 
-    ASSERT_EQ(port.setSettings("9600,e,8,1") | port.setCommPort(1), 0); // a pty does no parity: refused at open
+    ASSERT_EQ(port.setSettings("9600,e,8,1") | port.setCommPort(1),
+              0); // a pty does no parity: refused at open
     EXPECT_EQ(port.setPortOpen(true), comm_error::kBadSettings);
     EXPECT_FALSE(port.portOpen());
 
@@ -128,7 +131,8 @@ TEST_F(SerialPortTest, ADeviceThatGoesAwayClosesThePortAndIsReported)
     ASSERT_TRUE(pumpUntil([&] { return received == "V01=1\r"; }));
     ::close(master); // the adapter is pulled out
     master = -1;
-    ASSERT_TRUE(pumpUntil([&] { return !events.empty() && events.back() == comm_event::kDeviceLost; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return !events.empty() && events.back() == comm_event::kDeviceLost; }));
     EXPECT_EQ(std::tuple(port.portOpen(), port.lastError(), port.output("AT\r")),
               std::tuple(false, comm_error::kDeviceLost, comm_error::kPortNotOpen));
 }

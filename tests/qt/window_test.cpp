@@ -53,7 +53,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         flush();
     }
-    void flush() { ASSERT_TRUE(QTest::qWaitFor([&] { return !window->updatePending(); }, 1000)); }
+    void flush()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->updatePending(); }, 1000));
+    }
     template <class W = QWidget>
     W* find(const QString& description)
     {
@@ -84,15 +87,29 @@ protected:
 
 TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
 {
-    std::vector<std::pair<QString, QString>> roles{
-        {"Status line", "Status:"}, {"Device code", "???"}, {"Help text", "Help text"},
-        {"COM port", "COM port"}, {"Baud", "Baud"}, {"ID", "ID"}, {"STime", "STime"}, {"RVnr", "RVnr"},
-        {"BPass", "BPass"}, {"Log file", "Log file"}, {"Play wav a1", "Play wav a1"}, {"Open settings", "Set"},
-        {"Open help", "Hlp"}, {"Close help", "Close"}, {"Save and close settings", "SAVE-CLOSE"}};
+    std::vector<std::pair<QString, QString>> roles{{"Status line", "Status:"},
+                                                   {"Device code", "???"},
+                                                   {"Help text", "Help text"},
+                                                   {"COM port", "COM port"},
+                                                   {"Baud", "Baud"},
+                                                   {"ID", "ID"},
+                                                   {"STime", "STime"},
+                                                   {"RVnr", "RVnr"},
+                                                   {"BPass", "BPass"},
+                                                   {"Log file", "Log file"},
+                                                   {"Play wav a1", "Play wav a1"},
+                                                   {"Open settings", "Set"},
+                                                   {"Open help", "Hlp"},
+                                                   {"Close help", "Close"},
+                                                   {"Save and close settings", "SAVE-CLOSE"}};
     for (int i = 1; i <= 8; ++i) {
         const QString ch = QStringLiteral("V0%1 ").arg(i), v = QStringLiteral("V%1 ").arg(i);
-        roles.insert(roles.end(), {{ch + "value", "-"}, {ch + "label", ch + "label:"}, {ch + "alarm lamp", "off"},
-                                   {ch + "Set Hi", ch + "Set Hi"}, {ch + "Set Lo", ch + "Set Lo"}, {ch + "Save", "Save"}});
+        roles.insert(roles.end(), {{ch + "value", "-"},
+                                   {ch + "label", ch + "label:"},
+                                   {ch + "alarm lamp", "off"},
+                                   {ch + "Set Hi", ch + "Set Hi"},
+                                   {ch + "Set Lo", ch + "Set Lo"},
+                                   {ch + "Save", "Save"}});
         for (const char* box : {"label", "color", "Nr1", "Nr2", "nc3", "nc4", "nc5", "nc6"})
             roles.push_back({v + box, v + box});
     }
@@ -105,23 +122,27 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
     // shows here, and must be meant.
     QByteArray layout;
     for (QWidget* w : window->findChildren<QWidget*>())
-        layout += w->accessibleDescription().toUtf8() + QByteArray::number(w->geometry().x()) + ',' +
-                  QByteArray::number(w->geometry().y()) + ',' + QByteArray::number(w->width()) + ',' +
-                  QByteArray::number(w->height()) + ',' + QByteArray::number(w->font().pointSizeF()) + ';';
-    EXPECT_EQ(QCryptographicHash::hash(layout, QCryptographicHash::Md5).toHex().left(12), "15fcb13c2859")
+        layout += w->accessibleDescription().toUtf8() + QByteArray::number(w->geometry().x()) +
+                  ',' + QByteArray::number(w->geometry().y()) + ',' +
+                  QByteArray::number(w->width()) + ',' + QByteArray::number(w->height()) + ',' +
+                  QByteArray::number(w->font().pointSizeF()) + ';';
+    EXPECT_EQ(QCryptographicHash::hash(layout, QCryptographicHash::Md5).toHex().left(12),
+              "15fcb13c2859")
         << layout.toStdString();
 }
 
 TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
 {
     auto* status = find<QLabel>("Status line");
-    for (const auto& [text, back] : {std::pair{QStringLiteral("No response!"), colors::kStatusFailure},
-                                     {QStringLiteral("<b>V01=</b><img src=x>"), colors::kStatusOk}}) {
+    for (const auto& [text, back] :
+         {std::pair{QStringLiteral("No response!"), colors::kStatusFailure},
+          {QStringLiteral("<b>V01=</b><img src=x>"), colors::kStatusOk}}) {
         form->lblStatus.setText(text); // device data is plain text, never markup
         form->lblStatus.setBackColor(back);
         flush();
         EXPECT_EQ(nameOf(status), text);
-        EXPECT_EQ(pixel(status, {status->width() - 6, status->height() / 2}), QColor(back.r, back.g, back.b));
+        EXPECT_EQ(pixel(status, {status->width() - 6, status->height() / 2}),
+                  QColor(back.r, back.g, back.b));
     }
     ASSERT_TRUE(form->UpdateChannelValue(4, "23.47")); // channel 4 is "B": cyan
     ASSERT_TRUE(form->UpdateChannelValue(5, "120"));
@@ -138,7 +159,8 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     flush();
     EXPECT_EQ(nameOf(lamp), "off");
     const QColor off = pixel(lamp, centre);
-    EXPECT_TRUE(off != QColor(255, 0, 0) && off != QColor(0, 0, 0)) << "off must show on the black panel";
+    EXPECT_TRUE(off != QColor(255, 0, 0) && off != QColor(0, 0, 0))
+        << "off must show on the black panel";
 }
 
 // A new status text every millisecond: shown gathered, at most once a
@@ -179,10 +201,12 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     auto* log = find<QCheckBox>("Log file");
     QTest::mouseClick(log, Qt::LeftButton, {}, QPoint(8, log->height() / 2));
     type("V03 Set Hi", "42.5");
-    EXPECT_EQ(find<QLineEdit>("V03 Set Hi")->cursorPosition(), 4) << "the box was rewritten under the cursor";
+    EXPECT_EQ(find<QLineEdit>("V03 Set Hi")->cursorPosition(), 4)
+        << "the box was rewritten under the cursor";
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
-    EXPECT_EQ(std::tuple(nameOf(find("V02 label")), form->SetHi[3], form->LogOn), std::tuple(QString("Pressure"), 42.5f, 1));
+    EXPECT_EQ(std::tuple(nameOf(find("V02 label")), form->SetHi[3], form->LogOn),
+              std::tuple(QString("Pressure"), 42.5f, 1));
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);
@@ -194,7 +218,8 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
 TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
 {
     window->portChooser().devices = [] {
-        return std::vector<SerialDevice>{{"/dev/null", "/dev/serial/by-id/usb-X", "Adapter", {}, {}, {}}};
+        return std::vector<SerialDevice>{
+            {"/dev/null", "/dev/serial/by-id/usb-X", "Adapter", {}, {}, {}}};
     };
     const auto choose = [&](bool accept) {
         QTimer::singleShot(0, [accept] {
@@ -226,8 +251,9 @@ TEST_F(WindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
     auto* rvnr = find<QLineEdit>("RVnr");
     QAccessible::queryAccessibleInterface(rvnr)->editableTextInterface()->replaceText(0, 1, "5");
     QAccessible::queryAccessibleInterface(find("ID"))->setText(QAccessible::Value, "A");
-    QAccessible::queryAccessibleInterface(find("Log file"))->actionInterface()->doAction(
-        QAccessibleActionInterface::toggleAction());
+    QAccessible::queryAccessibleInterface(find("Log file"))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::toggleAction());
     click("Save and close settings");
     EXPECT_TRUE(fx.file("quellmark.ini").startsWith("1,\"9600\",\"A\",30,5,\"not used\",1,0\r\n"));
 
@@ -238,7 +264,8 @@ TEST_F(WindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
     form->txtSetHi[3].setText("12");
     flush();
     EXPECT_EQ(box->text(), "12");
-    EXPECT_EQ(std::pair(box->toolTip(), box->palette().color(QPalette::Base)), std::pair(QString("refused"), QColor(255, 128, 128)));
+    EXPECT_EQ(std::pair(box->toolTip(), box->palette().color(QPalette::Base)),
+              std::pair(QString("refused"), QColor(255, 128, 128)));
     QTest::keyClick(box, Qt::Key_Backspace);
     flush();
     EXPECT_TRUE(box->toolTip().isEmpty() && form->txtSetHi[3].error().isEmpty());
@@ -253,8 +280,8 @@ TEST(TrendWindow, ADayFromItsLogShowsLimitsAlarmsAndSaysWhatItShows)
         const bool over = (s >= 21600 && s < 23400) || (s >= 54000 && s < 55200);
         const float v1 = over ? 120.0f : std::round(500 + 200 * std::sin(s / 3600.0)) / 10;
         const float v2 = s == 43200 ? INFINITY : std::round(100 * std::cos(s / 7200.0)) / 10;
-        log += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toStdString() + "," + invariantForm(v1) + "," +
-               invariantForm(v2) + ",0,0,0,0,0,0\r\n";
+        log += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toStdString() + "," +
+               invariantForm(v1) + "," + invariantForm(v2) + ",0,0,0,0,0,0\r\n";
     }
     AppFixture fx;
     QDir(fx.tmp.path()).mkdir("quellmarkLog");
@@ -267,15 +294,16 @@ TEST(TrendWindow, ADayFromItsLogShowsLimitsAlarmsAndSaysWhatItShows)
     EXPECT_EQ(w.windowTitle(), "Quellmark: quellmark trend");
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    EXPECT_EQ(w.showDay(QDate(2025, 3, 12)), 0); // no broken lines
+    EXPECT_EQ(w.showDay(QDate(2025, 3, 12)), 0);       // no broken lines
     auto* limits = w.findChildren<QComboBox*>().at(1); // "Limit lines"
     ASSERT_EQ(limits->accessibleDescription(), "Limit lines");
     limits->setCurrentIndex(1);
     emit limits->activated(1);
     const QString summary = w.summary();
     EXPECT_EQ(w.view()->accessibleDescription(), summary);
-    EXPECT_TRUE(summary.startsWith("V01 Tank: 8640 points, min 30, max 120, last 31.9, 2 alarm stretches; "
-                                   "V02 Pump: 8640 points, min -10, max 10, last 8.4, 3 alarm stretches; V03 : "))
+    EXPECT_TRUE(summary.startsWith(
+        "V01 Tank: 8640 points, min 30, max 120, last 31.9, 2 alarm stretches; "
+        "V02 Pump: 8640 points, min -10, max 10, last 8.4, 3 alarm stretches; V03 : "))
         << summary.toStdString();
     EXPECT_EQ(w.view()->chart()->series().size(), 8 + 2); // a legend entry each, the limit lines
     w.hide(); // closed, it no longer wakes the program to redraw

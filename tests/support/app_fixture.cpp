@@ -155,7 +155,8 @@ int AppFixture::timesShown(const QString& text) const
 Dialogs::Answer AppFixture::askYesNoCancel(const QString& prompt, const QString& title)
 {
     ++questions;
-    if (prompt != QStringLiteral("Do you want to close/exit App ?") || title != QStringLiteral("Exit Dialog"))
+    if (prompt != QStringLiteral("Do you want to close/exit App ?") ||
+        title != QStringLiteral("Exit Dialog"))
         throw std::logic_error("an unexpected question");
     if (answers.empty())
         return Answer::Cancel;

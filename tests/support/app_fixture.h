@@ -36,7 +36,10 @@ using Writes = std::vector<std::pair<Millis, std::string>>;
 // after delayMs, except the channels in `unanswered`.
 class SimSerialPort final : public SerialPort {
 public:
-    explicit SimSerialPort(SimEventLoop& loop) : loop_(loop) {}
+    explicit SimSerialPort(SimEventLoop& loop)
+        : loop_(loop)
+    {
+    }
     int setCommPort(int number) override;
     int setSettings(const std::string& text) override;
     int setHandshaking(int mode) override { return handshaking = mode, 0; }
@@ -80,12 +83,15 @@ private:
 // 2025-03-12 08:15:00.
 class AppFixture : public Dialogs, public WallClock, public SoundPlayer, public ControlObserver {
 public:
-    explicit AppFixture(QLocale locale = QLocale::c()) : locale(locale) {}
+    explicit AppFixture(QLocale locale = QLocale::c())
+        : locale(locale)
+    {
+    }
     // Writes the settings file (raw bytes, unless empty) and runs Form_Load.
     MainForm& start(const QByteArray& settings = {});
     // Starts with the default file's first line replaced; the device answers.
     MainForm& startWith(const QByteArray& firstLine);
-    void send(const std::string& bytes); // arrives from the device now, handled
+    void send(const std::string& bytes);        // arrives from the device now, handled
     QByteArray file(const QString& name) const; // of the program directory
     void write(const QString& name, const QByteArray& bytes) const;
     QString path(const QString& name) const { return tmp.filePath(name); }

@@ -41,8 +41,9 @@ private:
     int nextTimerId_ = 1;
     bool terminated_ = false;
     int exitCode_ = 0;
-    std::map<int, std::pair<int, std::function<void()>>> timers_;                  // interval, tick
-    std::map<std::tuple<Millis, long>, std::pair<int, std::function<void()>>> queue_; // timer id or 0, fn
+    std::map<int, std::pair<int, std::function<void()>>> timers_; // interval, tick
+    std::map<std::tuple<Millis, long>, std::pair<int, std::function<void()>>>
+        queue_; // timer id or 0, fn
 };
 
 } // namespace qm::test
