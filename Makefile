@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-san run test fuzz bench screenshot package clean
+.PHONY: all deps build build-san run test format format-check fuzz bench screenshot package clean
 
 all: build
 
@@ -26,9 +26,16 @@ build-san: deps
 		-DQM_SANITIZE=ON -DQM_FUZZ=ON -DQM_BUILD_UI=OFF >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 
-test: build build-san
+test: format-check build build-san
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Every .cpp and .h as the project's .clang-format has it.
+format-check: deps
+	@scripts/format-check.sh
+
+format: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 # Longer fuzzing: FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 300

@@ -1,7 +1,5 @@
 // The Qt layer's own services: the QSerialPort layer on real
-// pseudo-terminals, linked as COM ports of a program directory, and the
-// real-time event loop: ticks in phase while their handler waits, waits that
-// end on time and cost no CPU.
+// pseudo-terminals, linked as COM ports of a program directory.
 #include "app/qt_event_loop.h"
 #include "device/qt_serial_port.h"
 #include "ui/qt_dialogs.h"
@@ -196,50 +194,6 @@ TEST(SystemWallClock, IsTheLocalTimeWithItsOffset)
     EXPECT_LT(std::abs(now.msecsTo(local)), 1000);
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
-}
-
-double cpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-TEST(QtEventLoop, ATimerTicksInPhaseWhileItsOwnHandlerWaits)
-{
-    QtEventLoop loop;
-    std::vector<Millis> ticks;
-    int other = 0;
-    const Millis start = loop.now();
-    int id = 0;
-    id = loop.startTimer(50, [&] {
-        ticks.push_back(loop.now() - start);
-        if (ticks.size() == 1)
-            waitFor(loop, 260); // the sample cycle waits inside its tick
-        if (ticks.size() == 8)
-            loop.stopTimer(id); // stops at once, queued ticks too
-    });
-    QTimer::singleShot(120, [&] { ++other; }); // other events run during the wait
-    loop.runNestedUntil(loop.now() + 700, [] { return false; });
-    ASSERT_EQ(std::pair(ticks.size(), other), std::pair(8ul, 1));
-    for (std::size_t i = 1; i < 6; ++i) // ticks 2..6 arrive during the first one's wait
-        EXPECT_NEAR(ticks[i], 50.0 * (i + 1), 30) << i;
-    EXPECT_GE(loop.now() - start, 700);
-}
-
-TEST(QtEventLoop, WaitsEndAtTheirDeadlineOrConditionAndCostNoCpu)
-{
-    QtEventLoop loop;
-    const Millis t0 = loop.now();
-    const double cpu0 = cpuSeconds();
-    loop.runNestedUntil(t0 + 300, [] { return false; });
-    EXPECT_TRUE(loop.now() - t0 >= 300 && loop.now() - t0 < 400);
-    EXPECT_LT(cpuSeconds() - cpu0, 0.05) << "the wait spins";
-
-    bool done = false;
-    QTimer::singleShot(50, [&] { done = true; });
-    loop.runNestedUntil(kForever, [&] { return done; });
-    EXPECT_LT(loop.now() - t0, 450);
 }
 
 } // namespace
