@@ -68,11 +68,13 @@ TEST(Settings, WithoutAFileTheDefaultsAreShown)
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
     EXPECT_EQ(f.IniFile, QFile::encodeName(fx.path("quellmark.ini")));
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
-    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings),
-              std::pair(1, std::string("9600,N,8,1")));
-    EXPECT_FALSE(f.frmSet.visible() || f.frmHelp.visible() || f.frmNevidi.visible());
-    EXPECT_FALSE(f.StTimer.enabled() || f.TimerCom.enabled() || f.TimerWav.enabled() ||
-                 !f.Timer1.enabled());
+    EXPECT_EQ(fx.port.commPort, 1);
+    EXPECT_EQ(fx.port.settings, "9600,N,8,1");
+    for (const Control* frame : {&f.frmSet, &f.frmHelp, &f.frmNevidi})
+        EXPECT_FALSE(frame->visible()) << frame->name() << " starts hidden";
+    for (const Timer* timer : {&f.StTimer, &f.TimerCom, &f.TimerWav})
+        EXPECT_FALSE(timer->enabled()) << "only Timer1 runs at start";
+    EXPECT_TRUE(f.Timer1.enabled()) << "the connection retry runs from the start";
 }
 
 TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
@@ -97,8 +99,8 @@ TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
                                      "g|g|G|ff00|0|1|99,9|0|P7|P7",
                                      "\u00B0C|\u00B0C|W|ffffff|0|1|99,9|0|P8|P8"};
     EXPECT_EQ(shown(f), expected);
-    EXPECT_EQ(std::pair(fx.port.commPort, fx.port.settings),
-              std::pair(3, std::string("19200,N,8,1")));
+    EXPECT_EQ(fx.port.commPort, 3);
+    EXPECT_EQ(fx.port.settings, "19200,N,8,1");
     EXPECT_EQ(f.MyLabel[8], "\xB0"
                             "C");
 }
@@ -125,10 +127,16 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         {"directory", {}, [&](AppFixture& fx) { ::mkdir(ini(fx), 0777); }},
         {"fifo",
          {},
-         [&](AppFixture& fx) { fifo(fx), ::rename(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+         [&](AppFixture& fx) {
+             fifo(fx);
+             ::rename(QFile::encodeName(fx.path("fifo")), ini(fx));
+         }},
         {"link to a fifo",
          {},
-         [&](AppFixture& fx) { fifo(fx), ::symlink(QFile::encodeName(fx.path("fifo")), ini(fx)); }},
+         [&](AppFixture& fx) {
+             fifo(fx);
+             ::symlink(QFile::encodeName(fx.path("fifo")), ini(fx));
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -186,15 +194,17 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
         "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
         "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
     // Closed, reloaded and shown; the retry starts over 2500 ms later.
-    EXPECT_FALSE(s.port.portOpen() || s.f().frmSet.visible());
-    EXPECT_EQ(std::tuple(s.f().lblMyLbl1[1].text(), s.f().lblDIS[2].foreColor(),
-                         s.f().txtSet1[5].text(), s.port.commPort),
-              std::tuple(QString("Tank, left"), colors::kYellow, QString("8"), 4));
+    EXPECT_FALSE(s.port.portOpen()) << "SAVE-CLOSE closes the port";
+    EXPECT_FALSE(s.f().frmSet.visible());
+    EXPECT_EQ(s.f().lblMyLbl1[1].text(), "Tank, left");
+    EXPECT_EQ(s.f().lblDIS[2].foreColor(), colors::kYellow);
+    EXPECT_EQ(s.f().txtSet1[5].text(), "8") << "RVnr 12 is reloaded as 8";
+    EXPECT_EQ(s.port.commPort, 4);
     s.loop.runFor(2499);
-    EXPECT_FALSE(s.port.portOpen());
+    EXPECT_FALSE(s.port.portOpen()) << "the retry starts 2500 ms after SAVE-CLOSE";
     s.loop.runFor(1);
-    EXPECT_EQ(std::pair(s.port.settings, s.port.portOpen()),
-              std::pair(std::string("19200,n,8,1"), true));
+    EXPECT_TRUE(s.port.portOpen());
+    EXPECT_EQ(s.port.settings, "19200,n,8,1");
 }
 
 // A channel's Save stores every box without reconnecting or reloading; the
@@ -208,10 +218,10 @@ TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
         s.f().txtSet1[5].setUserText(rvnr);
         s.f().VValue[3] = 50;
         s.f().cmdSave_Click(8);
-        EXPECT_TRUE(s.port.portOpen() && s.port.openCount == 1);
+        EXPECT_EQ(s.port.openCount, 1) << "a channel's Save does not reconnect";
         // The labels shown stay; the box keeps what was typed.
-        EXPECT_EQ(s.f().lblMyLbl1[2].text() + s.f().txtSet1[5].text(),
-                  "V02 label:" + QString(rvnr));
+        EXPECT_EQ(s.f().lblMyLbl1[2].text(), "V02 label:");
+        EXPECT_EQ(s.f().txtSet1[5].text(), rvnr);
         const int clamped = std::clamp(std::atoi(rvnr), 1, 8);
         EXPECT_EQ(s.f().RVnr, clamped);
         EXPECT_EQ(s.line(1),
@@ -228,20 +238,22 @@ TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
 // edited, after the status line has moved on.
 TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
 {
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        // box, entry, message
-        {"txtSet1(5)", "abc", "RVnr: abc"},
-        {"txtSetLo(4)", "", "V04 Set Lo: "},
-        {"txtSetHi(2)", "1e39", "V02 Set Hi: 1e39"},
-        {"txtSet1(4)", "40000", "STime: 40000"},
-        {"txtSet1(1)", "-32769", "COM port: -32769"},
-        {"txtSetNR1(3)", "x", "V3 Nr1: x"},
-        {"txtSetNR2(3)", "x", "V3 Nr2: x"},
-        {"txtSetLabel1(6)", "5\" pipe", "V6 label: 5\" pipe"},
-        {"txtSetColor1(6)", "\r", "V6 color: \r"},
-        {"txtSet1(3)", "A\nB", "ID: A\nB"},
-        {"txtSet1(2)", "\u20AC", "Baud: \u20AC"},
-        {"txtOutName(1)", "\u20AC", "Out1 name: \u20AC"}};
+    const struct {
+        const char* name;
+        const char* entry;
+        const char* reason;
+    } cases[] = {{"txtSet1(5)", "abc", "RVnr: abc"},
+                 {"txtSetLo(4)", "", "V04 Set Lo: "},
+                 {"txtSetHi(2)", "1e39", "V02 Set Hi: 1e39"},
+                 {"txtSet1(4)", "40000", "STime: 40000"},
+                 {"txtSet1(1)", "-32769", "COM port: -32769"},
+                 {"txtSetNR1(3)", "x", "V3 Nr1: x"},
+                 {"txtSetNR2(3)", "x", "V3 Nr2: x"},
+                 {"txtSetLabel1(6)", "5\" pipe", "V6 label: 5\" pipe"},
+                 {"txtSetColor1(6)", "\r", "V6 color: \r"},
+                 {"txtSet1(3)", "A\nB", "ID: A\nB"},
+                 {"txtSet1(2)", "\u20AC", "Baud: \u20AC"},
+                 {"txtOutName(1)", "\u20AC", "Out1 name: \u20AC"}};
     for (const auto& [name, entry, reason] : cases) {
         const QString message = "Invalid entry in " + QString::fromUtf8(reason);
         SCOPED_TRACE(name);
@@ -256,7 +268,8 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         s.f().cmdExit_Click();
         EXPECT_EQ(s.f().lblStatus.text(), message);
         EXPECT_EQ(s.f().lblStatus.backColor(), colors::kStatusFailure);
-        EXPECT_TRUE(s.f().ComPort == 1 && s.port.portOpen() && s.f().frmSet.visible());
+        EXPECT_EQ(s.f().ComPort, 1) << "nothing is applied";
+        EXPECT_TRUE(s.f().frmSet.visible()) << "the panel stays open";
         EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
         s.send("V01=1\r");
         EXPECT_EQ(box.error(), message);
@@ -277,12 +290,13 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     s.f().cmdExit_Click();
     const QString message = "Cannot write settings file " + s.path("quellmark.ini");
     EXPECT_EQ(s.f().lblStatus.text(), message);
-    EXPECT_TRUE(s.f().STime == 30 && s.port.portOpen());
+    EXPECT_EQ(s.f().STime, 30) << "nothing is applied";
     for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[1], &s.f().cmdSave[8]})
         EXPECT_EQ(c->error(), message);
     QDir(s.tmp.path()).rmdir("quellmark.ini");
     s.f().cmdSave_Click(1);
-    EXPECT_TRUE(s.f().cmdExit.error().isEmpty() && s.f().cmdSave[8].error().isEmpty());
+    for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[8]})
+        EXPECT_EQ(c->error(), "") << "a successful save clears every mark";
     EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");
 }
 
@@ -301,11 +315,13 @@ TEST(Settings, PanelsAndTheCloseQuestion)
         f.Form_Unload(cancel = 0);
         EXPECT_EQ(cancel, 1);
     }
-    EXPECT_TRUE(fx.questions == 3 && fx.port.portOpen());
+    EXPECT_EQ(fx.questions, 3);
+    EXPECT_TRUE(fx.port.portOpen()) << "only Yes closes";
     fx.answers = {Dialogs::Answer::Yes};
     fx.loop.postAt(3000, [&] { f.Form_Unload(cancel); });
     EXPECT_FALSE(fx.loop.runUntil(10000));
-    EXPECT_TRUE(fx.loop.exitCode() == 0 && !fx.port.portOpen());
+    EXPECT_EQ(fx.loop.exitCode(), 0);
+    EXPECT_FALSE(fx.port.portOpen());
 }
 
 } // namespace
