@@ -55,9 +55,8 @@ QByteArray readAll(const QString& path)
 void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                f.write(bytes) == bytes.size())
-        << path.toStdString();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    EXPECT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
 }
 
 std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line)
@@ -106,8 +105,11 @@ std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLine
 QByteArray settingsFile(const Settings& s)
 {
     SettingsValues v = defaultSettings();
-    std::tie(v.ComPort, v.STime, v.RVnr, v.DevId, v.LogOn) =
-        std::tuple(s.comPort, s.sTime, s.rvnr, s.devId.toStdString(), 1);
+    v.ComPort = s.comPort;
+    v.STime = s.sTime;
+    v.RVnr = s.rvnr;
+    v.DevId = s.devId.toStdString();
+    v.LogOn = 1;
     return QByteArray::fromStdString(writeSettingsFile(v));
 }
 
@@ -134,8 +136,10 @@ int E2eTest::stop(QProcess& p, int signal)
     if (p.state() == QProcess::NotRunning)
         return -1;
     ::kill(static_cast<pid_t>(p.processId()), signal);
-    if (!p.waitForFinished(5000))
-        p.kill(), p.waitForFinished(5000);
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 

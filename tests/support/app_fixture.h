@@ -42,11 +42,23 @@ public:
     }
     int setCommPort(int number) override;
     int setSettings(const std::string& text) override;
-    int setHandshaking(int mode) override { return handshaking = mode, 0; }
+    int setHandshaking(int mode) override
+    {
+        handshaking = mode;
+        return 0;
+    }
     bool portOpen() const override { return open_; }
     int setPortOpen(bool open) override;
-    int setDTREnable(bool on) override { return dtr = on, 0; }
-    int setRTSEnable(bool on) override { return rts = on, 0; }
+    int setDTREnable(bool on) override
+    {
+        dtr = on;
+        return 0;
+    }
+    int setRTSEnable(bool on) override
+    {
+        rts = on;
+        return 0;
+    }
     void setRThreshold(int count) override { rThreshold = count; }
     void setInputLen(int) override {}
     int output(const std::string& bytes) override;
@@ -113,7 +125,11 @@ public:
 
     Answer askYesNoCancel(const QString& prompt, const QString& title) override;
     QDateTime localNow() const override { return clockStart.addMSecs(loop.now()); }
-    void play(const QByteArray& path) override { plays.push_back(loop.now()), soundPath = path; }
+    void play(const QByteArray& path) override
+    {
+        plays.push_back(loop.now());
+        soundPath = path;
+    }
     void controlChanged(const Control& c) override { status.push_back({loop.now(), c.text()}); }
 };
 

@@ -31,8 +31,10 @@ bool SimEventLoop::runNext(Millis limit)
     const auto [timerId, fn] = std::move(queue_.begin()->second);
     queue_.erase(queue_.begin());
     now_ = std::max(now_, due);
-    if (timerId == 0)
-        return fn(), true;
+    if (timerId == 0) {
+        fn();
+        return true;
+    }
     const auto timer = timers_.find(timerId);
     if (timer == timers_.end())
         return true;
