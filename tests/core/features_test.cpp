@@ -229,9 +229,8 @@ TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
     ASSERT_EQ(::mkdir(root + "/dev", 0755) | ::mkdir(root + "/dev/serial", 0755) |
                   ::mkdir(root + "/dev/serial/by-id", 0755),
               0);
-    for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"})
-        ::close(
-            ::open(root + "/dev/" + tty, O_CREAT | O_WRONLY, 0)); // nobody may open ttyS0 but root
+    for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"}) // nobody may open ttyS0 but root
+        ::close(::open(root + "/dev/" + tty, O_CREAT | O_WRONLY, 0));
     ::chmod(root + "/dev/ttyUSB0", 0660);
     ::chmod(root + "/dev/ttyUSB1", 0660);
     ::symlink("../../ttyUSB0", root + "/dev/serial/by-id/usb-FTDI_A1-port0");
@@ -258,8 +257,8 @@ TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
     EXPECT_EQ(links[1].number, 3);
     EXPECT_EQ(links[1].target, dev + "ttyUSB1") << "COM3 replaced";
     EXPECT_TRUE(links[2].dangling) << "COM7 points at nothing";
-    ::mkdir(root + "/ports/com2.new",
-            0755); // in the way of the new link: refused, the old one stays
+    // A folder in the way of the new link: refused, the old one stays.
+    ::mkdir(root + "/ports/com2.new", 0755);
     EXPECT_FALSE(makePortLink(root, 2, dev + "ttyUSB0", error));
     EXPECT_TRUE(error.startsWith("Cannot make port link ")) << error.toStdString();
     EXPECT_EQ(portLinks(root).at(0).target, dev + "ttyUSB1");
