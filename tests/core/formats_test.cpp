@@ -147,12 +147,9 @@ TEST(Formats, SettingsFileReading)
     s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
-    s = parseSettingsFile(line(2, "\"\xB0"
-                                  "C\",b,c,d,e,f,g,h"));
+    s = parseSettingsFile(line(2, "a,b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->MyLabel[1], "\xB0"
-                             "C");
-    EXPECT_EQ(s->MyLabel[8], "h") << "an unquoted last item";
+    EXPECT_EQ(s->MyLabel[8], "h") << "an unquoted text at the end of a line";
 
     const std::pair<const char*, std::optional<Integer>> integers[] = {
         // half to even; 16 bits
