@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "channels/sound_player.h"
 #include "device/serial_port.h"
+#include "tests/support/printers.h"
 #include "tests/support/sim_event_loop.h"
 
 #include <QTemporaryDir>
@@ -13,11 +14,6 @@
 #include <ostream>
 #include <set>
 #include <vector>
-
-inline void PrintTo(const QString& s, std::ostream* os) // readable failure messages
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace qm::test {
 

@@ -1,0 +1,48 @@
+#pragma once
+
+// How GoogleTest shows Qt values in a failure: texts as quoted strings, bytes
+// with their line ends and other control bytes escaped, colours by name. Every
+// test file gets these through the build (-include), so that no file prints
+// them another way: the printer of a type must be the same in every file.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* os)
+{
+    *os << '"';
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            *os << "\\r";
+        } else if (c == '\n') {
+            *os << "\\n";
+        } else if (c == '"' || c == '\\') {
+            *os << '\\' << c;
+        } else if (b < 0x20 || b >= 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            *os << hex;
+        } else {
+            *os << c;
+        }
+    }
+    *os << '"';
+}
+
+#ifdef QT_GUI_LIB
+#include <QColor>
+
+inline void PrintTo(const QColor& c, std::ostream* os)
+{
+    *os << c.name(QColor::HexArgb).toStdString();
+}
+#endif
