@@ -87,7 +87,7 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     f.VValue[1] = 500;
     f.LogOn = 1;
     f.WavOn = 1;
-    for (const Integer rvnr : {0, 9, -1}) { // nothing at all, not even a log line
+    for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
         f.RVnr = rvnr;
         f.cmdRadni1_Click();
     }
