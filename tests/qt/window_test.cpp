@@ -54,7 +54,8 @@ protected:
     }
     void flush()
     {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->updatePending(); }, 1000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->updatePending(); }, 5000))
+            << "the window never caught up with the model";
     }
     template <class W = QWidget>
     W* find(const QString& description)
