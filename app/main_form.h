@@ -228,7 +228,9 @@ public:
 private:
     void receiveBytes(const std::string& bytes);
     void portLost();
-    void showPortFailure(int error);
+    // `lost`: an open port went away (always told to the journal).
+    void showPortFailure(int error, bool lost = false);
+    QString portDescription() const;
     void runSampleCycle();
     // Tells the observers of the evaluation just made, at `time` (read from
     // the clock when invalid).
