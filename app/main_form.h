@@ -261,8 +261,9 @@ private:
     Dialogs& dialogs_;
     WallClock& wallClock_;
     ProgramPaths paths_;
-    AppendFile logFile_;
-    QDate logDay_; // the day logDir_ and logPath_ were made for
+    AppendFile logFile_{loop_};
+    bool logFailing_ = false; // the last line could not be written
+    QDate logDay_;            // the day logDir_ and logPath_ were made for
     QByteArray logDir_;
     QByteArray logPath_;
     QLocale locale_;
