@@ -97,6 +97,7 @@ TEST_F(SerialPortTest, OpensRaw8N1AndCarriesEveryByteBothWays)
     EXPECT_EQ(port.setSettings("19200,N,8,1"), 0); // applies while open
     ::tcgetattr(master, &t);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(port.setSettings("250000,n,8,1"), 0) << "a rate without a Bxxx constant";
     EXPECT_EQ(port.setPortOpen(false), 0);
     EXPECT_EQ(port.output("x"), comm_error::kPortNotOpen);
 }
