@@ -71,6 +71,14 @@ void Control::setError(const QString& reason)
     changed();
 }
 
+void Control::setToolTip(const QString& tip)
+{
+    if (toolTip_ == tip)
+        return;
+    toolTip_ = tip;
+    changed();
+}
+
 void Control::setUserText(const QString& text)
 {
     text_ = text;

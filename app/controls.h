@@ -77,6 +77,10 @@ public:
     // wrong.
     const QString& error() const { return error_; }
     void setError(const QString& reason);
+    // More about what the control shows, for the pointer resting on it (an
+    // error, while there is one, takes its place).
+    const QString& toolTip() const { return toolTip_; }
+    void setToolTip(const QString& tip);
 
     // The user's edits, from the widget: the text is not sent back to it. An
     // edit clears the control's error.
@@ -98,6 +102,7 @@ private:
     bool checked_ = false;
     FillStyle fill_ = FillStyle::Solid;
     QString error_;
+    QString toolTip_;
     ControlObserver* observer_ = nullptr;
 };
 

@@ -228,7 +228,9 @@ public:
 private:
     void receiveBytes(const std::string& bytes);
     void portLost();
-    void showPortFailure(int error);
+    // `lost`: an open port went away (always told to the journal).
+    void showPortFailure(int error, bool lost = false);
+    QString portDescription() const;
     void runSampleCycle();
     // Tells the observers of the evaluation just made, at `time` (read from
     // the clock when invalid).
@@ -259,8 +261,9 @@ private:
     Dialogs& dialogs_;
     WallClock& wallClock_;
     ProgramPaths paths_;
-    AppendFile logFile_;
-    QDate logDay_; // the day logDir_ and logPath_ were made for
+    AppendFile logFile_{loop_};
+    bool logFailing_ = false; // the last line could not be written
+    QDate logDay_;            // the day logDir_ and logPath_ were made for
     QByteArray logDir_;
     QByteArray logPath_;
     QLocale locale_;

@@ -1,89 +1,68 @@
 #include "device/qt_serial_port.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QMetaObject>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
-
-#ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
-#endif
 
 namespace qm {
 
 namespace {
 
-std::string trimmed(const std::string& s)
+// A hang-up or an error condition on the descriptor right now.
+bool hungUp(int fd)
 {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return s.substr(b, e - b);
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-std::vector<std::string> splitFields(const std::string& text)
+int openErrorNumber(int error)
 {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        fields.push_back(trimmed(
-            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
-        if (comma == std::string::npos)
-            return fields;
-        start = comma + 1;
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return comm_error::kInvalidPort;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return comm_error::kPermission;
+    case EBUSY:
+        return comm_error::kPortInUse;
+    default:
+        return comm_error::kOpenFailed;
     }
 }
 
-#ifndef Q_OS_WIN
-// Poll flags of the open descriptor right now, without waiting.
-short pollNow(qintptr fd, short events)
-{
-    if (fd < 0)
-        return POLLNVAL;
-    pollfd p{static_cast<int>(fd), events, 0};
-    if (::poll(&p, 1, 0) < 0)
-        return 0;
-    return p.revents;
-}
-
-bool hungUp(qintptr fd)
-{
-    return (pollNow(fd, POLLIN) & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-#endif
-
 } // namespace
 
-QString devicePathForComPort(const QByteArray& programDir, int number)
+QByteArray devicePathBytes(const QByteArray& programDir, int number)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(programDir);
-    return QStringLiteral("COM%1").arg(number);
-#else
     const QByteArray ports = programDir + "/ports";
     struct stat st {};
     if (::stat(ports.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-    // The device itself, by its own name: the program directory's name may be
-    // bytes that Qt's text paths cannot carry, and the device's lock file
-    // then has the name every other serial program uses for it.
+        return "/dev/ttyS" + QByteArray::number(number - 1);
+    // The device itself, by its own name: its lock file then has the name
+    // every other serial program uses for it.
     char* real = ::realpath((ports + "/com" + QByteArray::number(number)).constData(), nullptr);
     if (!real)
         return {}; // absent or dangling: this port does not exist
-    const QString path = QFile::decodeName(real);
+    const QByteArray path(real);
     std::free(real);
     return path;
-#endif
+}
+
+QString devicePathForComPort(const QByteArray& programDir, int number)
+{
+    return QFile::decodeName(devicePathBytes(programDir, number));
 }
 
 QtSerialPort::QtSerialPort(QByteArray programDir)
@@ -91,21 +70,17 @@ QtSerialPort::QtSerialPort(QByteArray programDir)
 {
     readGate_.setSingleShot(true);
     readGate_.setTimerType(Qt::PreciseTimer);
-    connect(&readGate_, &QTimer::timeout, this, &QtSerialPort::readAfterGate);
-    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
-    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onPortError);
+    connect(&readGate_, &QTimer::timeout, this, &QtSerialPort::onReadable);
 }
 
 QtSerialPort::~QtSerialPort()
 {
-    disconnect(&port_, nullptr, this, nullptr);
-    if (port_.isOpen())
-        port_.close();
+    closeDevice();
 }
 
 int QtSerialPort::setCommPort(int number)
 {
-    if (port_.isOpen())
+    if (fd_ >= 0)
         return comm_error::kPortOpenCannotSet;
     if (number < 1)
         return comm_error::kInvalidPort;
@@ -113,232 +88,133 @@ int QtSerialPort::setCommPort(int number)
     return comm_error::kNone;
 }
 
-bool QtSerialPort::parseSettings(const std::string& text, LineSettings& out)
-{
-    const std::vector<std::string> f = splitFields(text);
-    if (f.size() != 4)
-        return false;
-
-    // Baud rate: a positive decimal integer.
-    const std::string& baud = f[0];
-    if (baud.empty() || baud.size() > 9)
-        return false;
-    qint32 rate = 0;
-    for (const char c : baud) {
-        if (c < '0' || c > '9')
-            return false;
-        rate = rate * 10 + (c - '0');
-    }
-    if (rate <= 0)
-        return false;
-
-    LineSettings s;
-    s.baud = rate;
-
-    if (f[1].size() != 1)
-        return false;
-    switch (std::tolower(static_cast<unsigned char>(f[1][0]))) {
-    case 'n':
-        s.parity = QSerialPort::NoParity;
-        break;
-    case 'e':
-        s.parity = QSerialPort::EvenParity;
-        break;
-    case 'o':
-        s.parity = QSerialPort::OddParity;
-        break;
-    case 'm':
-        s.parity = QSerialPort::MarkParity;
-        break;
-    case 's':
-        s.parity = QSerialPort::SpaceParity;
-        break;
-    default:
-        return false;
-    }
-
-    if (f[2] == "5")
-        s.dataBits = QSerialPort::Data5;
-    else if (f[2] == "6")
-        s.dataBits = QSerialPort::Data6;
-    else if (f[2] == "7")
-        s.dataBits = QSerialPort::Data7;
-    else if (f[2] == "8")
-        s.dataBits = QSerialPort::Data8;
-    else
-        return false;
-
-    if (f[3] == "1")
-        s.stopBits = QSerialPort::OneStop;
-    else if (f[3] == "1.5")
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (f[3] == "2")
-        s.stopBits = QSerialPort::TwoStop;
-    else
-        return false;
-
-    out = s;
-    return true;
-}
-
-bool QtSerialPort::applyLineSettings()
-{
-    // While closed these only store the values (setPortOpen applies them).
-    bool ok = port_.setBaudRate(line_.baud);
-    ok = port_.setDataBits(line_.dataBits) && ok;
-    ok = port_.setParity(line_.parity) && ok;
-    ok = port_.setStopBits(line_.stopBits) && ok;
-    ok = port_.setFlowControl(flow_) && ok;
-    return ok;
-}
-
 int QtSerialPort::setSettings(const std::string& text)
 {
     LineSettings parsed;
-    if (!parseSettings(text, parsed))
+    if (!parseLineSettings(text, parsed))
         return comm_error::kBadSettings;
-    const LineSettings previous = line_;
-    line_ = parsed;
-    if (!applyLineSettings()) {
+    if (fd_ >= 0 && !applyLineSettings(fd_, parsed, flow_)) {
         // The open device refused it: the previous settings stay in force.
-        line_ = previous;
-        applyLineSettings();
-        port_.clearError();
+        applyLineSettings(fd_, line_, flow_);
         return comm_error::kBadSettings;
     }
+    line_ = parsed;
     return comm_error::kNone;
 }
 
 int QtSerialPort::setHandshaking(int mode)
 {
-    const QSerialPort::FlowControl previous = flow_;
+    FlowControl flow = FlowControl::None;
     switch (mode) {
-    case 0:
-        flow_ = QSerialPort::NoFlowControl;
-        break; // comNone
-    case 1:
-        flow_ = QSerialPort::SoftwareControl;
-        break; // comXOnXoff
-    case 2:    // comRTS
-    case 3:
-        flow_ = QSerialPort::HardwareControl;
-        break; // comRTSXOnXOff: RTS/CTS only
+    case 0: // comNone
+        break;
+    case 1: // comXOnXoff
+        flow = FlowControl::XonXoff;
+        break;
+    case 2: // comRTS
+    case 3: // comRTSXOnXOff: RTS/CTS only
+        flow = FlowControl::RtsCts;
+        break;
     default:
         return comm_error::kBadSettings;
     }
-    if (!port_.setFlowControl(flow_)) {
-        flow_ = previous;
-        port_.setFlowControl(flow_);
-        port_.clearError();
+    if (fd_ >= 0 && !applyLineSettings(fd_, line_, flow)) {
+        applyLineSettings(fd_, line_, flow_);
         return comm_error::kBadSettings;
     }
+    flow_ = flow;
     return comm_error::kNone;
 }
 
 bool QtSerialPort::portOpen() const
 {
-    return port_.isOpen();
-}
-
-int QtSerialPort::openErrorNumber(QSerialPort::SerialPortError error, const QString& path) const
-{
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return comm_error::kInvalidPort;
-    case QSerialPort::PermissionError:
-        // QSerialPort says PermissionError both for a device held by another
-        // program (its lock file, or EBUSY from TIOCEXCL) and for EACCES.
-#ifndef Q_OS_WIN
-        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return comm_error::kPermission;
-#else
-        Q_UNUSED(path);
-#endif
-        return comm_error::kPortInUse;
-    default:
-        return comm_error::kOpenFailed;
-    }
+    return fd_ >= 0;
 }
 
 int QtSerialPort::setPortOpen(bool open)
 {
-    if (open == port_.isOpen())
+    if (open == (fd_ >= 0))
         return comm_error::kNone;
-
     if (!open) {
-        readGate_.stop();
-        readNotifier_.clear();
-        port_.close();
-        port_.clearError();
-        pending_.clear();
+        closeDevice();
         return comm_error::kNone;
     }
-
-    const QString path = devicePathForComPort(programDir_, commPort_);
-#ifndef Q_OS_WIN
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return comm_error::kInvalidPort;
-#endif
-    port_.setPortName(path);
-    // Opened on plain 9600 8N1 without flow control (O_NONBLOCK, raw termios),
-    // then given the line settings: a device that refuses them (a
-    // pseudo-terminal does only 8 bits without parity) is then told apart
-    // from one that does not open at all.
-    port_.setBaudRate(9600);
-    port_.setDataBits(QSerialPort::Data8);
-    port_.setParity(QSerialPort::NoParity);
-    port_.setStopBits(QSerialPort::OneStop);
-    port_.setFlowControl(QSerialPort::NoFlowControl);
-    port_.clearError();
-    if (!port_.open(QIODevice::ReadWrite)) {
-        const int number = openErrorNumber(port_.error(), path);
-        port_.clearError();
-        return number;
-    }
-    if (!applyLineSettings()) {
-        port_.close();
-        port_.clearError();
-        return comm_error::kBadSettings;
-    }
-    pending_.clear();
-    lastError_ = comm_error::kNone;
-    findReadNotifier();
-    // The lines as last set (inactive unless enabled); absent lines are fine.
-    applyModemLine(true, dtr_);
-    applyModemLine(false, rts_);
-    port_.clearError();
-    return port_.isOpen() ? comm_error::kNone : comm_error::kOpenFailed;
+    const int error = openDevice();
+    if (error)
+        closeDevice();
+    return error;
 }
 
-int QtSerialPort::applyModemLine(bool dtr, bool on)
+int QtSerialPort::openDevice()
 {
-    if (!port_.isOpen())
+    devicePath_ = devicePathBytes(programDir_, commPort_);
+    struct stat st {};
+    if (devicePath_.isEmpty() || ::stat(devicePath_.constData(), &st) != 0)
+        return comm_error::kInvalidPort;
+    if (!lock_.acquire(devicePath_))
+        return comm_error::kPortInUse;
+    fd_ = ::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        return openErrorNumber(errno);
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0)
+        return comm_error::kOpenFailed; // not a terminal
+    if (::ioctl(fd_, TIOCEXCL) != 0)
+        return comm_error::kOpenFailed;
+    if (!applyLineSettings(fd_, line_, flow_))
+        return errno == EIO ? comm_error::kOpenFailed : comm_error::kBadSettings;
+    // The lines as last set (inactive unless enabled); absent lines are fine.
+    applyModemLine(TIOCM_DTR, dtr_);
+    applyModemLine(TIOCM_RTS, rts_);
+    pending_.clear();
+    outgoing_.clear();
+    lastError_ = comm_error::kNone;
+    readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onReadable);
+    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onWritable);
+    return comm_error::kNone;
+}
+
+void QtSerialPort::closeDevice()
+{
+    readGate_.stop();
+    readNotifier_.reset();
+    writeNotifier_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    lock_.release();
+    pending_.clear();
+    outgoing_.clear();
+}
+
+int QtSerialPort::applyModemLine(int line, bool on)
+{
+    if (fd_ < 0)
         return comm_error::kNone; // applied at the next opening
-    port_.clearError();
-    const bool ok = dtr ? port_.setDataTerminalReady(on) : port_.setRequestToSend(on);
-    if (ok)
+    const int error = setModemLine(fd_, line, on);
+    // Pseudo-terminals and some adapters have no modem-control lines.
+    if (error == 0 || error == ENOTTY || error == EINVAL)
         return comm_error::kNone;
-    const QSerialPort::SerialPortError error = port_.error();
-    port_.clearError();
-    // Pseudo-terminals and some adapters have no modem-control lines: ENOTTY
-    // or EINVAL, which QSerialPort reports as UnsupportedOperationError.
-    if (error == QSerialPort::UnsupportedOperationError)
-        return comm_error::kNone;
-    if (!port_.isOpen() || error == QSerialPort::ResourceError)
+    if (hungUp(fd_)) {
+        deviceLost();
         return comm_error::kDeviceLost;
+    }
     return comm_error::kOpenFailed;
 }
 
 int QtSerialPort::setDTREnable(bool on)
 {
     dtr_ = on;
-    return applyModemLine(true, on);
+    return applyModemLine(TIOCM_DTR, on);
 }
 
 int QtSerialPort::setRTSEnable(bool on)
 {
     rts_ = on;
-    return applyModemLine(false, on);
+    return applyModemLine(TIOCM_RTS, on);
 }
 
 void QtSerialPort::setRThreshold(int count)
@@ -353,36 +229,45 @@ void QtSerialPort::setInputLen(int count)
 
 int QtSerialPort::output(const std::string& bytes)
 {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return comm_error::kPortNotOpen;
     if (bytes.empty())
         return comm_error::kNone;
-    port_.clearError();
-    const qint64 size = static_cast<qint64>(bytes.size());
-    if (port_.write(bytes.data(), size) != size)
+    outgoing_.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (!flushOutput())
         return comm_error::kWriteFailed;
-#ifndef Q_OS_WIN
-    // Hand the bytes to the driver now rather than at the next event-loop
-    // round. flush() never blocks, but a non-blocking write into a full
-    // buffer fails with EAGAIN, which QSerialPort reports as a ResourceError;
-    // so flush only when the device takes data, else the write notifier
-    // finishes the job.
-    const short revents = pollNow(port_.handle(), POLLOUT);
-    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        deviceLost();
-        return comm_error::kWriteFailed;
+    // A request was sent: its reply is read as soon as it comes.
+    if (!delivering_) {
+        readGate_.stop();
+        readNotifier_->setEnabled(true);
     }
-    if (revents & POLLOUT)
-        port_.flush();
-#else
-    port_.flush();
-#endif
-    if (!port_.isOpen())
-        return comm_error::kWriteFailed;
-    const QSerialPort::SerialPortError error = port_.error();
-    if (error == QSerialPort::WriteError || error == QSerialPort::ResourceError)
-        return comm_error::kWriteFailed;
     return comm_error::kNone;
+}
+
+bool QtSerialPort::flushOutput()
+{
+    while (!outgoing_.isEmpty()) {
+        const ssize_t n =
+            ::write(fd_, outgoing_.constData(), static_cast<size_t>(outgoing_.size()));
+        if (n > 0) {
+            outgoing_.remove(0, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break; // the terminal's buffer is full: the rest when it drains
+        deviceLost();
+        return false;
+    }
+    writeNotifier_->setEnabled(!outgoing_.isEmpty());
+    return true;
+}
+
+void QtSerialPort::onWritable()
+{
+    if (fd_ >= 0)
+        flushOutput();
 }
 
 std::string QtSerialPort::input()
@@ -416,147 +301,75 @@ int QtSerialPort::lastError() const
     return lastError_;
 }
 
-void QtSerialPort::onReadyRead()
+bool QtSerialPort::readRound(qsizetype& got)
 {
-    const QByteArray data = port_.readAll();
-    if (data.isEmpty())
-        return;
-    pending_.append(data);
-    if (receivePosted_ || delivering_) {
-        postReceiveEvent();
-        return;
+    char buf[16384];
+    while (got < kReadRound) {
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n > 0) {
+            pending_.append(buf, n);
+            got += n;
+            continue;
+        }
+        if (n == 0)
+            return false; // hung up: VMIN is 1, so an empty line reads EAGAIN
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false; // EIO and the like: the device is gone
+        // Woken with nothing to read: an error condition shows in poll().
+        return got > 0 || !hungUp(fd_);
     }
-    // Delivered at once: a line that arrives on its own costs one wake-up,
-    // not a second event-loop round. QSerialPort does not emit readyRead
-    // again while this slot runs, so should the core's handler ever wait in a
-    // nested loop, what arrived meanwhile is taken afterwards, from the queue.
-    delivering_ = true;
-    deliverReceive();
-    delivering_ = false;
-    if (!port_.isOpen())
-        return;
-    if (port_.bytesAvailable() > 0) {
-        pending_.append(port_.readAll());
-        postReceiveEvent();
-    }
-    closeReadGate();
+    return true;
 }
 
-void QtSerialPort::closeReadGate()
+void QtSerialPort::onReadable()
 {
-    if (readNotifier_ && readNotifier_->socket() == port_.handle()) {
-        readNotifier_->setEnabled(false);
-        readGate_.start(kReadGateMs);
-    }
-}
-
-void QtSerialPort::readAfterGate()
-{
-#ifndef Q_OS_WIN
-    if (!port_.isOpen() || !readNotifier_ || readNotifier_->socket() != port_.handle())
+    if (fd_ < 0)
         return;
-    // What came meanwhile is read here, from the descriptor, in this round:
-    // QSerialPort's own reading would switch its notifier back on. With
-    // nothing waiting, the next arrival is read when it comes.
-    QByteArray data;
-    char buf[4096];
-    ssize_t n = 0;
-    do {
-        n = ::read(static_cast<int>(port_.handle()), buf, sizeof buf);
-        if (n > 0)
-            data.append(buf, n);
-    } while ((n > 0 && data.size() < kReadRound) || (n < 0 && errno == EINTR));
-    if (data.isEmpty()) {
-        // A terminal in raw mode reads 0 bytes when it has none; a hang-up
-        // (adapter unplugged, pseudo-terminal closed) shows in poll().
-        if (n == 0 ? hungUp(port_.handle()) : errno != EAGAIN && errno != EWOULDBLOCK)
-            deviceLost();
-        else
-            readNotifier_->setEnabled(true);
-        return;
-    }
-    pending_.append(data);
-    if (receivePosted_) {
-        postReceiveEvent();
-    } else {
-        delivering_ = true;
+    readNotifier_->setEnabled(false);
+    qsizetype got = 0;
+    const bool alive = readRound(got);
+    if (got > 0)
         deliverReceive();
-        delivering_ = false;
+    if (fd_ < 0)
+        return; // closed by the core meanwhile
+    if (!alive) {
+        deviceLost();
+        return;
     }
     // A device that sends more than a trickle is read again at the next
     // round, so that the terminal's buffer (4 kB) never fills while the gate
     // is shut: 1 kB in 20 ms is about 5,000 lines a second.
-    if (port_.isOpen())
-        readGate_.start(data.size() >= kTrickle ? 0 : kReadGateMs);
-#endif
-}
-
-void QtSerialPort::findReadNotifier()
-{
-    // QSerialPort reads through a socket notifier of its own, its child. The
-    // read gate switches it off and on; without one (another Qt) every
-    // arrival is read at once.
-    readNotifier_.clear();
-    for (QSocketNotifier* n : port_.findChildren<QSocketNotifier*>())
-        if (n->type() == QSocketNotifier::Read && n->socket() == port_.handle() && n->isEnabled())
-            readNotifier_ = n;
+    if (got == 0 || replyAwaited())
+        readNotifier_->setEnabled(true);
+    else
+        readGate_.start(got >= kTrickle ? 0 : kReadGateMs);
 }
 
 void QtSerialPort::deliverReceive()
 {
-    if (rThreshold_ > 0 && pending_.size() >= rThreshold_) {
-        commEvent_ = comm_event::kReceive;
-        raiseOnComm();
-    }
-}
-
-void QtSerialPort::postReceiveEvent()
-{
-    if (rThreshold_ <= 0 || pending_.size() < rThreshold_ || receivePosted_)
+    if (rThreshold_ <= 0 || pending_.size() < rThreshold_ || delivering_)
         return;
-    receivePosted_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            receivePosted_ = false;
-            deliverReceive();
-        },
-        Qt::QueuedConnection);
-}
-
-void QtSerialPort::onPortError(QSerialPort::SerialPortError error)
-{
-    if (!port_.isOpen())
-        return;
-    if (error == QSerialPort::ResourceError) {
-        deviceLost();
-        return;
-    }
-#ifndef Q_OS_WIN
-    // A read of 0 bytes (hang-up: adapter unplugged, pseudo-terminal master
-    // closed) is reported as ReadError, and again on every event-loop round.
-    if (error == QSerialPort::ReadError && hungUp(port_.handle()))
-        deviceLost();
-#endif
+    commEvent_ = comm_event::kReceive;
+    delivering_ = true;
+    raiseOnComm();
+    delivering_ = false;
 }
 
 void QtSerialPort::deviceLost()
 {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return;
-    readGate_.stop();
-    readNotifier_.clear();
-    port_.close();
-    port_.clearError();
+    closeDevice();
     lastError_ = comm_error::kDeviceLost;
-    // Raised from the queue, after any receive event already queued, so the
-    // bytes that came before the loss are delivered first.
+    // Reported from the queue, so a caller in the middle of a write hears
+    // of it after its own call returned.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (port_.isOpen())
+            if (fd_ >= 0)
                 return; // reopened meanwhile: that loss is over
-            pending_.clear();
             commEvent_ = comm_event::kDeviceLost;
             raiseOnComm();
         },

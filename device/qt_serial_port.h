@@ -1,15 +1,16 @@
 #pragma once
 
+#include "device/lock_file.h"
 #include "device/serial_port.h"
+#include "device/tty_line.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QObject>
-#include <QPointer>
-#include <QSerialPort>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
 
 namespace qm {
 
@@ -18,13 +19,23 @@ namespace qm {
 // ports/com<n> (usually a symbolic link) leads to, and an absent or dangling
 // link gives an empty path (no such port). Without the folder COM n is
 // /dev/ttyS<n-1>.
+QByteArray devicePathBytes(const QByteArray& programDir, int number);
 QString devicePathForComPort(const QByteArray& programDir, int number);
 
-// The serial layer over QSerialPort. Received bytes raise the port's event on
-// the thread of the event loop. After bytes have been taken, the port is not
-// read again for kReadGateMs: a device that sends line after line then wakes
-// the program once for all the lines of that time instead of once a line.
-// With the window's own frame (25 ms) a line is on screen within 50 ms.
+// The serial line on a terminal's file descriptor: opened non-blocking and
+// exclusive, under the device's UUCP lock file, in raw mode through termios,
+// read and written through notifiers of its own. Received bytes raise the
+// port's event on the thread of the event loop.
+//
+// After bytes have been taken, the port is not read again for kReadGateMs,
+// unless the core awaits a reply: a device that sends line after line then
+// wakes the program once for all the lines of that time instead of once a
+// line, while a reply is taken as soon as its last byte comes. With the
+// window's own frame (25 ms) a line is on screen within 50 ms.
+//
+// A read of 0 bytes (a hung-up terminal: an adapter unplugged), EIO, POLLHUP
+// or POLLERR is the device gone: what was read before it is delivered, then
+// the port closes and reports kDeviceLost.
 class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
@@ -50,49 +61,43 @@ public:
     int inBufferCount() const override;
     int commEvent() const override;
     int lastError() const override;
+    QByteArray devicePath() const override { return devicePath_; }
 
 private:
-    // The four fields of a settings text, parsed.
-    struct LineSettings {
-        qint32 baud = 9600;
-        QSerialPort::Parity parity = QSerialPort::NoParity;
-        QSerialPort::DataBits dataBits = QSerialPort::Data8;
-        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-    };
-    static bool parseSettings(const std::string& text, LineSettings& out);
-    // Hands the line settings and flow control to port_ (stored while closed,
-    // applied at once while open). False if the open device refused one.
-    bool applyLineSettings();
-    // Sets a modem-control line; a device without one is not an error.
-    int applyModemLine(bool dtr, bool on);
-    int openErrorNumber(QSerialPort::SerialPortError error, const QString& path) const;
-
-    void onReadyRead();
-    void onPortError(QSerialPort::SerialPortError error);
-    void postReceiveEvent();
+    int openDevice();
+    void closeDevice();
+    int applyModemLine(int line, bool on);
+    // Reads what the terminal holds (up to kReadRound) into pending_. False
+    // when the device is gone.
+    bool readRound(qsizetype& got);
+    void onReadable();
+    void onWritable();
+    void afterRead(qsizetype got, bool alive);
     void deliverReceive();
+    void postReceiveEvent();
     void deviceLost();
-    void findReadNotifier();
-    void closeReadGate();
-    void readAfterGate();
+    bool flushOutput();
 
     QByteArray programDir_;
-    QSerialPort port_;
-    QByteArray pending_; // received, not yet taken by the core
+    QByteArray devicePath_;
+    int fd_ = -1;
+    DeviceLock lock_;
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    QTimer readGate_;
+    QByteArray pending_;  // received, not yet taken by the core
+    QByteArray outgoing_; // written by the core, not yet taken by the terminal
     int commPort_ = 1;
     int inputLen_ = 0;
     int commEvent_ = 0;
     int lastError_ = 0;
-
     LineSettings line_;
-    QSerialPort::FlowControl flow_ = QSerialPort::NoFlowControl;
+    FlowControl flow_ = FlowControl::None;
     bool dtr_ = false;
     bool rts_ = false;
-    int rThreshold_ = 0;                     // 0 = no receive events (as the MSComm control)
-    bool receivePosted_ = false;             // a receive event is queued and has not run yet
-    bool delivering_ = false;                // the core's handler runs from readyRead
-    QPointer<QSocketNotifier> readNotifier_; // QSerialPort's own, while open
-    QTimer readGate_;
+    int rThreshold_ = 0;         // 0 = no receive events (as the MSComm control)
+    bool receivePosted_ = false; // a receive event is queued and has not run yet
+    bool delivering_ = false;    // the core's handler runs
 };
 
 } // namespace qm

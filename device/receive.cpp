@@ -1,3 +1,4 @@
+#include "app/log_categories.h"
 #include "app/main_form.h"
 #include "device/serial_port.h"
 
@@ -58,7 +59,7 @@ void MainForm::portLost()
     RxBuf.clear();
     rxDiscarding_ = false;
     StTimer.setEnabled(false);
-    showPortFailure(port_.lastError());
+    showPortFailure(port_.lastError(), true);
     Timer1.setEnabled(true);
 }
 
@@ -74,6 +75,8 @@ void MainForm::ProcessReply(const String& line)
 {
     const std::size_t n = line.size();
     TimerCom.setEnabled(false);
+    if (linkState_ != QStringLiteral("connected"))
+        qCInfo(lcDevice).noquote() << "Device found on" << portDescription();
     linkIs(QStringLiteral("connected")); // a line came: the device is there
     // The part before the line changes only with the settings.
     if (!statusPrefixSet_ || statusPrefixPort_ != ComPort || statusPrefixBaud_ != Baud) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <functional>
 #include <string>
 
@@ -66,9 +68,15 @@ public:
     virtual int commEvent() const = 0;
     // The error number behind a kDeviceLost event.
     virtual int lastError() const = 0;
+    // The device the last opening tried (or holds), for messages; empty when
+    // the port number leads to no device.
+    virtual QByteArray devicePath() const = 0;
 
     // The port's event, raised on the event-loop thread, one at a time.
     void setOnComm(std::function<void()> handler) { onComm_ = std::move(handler); }
+    // Asked by the port whether the core awaits a reply right now: while it
+    // does, received bytes are taken as soon as they come.
+    void setReplyAwaited(std::function<bool()> awaited) { replyAwaited_ = std::move(awaited); }
 
 protected:
     void raiseOnComm()
@@ -76,9 +84,11 @@ protected:
         if (onComm_)
             onComm_();
     }
+    bool replyAwaited() const { return replyAwaited_ && replyAwaited_(); }
 
 private:
     std::function<void()> onComm_;
+    std::function<bool()> replyAwaited_;
 };
 
 } // namespace qm

@@ -11,6 +11,9 @@ namespace qm {
 
 void AppendFile::close()
 {
+    if (quietTimer_)
+        loop_.stopTimer(quietTimer_);
+    quietTimer_ = 0;
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
@@ -20,7 +23,8 @@ void AppendFile::close()
 bool AppendFile::stillAtPath() const
 {
     struct stat st {};
-    return ::lstat(path_.constData(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_;
+    return ::lstat(path_.constData(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_ &&
+           st.st_mode == mode_ && st.st_uid == uid_ && st.st_gid == gid_;
 }
 
 bool AppendFile::open(const QByteArray& dir, const QByteArray& path)
@@ -32,14 +36,20 @@ bool AppendFile::open(const QByteArray& dir, const QByteArray& path)
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     int fd = ::open(path.constData(), flags, 0666);
     if (fd < 0 && errno == ENOENT) {
-        if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST) {
+            error_ = errno;
             return false;
+        }
         fd = ::open(path.constData(), flags, 0666);
     }
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = errno;
         return false;
+    }
+    ++opens_;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = EINVAL;
         ::close(fd);
         return false;
     }
@@ -47,21 +57,37 @@ bool AppendFile::open(const QByteArray& dir, const QByteArray& path)
     path_ = path;
     dev_ = st.st_dev;
     ino_ = st.st_ino;
+    mode_ = st.st_mode;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+    // Ticks at half the quiet time: the file is closed at the first tick
+    // that saw no line since the one before, between kQuietMs / 2 and
+    // kQuietMs after the last line.
+    quietTimer_ = loop_.startTimer(kQuietMs / 2, [this] { quietTick(); });
     return true;
 }
 
-bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::string_view line,
-                        qint64 nowMs)
+void AppendFile::quietTick()
 {
-    const bool check = nowMs != checkedAt_;
-    checkedAt_ = nowMs;
+    if (!lineSinceTick_)
+        close();
+    lineSinceTick_ = false;
+}
+
+bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::string_view line)
+{
+    const Millis now = loop_.now();
+    const bool check = now != checkedAt_;
+    checkedAt_ = now;
     if (fd_ < 0 || path != path_ || (check && !stillAtPath())) {
         if (!open(dir, path))
             return false;
     }
+    lineSinceTick_ = true;
     const std::size_t done = writeAll(fd_, line);
     if (done == line.size())
         return true;
+    error_ = errno;
     // A line that did not fit (disk full) is taken out again whole, so the
     // next line does not run into its first half. The file is opened afresh
     // for the next line.

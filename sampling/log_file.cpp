@@ -1,8 +1,12 @@
 #include "sampling/log_file.h"
 
+#include "app/log_categories.h"
 #include "app/numbers.h"
 
+#include <QFile>
+
 #include <cstdio>
+#include <cstring>
 
 namespace qm {
 
@@ -46,8 +50,20 @@ QDateTime MainForm::WriteLog()
         logDir_ = paths_.logDir();
         logPath_ = logDir_ + '/' + logFileName(day);
     }
-    // Failures are silent: the line is lost and the next evaluation tries again.
-    (void)logFile_.append(logDir_, logPath_, logLine(now.time(), VValue), loop_.now());
+    // A failure loses the line, and the next evaluation tries again. The
+    // journal hears of a failing spell once, and of its end.
+    const bool written = logFile_.append(logDir_, logPath_, logLine(now.time(), VValue));
+    if (written == logFailing_) {
+        logFailing_ = !written;
+        if (written)
+            qCInfo(lcLog).noquote()
+                << "Log lines are written again to" << QFile::decodeName(logPath_);
+        else
+            qCWarning(lcLog).noquote()
+                << "Cannot write the log file" << QFile::decodeName(logPath_) + ':'
+                << QString::fromLocal8Bit(std::strerror(logFile_.error()))
+                << "(lines are lost until it can be written again)";
+    }
     return now;
 }
 

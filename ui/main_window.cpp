@@ -430,8 +430,9 @@ void MainWindow::apply(Binding& b)
     QWidget* w = b.widget;
     // A refused entry shows on its control until the user acts on it.
     const Rgb back = c.error().isEmpty() ? c.backColor() : colors::kStatusFailure;
-    if (w->toolTip() != c.error())
-        w->setToolTip(c.error());
+    const QString& tip = c.error().isEmpty() ? c.toolTip() : c.error();
+    if (w->toolTip() != tip)
+        w->setToolTip(tip);
     switch (b.kind) {
     case Kind::Window:
         if (b.shownText != c.text() || windowTitle().isEmpty()) {

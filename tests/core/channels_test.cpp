@@ -1,15 +1,19 @@
 // Values, lamps, the log, the alarm sound and the sample cycles, on the
 // simulated clock.
 #include "app/reading_observer.h"
+#include "sampling/append_file.h"
 #include "tests/support/app_fixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,6 +193,63 @@ TEST(Channels, TheLogFollowsItsPathWhenTheFileIsMovedOrDeleted)
         EXPECT_EQ(fx.file("quellmarkLog/250312.txt"), dayFile) << shell;
         EXPECT_TRUE(kept.isEmpty() || fx.file(kept).startsWith(one)) << shell;
     }
+}
+
+// Descriptors of this process open on `path`.
+int heldOpen(const QByteArray& path)
+{
+    int n = 0;
+    std::error_code e;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        n += std::filesystem::read_symlink(fd.path(), e) == path.constData();
+    return n;
+}
+
+// The day's file is held open while lines come close together (one opening
+// for lines 400 ms apart), and closed within a second of the last line.
+TEST(Channels, TheDayFileIsHeldOnlyWhileLinesComeCloseTogether)
+{
+    SimEventLoop loop;
+    QTemporaryDir tmp;
+    const QByteArray dir = QFile::encodeName(tmp.path()), path = dir + "/250312.txt";
+    AppendFile file{loop};
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(file.append(dir, path, "line\r\n"));
+        loop.runFor(400);
+    }
+    EXPECT_EQ(file.opens(), 1);
+    EXPECT_EQ(heldOpen(path), 1) << "descriptors on the file 400 ms after a line";
+    loop.runFor(AppendFile::kQuietMs - 400);
+    EXPECT_EQ(heldOpen(path), 0) << "descriptors on the file a second after the last line";
+}
+
+// A held file made read-only gets no line, as opening it for every line
+// gives; one given to another user is written as that user may. Root
+// ignores permission bits: as root the file system is asked as nobody.
+TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
+{
+    SimEventLoop loop;
+    QTemporaryDir tmp;
+    const QByteArray dir = QFile::encodeName(tmp.path()), path = dir + "/250312.txt";
+    const bool root = ::geteuid() == 0;
+    AppendFile file{loop};
+    ASSERT_TRUE(file.append(dir, path, "1\r\n"));
+    if (root) {
+        ASSERT_EQ(::chmod(dir, 0755), 0);
+        ASSERT_EQ(::chown(path, 65534, 65534), 0);
+        ::setfsuid(65534);
+    }
+    loop.runFor(1);
+    const bool second = file.append(dir, path, "2\r\n");
+    ASSERT_EQ(::chmod(path, 0444), 0);
+    loop.runFor(1);
+    const bool third = file.append(dir, path, "3\r\n");
+    ::setfsuid(::geteuid());
+    EXPECT_TRUE(second) << "a line to the file's new owner";
+    EXPECT_FALSE(third) << "a line to a read-only file";
+    QFile f(QFile::decodeName(path));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "1\r\n2\r\n");
 }
 
 // Continuous reading with an alarm every 100 ms: the first sound 3 s after

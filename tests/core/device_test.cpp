@@ -241,5 +241,33 @@ TEST(Device, AnUnpluggedAdapterIsShownAndFoundAgain)
     }
 }
 
+// While the watchdog runs, the port is told that a reply is awaited, so that
+// it takes the reply's pieces as they come.
+TEST(Device, ThePortIsToldWhileAReplyIsAwaited)
+{
+    AppFixture fx;
+    fx.startWith("1,\"9600\",\"\",30,8,\"x\",0,0");
+    fx.port.answering = false;
+    fx.loop.runUntil(2500);
+    EXPECT_TRUE(fx.port.awaited()) << "after the recognition request";
+    fx.send("OK\r");
+    EXPECT_FALSE(fx.port.awaited()) << "after the answer";
+}
+
+// A device the user may not open: the status line's tooltip says what to do.
+TEST(Device, APortWithoutPermissionSaysWhatToDo)
+{
+    AppFixture fx;
+    fx.port.openError = comm_error::kPermission;
+    MainForm& f = fx.start();
+    fx.loop.runUntil(2500);
+    EXPECT_EQ(f.lblStatus.text(), "COM Port comm-error! 8010");
+    EXPECT_TRUE(f.lblStatus.toolTip().startsWith("No permission to open /dev/ttyS0: add your user"))
+        << f.lblStatus.toolTip().toStdString();
+    fx.port.openError = 0;
+    fx.loop.runUntil(5000);
+    EXPECT_EQ(f.lblStatus.toolTip(), "") << "once the port opened";
+}
+
 } // namespace
 } // namespace qm::test

@@ -63,7 +63,12 @@ public:
     int inBufferCount() const override { return static_cast<int>(pending_.size()); }
     int commEvent() const override { return commEvent_; }
     int lastError() const override { return comm_error::kDeviceLost; }
+    QByteArray devicePath() const override
+    {
+        return "/dev/ttyS" + QByteArray::number(commPort - 1);
+    }
 
+    bool awaited() const { return replyAwaited(); } // as the core tells the port
     void receiveAt(Millis at, std::string bytes);
     void loseDeviceAt(Millis at); // the adapter is unplugged: closed and reported
     Writes valueRequests() const; // (time, "V0n")

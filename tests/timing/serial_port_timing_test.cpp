@@ -1,0 +1,120 @@
+// The serial port's read gate on the real clock, on a pseudo-terminal.
+// Bounds come from what the run measured, so they hold on a loaded machine.
+#include "device/qt_serial_port.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm::test {
+namespace {
+
+bool pumpUntil(const std::function<bool()>& cond)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return cond();
+}
+
+class SerialPortTiming : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+        ASSERT_EQ(::mkdir(dir + "/ports", 0777), 0);
+        ASSERT_EQ(::symlink(::ptsname(master), dir + "/ports/com1"), 0);
+        ASSERT_EQ(port.setPortOpen(true), 0);
+        port.setRThreshold(1);
+        clock.start();
+    }
+    void TearDown() override { ::close(master); }
+    void send(const std::string& s)
+    {
+        ASSERT_EQ(::write(master, s.data(), s.size()), ssize_t(s.size()));
+    }
+
+    QTemporaryDir tmp;
+    QByteArray dir = QFile::encodeName(tmp.path());
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QtSerialPort port{dir};
+    QElapsedTimer clock;
+    std::string received;
+};
+
+// A line every millisecond (as fast as the machine's timer manages) is taken
+// in blocks at least a read gate apart, every line at most a gate (and the
+// writer's own lateness) after it came; a lone line after a pause at once.
+TEST_F(SerialPortTiming, LinesAreTakenInGatheredBlocksSoonAfterTheyCame)
+{
+    std::vector<qint64> sentAt, blockAt;
+    qint64 worst = 0, newest = 0, late = 0;
+    std::size_t taken = 0;
+    port.setOnComm([&] {
+        received += port.inputAll();
+        blockAt.push_back(clock.elapsed());
+        worst = std::max(worst, blockAt.back() - sentAt.at(taken));
+        taken = received.size() / 6;
+        newest = blockAt.back() - sentAt.at(taken - 1);
+    });
+    QTimer writer;
+    writer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (!sentAt.empty() && sentAt.size() < 200)
+            late = std::max(late, now - sentAt.back() - 1);
+        if (sentAt.size() < 200 || (sentAt.size() == 200 && now > sentAt.back() + 100)) {
+            sentAt.push_back(now);
+            send("V01=1\r");
+        }
+    });
+    writer.start(1);
+    ASSERT_TRUE(pumpUntil([&] { return received.size() == 201 * 6; })) << received.size();
+    const qint64 burst = blockAt[blockAt.size() - 2] - blockAt.front();
+    EXPECT_LE(blockAt.size() - 2, std::size_t(burst / QtSerialPort::kReadGateMs + 1))
+        << "blocks in the " << burst << " ms of the burst";
+    EXPECT_LE(worst, QtSerialPort::kReadGateMs + 2 * late + 5)
+        << "writer up to " << late << " ms late";
+    EXPECT_LE(newest, 2 * late + 5) << "the lone line";
+}
+
+// While a reply is awaited, its second piece (3 ms after the first) is taken
+// as soon as it comes, not a read gate after the first. Best of five tries.
+TEST_F(SerialPortTiming, AReplyInTwoPiecesIsTakenAsSoonAsItsLastPieceComes)
+{
+    bool awaiting = false;
+    qint64 lastPieceAt = 0, takenAt = 0, best = INT64_MAX;
+    port.setReplyAwaited([&] { return awaiting; });
+    port.setOnComm([&] {
+        received += port.inputAll();
+        if (received.ends_with('\r')) {
+            awaiting = false; // as the reply interpreter stops the watchdog
+            takenAt = clock.elapsed();
+        }
+    });
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        received.clear();
+        awaiting = true;
+        ASSERT_EQ(port.output("V01\r"), 0);
+        send("V01=");
+        ASSERT_TRUE(pumpUntil([&] { return received == "V01="; }));
+        QTimer::singleShot(3, Qt::PreciseTimer, [&] {
+            lastPieceAt = clock.elapsed();
+            send("21.5\r");
+        });
+        ASSERT_TRUE(pumpUntil([&] { return !awaiting; }));
+        best = std::min(best, takenAt - lastPieceAt);
+    }
+    EXPECT_LT(best, QtSerialPort::kReadGateMs - 3) << "ms from the last piece to its delivery";
+}
+
+} // namespace
+} // namespace qm::test
