@@ -320,15 +320,14 @@ void TrendWindow::refresh(bool force)
     if (!isVisible())
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    // Live, the view moves with the clock, at least a pixel's time at once.
+    // Live, the view moves with the clock, a pixel's time at once (at most
+    // four times a second): new readings wait for that step too.
     const qint64 step = std::max<qint64>(span_ / std::max(plot_->width(), 100), 250);
-    if (!force && (!live_ || (store_.version() == drawnVersion_ && now - drawnAt_ < step))) {
+    if (!force && (!live_ || now - drawnAt_ < step)) {
         if (loader_)
             note_->setText(tr("Reading the logs… %1 %").arg(loader_->permille / 10));
-        if (!live_ || now - drawnAt_ < step)
-            return;
+        return;
     }
-    drawnVersion_ = store_.version();
     drawnAt_ = now;
     if (live_)
         end_ = now;
@@ -342,16 +341,34 @@ void TrendWindow::refresh(bool force)
     const bool covered = historyValid_ && history_.series.widthMs == width &&
                          history_.series.from <= from &&
                          (live_ || history_.series.to() >= std::min(end_, liveFrom));
-    const bool pending =
-        loader_ && loader_->width == width && loader_->from <= from && loader_->to >= end_;
+    const bool pending = loader_ && loader_->width == width && loader_->from <= from &&
+                         (live_ || loader_->to >= end_);
     if (needLogs && !covered && !pending && !logDir_.isEmpty())
         startLoad(from, end_, width);
 
-    series_ = Series(from, end_, width);
-    if (historyValid_)
-        series_.add(history_.series);
-    series_.add(store_.series(std::max(from, std::min(liveFrom, end_)), end_, width));
-    draw();
+    // A range of the logs alone is drawn once it is read; until then the
+    // picture stays and the note says how far the reading is.
+    if (!loader_ || liveFrom < end_) {
+        series_ = Series(from, end_, width);
+        if (historyValid_)
+            series_.add(history_.series);
+        // This run's readings. Live, the buckets complete at the last redraw
+        // are kept; only the newer readings are taken from the store.
+        const qint64 liveStart = std::max(from, std::min(liveFrom, end_));
+        Series live(liveStart, end_, width);
+        const qint64 keep = Series(liveNewest_, liveNewest_ + 1, width).from;
+        if (live_ && liveCache_.widthMs == width && liveCache_.from <= live.from &&
+            liveNewest_ != INT64_MIN && keep > live.from) {
+            live.add(liveCache_, keep, false);
+            live.add(store_.series(keep, end_, width));
+        } else {
+            live.add(store_.series(liveStart, end_, width));
+        }
+        liveNewest_ = store_.newest();
+        series_.add(live);
+        liveCache_ = std::move(live);
+        draw();
+    }
 
     QString text;
     if (loader_)
@@ -487,9 +504,12 @@ void TrendWindow::draw()
         const int i = s->channel;
         const std::size_t c = std::size_t(i - 1);
         const QColor colour = qcolour(colours[std::size_t(i)]);
-        QPixmap swatch(12, 12);
-        swatch.fill(colour);
-        boxes_[std::size_t(i)]->setIcon(swatch);
+        if (boxes_[std::size_t(i)]->property("colour").value<QColor>() != colour) {
+            QPixmap swatch(12, 12);
+            swatch.fill(colour);
+            boxes_[std::size_t(i)]->setIcon(swatch);
+            boxes_[std::size_t(i)]->setProperty("colour", colour);
+        }
         // The line, broken at gaps; the values beyond the scaling as marks
         // at the strip's edge.
         QVector<QCPGraphData> points;
@@ -690,7 +710,10 @@ bool TrendWindow::exportCsv(const QString& path) const
 
 bool TrendWindow::exportPng(const QString& path)
 {
-    // The plot under a title: the instance, the range and its dates.
+    // The plot under a title: the instance, the range and its dates; the
+    // crosshair is the user's, not the picture's.
+    for (const auto& s : strips_)
+        s->cross->setVisible(false);
     const QPixmap chart = plot_->toPixmap(plot_->width(), plot_->height());
     QImage image(chart.width(), chart.height() + 28, QImage::Format_RGB32);
     image.fill(Qt::black);

@@ -75,6 +75,8 @@ private:
     History history_;           // what the logs hold of the range
     bool historyValid_ = false; // history_ is the one for the range shown
     Series series_;             // what is drawn
+    Series liveCache_;          // this run's part of it at the last redraw
+    qint64 liveNewest_ = INT64_MIN;
     QCustomPlot* plot_ = nullptr;
     QComboBox* range_ = nullptr;
     QComboBox* mode_ = nullptr;
@@ -88,7 +90,6 @@ private:
     qint64 end_ = 0, span_ = 600'000, liveSpan_ = 600'000;
     qint64 rangeFrom_ = 0, rangeTo_ = 0; // the range chosen (not live)
     bool live_ = true, settingRange_ = false;
-    quint64 drawnVersion_ = ~0ull;
     qint64 drawnAt_ = 0;
     quint8 hidden_ = 0; // channels switched off
 };

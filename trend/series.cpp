@@ -178,16 +178,18 @@ void Series::add(qint64 ms, const float* values, quint8 alarms, int n)
         channels |= std::isnan(values[i]) ? 0 : quint8(1u << i);
 }
 
-void Series::add(const Series& other)
+void Series::add(const Series& other, qint64 untilMs, bool withRhythm)
 {
-    rhythm.add(other.rhythm);
-    channels |= other.channels;
+    if (withRhythm)
+        rhythm.add(other.rhythm);
     if (other.widthMs != widthMs)
         return;
     for (std::size_t k = 0; k < other.buckets.size(); ++k) {
         const qint64 at = other.from + qint64(k) * widthMs;
-        if (at >= from && at < to())
+        if (at >= from && at < to() && at < untilMs) {
             buckets[std::size_t((at - from) / widthMs)].add(other.buckets[k]);
+            channels |= other.buckets[k].has;
+        }
     }
 }
 
@@ -205,7 +207,7 @@ qint64 bucketWidthFor(qint64 spanMs)
                                         10'000,  15'000,  30'000,    60'000,    120'000,  300'000,
                                         600'000, 900'000, 1'800'000, 3'600'000, 7'200'000};
     for (const qint64 w : widths)
-        if (spanMs / w <= 6000)
+        if (spanMs / w <= 3000)
             return w;
     return std::end(widths)[-1];
 }

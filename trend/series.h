@@ -83,14 +83,15 @@ struct Series {
     Series(qint64 fromMs, qint64 toMs, qint64 width);
     qint64 to() const { return from + qint64(buckets.size()) * widthMs; }
     void add(qint64 ms, const float* values, quint8 alarms, int channels);
-    // Adds the buckets of another series on the same grid.
-    void add(const Series& other);
+    // Adds the buckets of another series on the same grid (those that begin
+    // before `untilMs`); `withRhythm`: its intervals too.
+    void add(const Series& other, qint64 untilMs = INT64_MAX, bool withRhythm = true);
     qint64 gapMs() const { return gapThresholdMs(rhythm.medianMs()); }
     std::uint64_t readings() const;
 };
 
 // The bucket width for showing `spanMs`: a round width that gives at most
-// about 6000 buckets.
+// about 3000 buckets.
 qint64 bucketWidthFor(qint64 spanMs);
 
 // A channel's line: per bucket its lowest and highest value (one point when
