@@ -180,7 +180,7 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     plot_->setAccessibleName(QStringLiteral("Trend plot"));
     plot_->setBackground(Qt::black);
     plot_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    plot_->setNoAntialiasingOnDrag(true);
+    plot_->setNotAntialiasedElements(QCP::aeAll); // lines of one pixel: the painter's fast path
     plot_->setMouseTracking(true);
     connect(plot_, &QCustomPlot::mouseMove, this,
             [this](QMouseEvent* e) { crosshair(e->position().toPoint()); });
@@ -320,9 +320,10 @@ void TrendWindow::refresh(bool force)
     if (!isVisible())
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    // Live, the view moves with the clock, a pixel's time at once (at most
-    // four times a second): new readings wait for that step too.
-    const qint64 step = std::max<qint64>(span_ / std::max(plot_->width(), 100), 250);
+    // Live, the view moves with the clock, a pixel's time at once and at
+    // most every two seconds (a redraw of the strips takes about 2 ms; the
+    // main window shows every value as it comes): new readings wait too.
+    const qint64 step = std::max<qint64>(span_ / std::max(plot_->width(), 100), 2000);
     if (!force && (!live_ || now - drawnAt_ < step)) {
         if (loader_)
             note_->setText(tr("Reading the logs… %1 %").arg(loader_->permille / 10));
@@ -440,7 +441,6 @@ void TrendWindow::rebuild(quint8 shown)
         QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
         s->line = plot_->addGraph(x, s->valueAxis);
         s->line->setAdaptiveSampling(true);
-        s->line->setAntialiased(false);
         s->beyond = plot_->addGraph(x, s->valueAxis);
         s->beyond->setLineStyle(QCPGraph::lsNone);
         s->beyond->setScatterStyle(
@@ -522,7 +522,7 @@ void TrendWindow::draw()
             }
         }
         s->line->data()->set(points, true);
-        s->line->setPen(QPen(colour, 0)); // one pixel, not smoothed: the painter's fast path
+        s->line->setPen(QPen(colour, 0));
         // The limits count for the scale when they lie near the data.
         const float setHi = store_.setHi[std::size_t(i)], setLo = store_.setLo[std::size_t(i)];
         if (!(lo <= hi)) {
