@@ -42,15 +42,17 @@ int main(int argc, char* argv[])
         QStringLiteral("Watches one measuring device on a serial line."));
     const QCommandLineOption helpOption = options.addHelpOption();
     const QCommandLineOption versionOption = options.addVersionOption();
-    const QCommandLineOption trendOption(QStringLiteral("trend"),
-                                         QStringLiteral("Open the trend window at start."));
+    const QCommandLineOption trendOption(
+        QStringLiteral("trend"),
+        QStringLiteral("Open the trend window (the last 10 minutes, live) at start."));
     const QCommandLineOption listOption(
         QStringLiteral("list-ports"),
         QStringLiteral("List the COM port links and the serial devices, and exit."));
     const QCommandLineOption exportOption(
         QStringLiteral("export-trend"),
         QStringLiteral(
-            "Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
+            "Write the last 24 hours of the log files as CSV to <file> (a header row, the time "
+            "with its UTC offset, a row a second) and exit."),
         QStringLiteral("file"));
     options.addOptions({trendOption, listOption, exportOption});
     const QString name = QFileInfo(arguments.value(0, QStringLiteral("quellmark"))).fileName();
@@ -107,23 +109,17 @@ int main(int argc, char* argv[])
     const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP},
                                             [&form] { form.CloseApp(); });
 
-    // The trend hears of every evaluation; after a restart it starts from
-    // the log of the last 24 hours.
+    // The trend hears of every evaluation; what came before this run it reads
+    // from the log files when it shows it.
     qm::TrendStore trend;
     const QByteArray logDir = paths.logDir();
-    const auto loadHistory = [&] {
-        trend.labels = form.MyLabel;
-        trend.colours = form.VColor;
-        trend.setHi = form.SetHi;
-        trend.setLo = form.SetLo;
-        return trend.loadHistory(logDir, wallClock.localNow(), form.SetHi, form.SetLo, form.RVnr);
-    };
     if (options.isSet(exportOption)) {
         form.LoadSettings();
-        loadHistory();
         const qint64 now = wallClock.localNow().toMSecsSinceEpoch();
-        const bool ok = qm::replaceFile(QFile::encodeName(options.value(exportOption)),
-                                        trend.csv(now - qm::TrendStore::kDayMs, now + 1));
+        const bool ok =
+            qm::replaceFile(QFile::encodeName(options.value(exportOption)),
+                            qm::historyCsv(logDir, now - qm::TrendStore::kDayMs, now + 1,
+                                           form.MyLabel, form.SetHi, form.SetLo, form.RVnr));
         if (!ok)
             std::fprintf(stderr, "quellmark: cannot write %s\n",
                          qPrintable(options.value(exportOption)));
@@ -179,8 +175,7 @@ int main(int argc, char* argv[])
     dialogs.setParentWidget(&window);
     window.show();
     form.Form_Load();
-    if (form.LogOn == 1)
-        loadHistory();
+    trend.setChannels(form.MyLabel, form.VColor, form.SetHi, form.SetLo, form.RVnr);
     if (options.isSet(trendOption))
         trendButton->click();
     return app->exec();

@@ -303,7 +303,10 @@ QT_QPA_PLATFORM=offscreen "$build/bench/trend_bench" >"$work/trend.txt" 2>/dev/n
 cat "$work/trend.txt"
 read -r _ f_store_mb < <(grep trend_store_mb "$work/trend.txt")
 read -r _ f_show_ms < <(grep trend_show_ms "$work/trend.txt")
-read -r _ f_pan_ms f_pan_max f_pan_paint < <(grep trend_pan_ms "$work/trend.txt")
+read -r _ f_pan_ms f_pan_max < <(grep trend_pan_ms "$work/trend.txt")
+read -r _ f_month_ms f_month_again_ms < <(grep 'trend_month_ms' "$work/trend.txt")
+read -r _ f_month_stall f_month_draw < <(grep trend_month_stall_ms "$work/trend.txt")
+read -r _ f_month_rss < <(grep trend_month_rss_mb "$work/trend.txt")
 echo
 
 # --- (g) publishing every reading ------------------------------------------------------------
@@ -475,9 +478,13 @@ row "  lines lost of $(fmt "$LINES_N") / malformed log lines" "$a_lost / $a_bad"
 row "  window ping under that load, p99 / max (Xvfb)" "${p_p99:-?} / ${p_max:-?} ms" "< 100 ms" "$(verdict "${p_max:-}" '<' 100)"
 row "Trend open (last 10 min): lines/s, share of (a)" "$(fmt "$f_rate") = ${f_share:-?} %" ">= 90 %" "$(verdict "${f_share:-}" '>=' 90)"
 row "  lines lost / malformed log lines" "$f_lost / $f_bad" "0 / 0" "$(verdict "$((f_lost + f_bad))" '==' 0)"
-row "Trend on a full day (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 300 ms" "$(verdict "${f_show_ms:-}" '<' 300)"
-row "  repaint while panning, median / worst (paint)" "${f_pan_ms:-?} / ${f_pan_max:-?} ms (${f_pan_paint:-?})" "< 16 ms" "$(verdict "${f_pan_ms:-}" '<' 16)"
+row "Trend on 24 h (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 100 ms" "$(verdict "${f_show_ms:-}" '<' 100)"
+row "  pan and redraw, median / worst" "${f_pan_ms:-?} / ${f_pan_max:-?} ms" "-" "-"
 row "  memory of the trend store" "${f_store_mb:-?} MB" "< 20 MB" "$(verdict "${f_store_mb:-}" '<' 20)"
+row "Trend on 30 days of logs (2.6 million lines): first" "${f_month_ms:-?} ms" "< 2000 ms" "$(verdict "${f_month_ms:-}" '<' 2000)"
+row "  shown again" "${f_month_again_ms:-?} ms" "< 300 ms" "$(verdict "${f_month_again_ms:-}" '<' 300)"
+row "  longest event-loop wait while reading (drawing after)" "${f_month_stall:-?} ms (${f_month_draw:-?})" "< 50 ms" "$(verdict "${f_month_stall:-}" '<' 50)"
+row "  resident memory with 30 days shown" "${f_month_rss:-?} MB" "< 120 MB" "$(verdict "${f_month_rss:-}" '<' 120)"
 row "Publishing every reading, QoS 1: readings/s end to end" "$(fmt "$g_rate") (log: $(fmt "$g_log_rate"), CPU ${g_cpu_us:-?} us/line)" ">= 10,000" "$(verdict "$g_rate" '>=' 10000)"
 row "  readings lost at the subscriber / malformed log lines" "${g_lost:-?} / ${g_bad:-?}" "0 / 0" "$(verdict "$(( ${g_lost:-1} + ${g_bad:-1} ))" '==' 0)"
 row "Idle sampled (STime 30, RVnr 8): CPU per hour" "${idle_h:-?} s (ticks: ${idle_h_ticks:-?} s)" "< 0.5 s" "$(verdict "${idle_h:-}" '<' 0.5)"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config clang-format
-  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libqt6opengl6-dev libgl-dev
   libqcustomplot-dev libqcustomplot2.1-qt6 libsystemd-dev systemd
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libgtest-dev libbenchmark-dev fonts-liberation2 locales

@@ -2,206 +2,151 @@
 
 #include "app/files.h"
 #include "app/numbers.h"
-#include "sampling/log_file.h"
-#include "settings/settings_file.h"
 
-#include <QChart>
-#include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QDateTimeAxis>
-#include <QDir>
+#include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QMessageBox>
-#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
-#include <QValueAxis>
-
-#include <dirent.h>
+#include <qcustomplot.h>
 
 namespace qm {
 
 namespace {
 
-constexpr qint64 kRanges[] = {600'000, 3'600'000, 8 * 3'600'000, TrendStore::kDayMs};
+struct RangeChoice {
+    const char* name;
+    qint64 spanMs; // 0: chosen dates
+};
+constexpr RangeChoice kRanges[] = {
+    {"Last 10 minutes", 600'000},
+    {"Last hour", 3'600'000},
+    {"Last 8 hours", 28'800'000},
+    {"Last 24 hours", TrendStore::kDayMs},
+    {"Last 7 days", 7 * TrendStore::kDayMs},
+    {"Last 30 days", 30 * TrendStore::kDayMs},
+    {"Dates…", 0},
+};
+constexpr int kLiveRanges = 4; // the ones the store can follow live
 
-QColor colourOf(const String& letter)
+QColor qcolour(Rgb c)
 {
-    const Rgb c = colorForLetter(letter);
     return {c.r, c.g, c.b};
 }
 
-QString channelName(const TrendStore& s, int i)
+QString channelName(const ChannelArray<String>& labels, int i)
 {
-    return QStringLiteral("V0%1 ").arg(i) + QString::fromLatin1(s.labels[i]);
+    const QString label = QString::fromLatin1(labels[std::size_t(i)]);
+    return QStringLiteral("V0%1").arg(i) + (label.isEmpty() ? QString() : QLatin1Char(' ') + label);
+}
+
+QString timeText(qint64 ms, const char* format)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QString::fromLatin1(format));
+}
+
+const QColor kGrid(64, 64, 64), kAxis(150, 150, 150), kText(210, 210, 210);
+
+void darkAxis(QCPAxis* a)
+{
+    a->setBasePen(QPen(kAxis));
+    a->setTickPen(QPen(kAxis));
+    a->setSubTickPen(QPen(kAxis));
+    a->setTickLabelColor(kText);
+    a->setLabelColor(kText);
+    a->grid()->setPen(QPen(kGrid, 0, Qt::DotLine));
 }
 
 } // namespace
 
-// The chart, with the alarm stretches shaded over it and the mouse for
-// hover, zoom (wheel), pan (drag) and back to live (double click).
-class TrendView final : public QChartView {
-public:
-    TrendView(TrendWindow& w)
-        : QChartView(new QChart)
-        , w_(w)
+// A history read in the background.
+struct TrendWindow::Load {
+    std::atomic<int> permille = 0;
+    std::atomic<bool> cancel = false;
+    qint64 from = 0, to = 0, width = 0;
+    History result;
+    std::thread thread;
+    ~Load()
     {
-        setRenderHint(QPainter::Antialiasing, false);
-        setMouseTracking(true);
-        chart()->setTheme(QChart::ChartThemeDark);
-        chart()->legend()->setAlignment(Qt::AlignBottom);
-        chart()->addAxis(x_, Qt::AlignBottom);
-        chart()->addAxis(y_, Qt::AlignLeft);
-        x_->setFormat(QStringLiteral("hh:mm:ss"));
+        cancel = true;
+        if (thread.joinable())
+            thread.join();
     }
-    QDateTimeAxis* x_ = new QDateTimeAxis;
-    QValueAxis* y_ = new QValueAxis;
-    std::vector<std::pair<qint64, qint64>> stretches;
-    std::vector<std::array<Span, 9>> columns;
-    qint64 from = 0, to = 1;
-    // Per channel its runs of (column, lowest, highest), its colour, and the
-    // columns with an infinity (+1 above, -1 below).
-    std::array<std::vector<std::vector<std::tuple<int, float, float>>>, 9> runs;
-    std::array<QColor, 9> colours;
-    std::vector<std::pair<int, int>> infinities;
+};
 
-protected:
-    // The data lines are drawn here rather than as chart series: a chart
-    // series strokes its whole path anew for mouse hits on every change, which
-    // takes longer than a frame on a day of data.
-    void drawForeground(QPainter* p, const QRectF&) override
-    {
-        const QRectF area = chart()->plotArea();
-        const double n = double(std::max<std::size_t>(columns.size(), 1));
-        const auto x = [&](int c) { return area.left() + (c + 0.5) * area.width() / n; };
-        const auto y = [&](float v) {
-            return area.bottom() - (v - y_->min()) / (y_->max() - y_->min()) * area.height();
-        };
-        p->save();
-        p->setClipRect(area);
-        for (std::size_t i = 1; i <= 8; ++i) {
-            p->setPen(QPen(colours[i], 0)); // one pixel: the fast path of the painter
-            for (const auto& run : runs[i]) {
-                QPolygonF line;
-                for (const auto& [c, lo, hi] : run) {
-                    line << QPointF(x(c), y(lo));
-                    if (hi != lo)
-                        line << QPointF(x(c), y(hi));
-                }
-                p->drawPolyline(line.size() > 1
-                                    ? line
-                                    : QPolygonF{line.value(0), line.value(0) + QPointF(1, 0)});
-            }
-        }
-        p->setPen(Qt::NoPen);
-        p->setBrush(Qt::red); // beyond the scaling: a triangle at the edge
-        for (const auto& [c, sign] : infinities) {
-            const double tip = sign > 0 ? area.top() : area.bottom(), base = tip + sign * 9.0;
-            p->drawPolygon(QPolygonF{{x(c), tip}, {x(c) - 5, base}, {x(c) + 5, base}});
-        }
-        p->restore();
-        for (const auto& [a, b] : stretches) {
-            const double x0 = area.left() + area.width() * double(a - from) / double(to - from);
-            const double x1 = area.left() + area.width() * double(b - from) / double(to - from);
-            p->fillRect(
-                QRectF(QPointF(std::max(x0, area.left()), area.top()),
-                       QPointF(std::min(std::max(x1, x0 + 1), area.right()), area.bottom())),
-                QColor(255, 0, 0, 55));
-        }
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        const QRectF area = chart()->plotArea();
-        if ((e->buttons() & Qt::LeftButton) && dragX_ >= 0) {
-            w_.moveBy(qint64((dragX_ - e->position().x()) / area.width() * double(to - from)), 1,
-                      0);
-            dragX_ = e->position().x();
-            return;
-        }
-        const int c =
-            int((e->position().x() - area.left()) / area.width() * double(columns.size()));
-        if (c < 0 || c >= int(columns.size()))
-            return QToolTip::hideText();
-        const qint64 t = from + (to - from) * c / qint64(columns.size());
-        QString text =
-            QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        for (int i = 1; i <= 8; ++i)
-            if (!columns[c][i].empty() && !(w_.hidden_ >> (i - 1) & 1))
-                text += QLatin1Char('\n') + channelName(w_.shown(), i) + QStringLiteral(": ") +
-                        displayForm(columns[c][i].last, locale());
-        QToolTip::showText(e->globalPosition().toPoint(), text, this);
-    }
-    void mousePressEvent(QMouseEvent* e) override { dragX_ = e->position().x(); }
-    void mouseReleaseEvent(QMouseEvent*) override { dragX_ = -1; }
-    void mouseDoubleClickEvent(QMouseEvent*) override
-    {
-        w_.showLive(kRanges[w_.range_->currentIndex() < 4 ? w_.range_->currentIndex() : 0]);
-    }
-    void wheelEvent(QWheelEvent* e) override
-    {
-        const QRectF area = chart()->plotArea();
-        const qint64 anchor =
-            from + qint64((e->position().x() - area.left()) / area.width() * double(to - from));
-        w_.moveBy(0, e->angleDelta().y() > 0 ? 0.8 : 1.25, anchor);
-    }
-
-private:
-    TrendWindow& w_;
-    double dragX_ = -1;
+// One channel's part of the plot: its strip (or its axis in the overlay),
+// line, marks beyond the scaling, limit lines, name and crosshair.
+struct TrendWindow::Strip {
+    int channel = 0;
+    QCPAxisRect* rect = nullptr;
+    QCPAxis* valueAxis = nullptr;
+    QCPGraph* line = nullptr;
+    QCPGraph* beyond = nullptr;
+    QCPItemStraightLine* hi = nullptr;
+    QCPItemStraightLine* lo = nullptr;
+    QCPItemStraightLine* cross = nullptr;
+    QCPItemText* name = nullptr;
+    std::vector<QCPItemRect*> stretches;
 };
 
 TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& programName)
     : store_(store)
     , logDir_(std::move(logDir))
+    , programName_(programName)
 {
     setWindowTitle(QStringLiteral("Quellmark: ") + programName + QStringLiteral(" trend"));
-    resize(1000, 560);
+    resize(1100, 640);
     auto* bar = new QHBoxLayout;
     range_ = new QComboBox;
-    range_->addItems(
-        {tr("Last 10 minutes"), tr("Last hour"), tr("Last 8 hours"), tr("Last 24 hours")});
+    for (const RangeChoice& r : kRanges)
+        range_->addItem(tr(r.name));
     range_->setAccessibleDescription(QStringLiteral("Time range"));
     connect(range_, &QComboBox::activated, this, [this](int i) {
-        if (i < 4)
-            showLive(kRanges[i]);
-    });
-    limits_ = new QComboBox;
-    limits_->addItem(tr("No limit lines"));
-    for (int i = 1; i <= 8; ++i)
-        limits_->addItem(tr("Limits of V0%1").arg(i));
-    limits_->setAccessibleDescription(QStringLiteral("Limit lines"));
-    connect(limits_, &QComboBox::activated, this, [this] { refresh(true); });
-    auto* day = new QPushButton(tr("Open day…"));
-    connect(day, &QPushButton::clicked, this, [this] {
-        QStringList days;
-        if (DIR* d = ::opendir(logDir_.constData())) {
-            while (const dirent* e = ::readdir(d)) {
-                const QDate date = QDate::fromString(QString::fromLatin1(e->d_name),
-                                                     QStringLiteral("yyMMdd'.txt'"));
-                if (date.isValid())
-                    days << date.addYears(100).toString(Qt::ISODate);
+        if (kRanges[i].spanMs == 0) {
+            QDialog d(this);
+            d.setWindowTitle(tr("Dates"));
+            auto* form = new QFormLayout(&d);
+            auto* from = new QDateEdit(QDate::currentDate().addDays(-1));
+            auto* to = new QDateEdit(QDate::currentDate());
+            for (QDateEdit* e : {from, to}) {
+                e->setCalendarPopup(true);
+                e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
             }
-            ::closedir(d);
+            form->addRow(tr("From:"), from);
+            form->addRow(tr("To (inclusive):"), to);
+            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+            form->addRow(buttons);
+            connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+            connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+            if (d.exec() == QDialog::Accepted && from->date() <= to->date())
+                showRange(QDateTime(from->date(), QTime(0, 0)).toMSecsSinceEpoch(),
+                          QDateTime(to->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch());
+        } else if (i < kLiveRanges) {
+            showLive(kRanges[i].spanMs);
+        } else {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            showRange(now - kRanges[i].spanMs, now);
         }
-        days.sort();
-        bool ok = false;
-        const QString chosen = QInputDialog::getItem(this, tr("Open day"), tr("Day:"), days,
-                                                     days.size() - 1, false, &ok);
-        if (ok)
-            showDay(QDate::fromString(chosen, Qt::ISODate));
     });
+    mode_ = new QComboBox;
+    mode_->addItems({tr("Strips"), tr("One plot")});
+    mode_->setAccessibleDescription(QStringLiteral("Trend view"));
+    connect(mode_, &QComboBox::activated, this, [this](int i) { setOverlay(i == 1); });
     auto* png = new QPushButton(tr("Export PNG…"));
     connect(png, &QPushButton::clicked, this, [this] {
         const QString path =
             QFileDialog::getSaveFileName(this, tr("Export PNG"), {}, QStringLiteral("*.png"));
-        if (!path.isEmpty() && !view_->grab().save(path, "PNG"))
+        if (!path.isEmpty() && !exportPng(path))
             QMessageBox::warning(this, tr("Export PNG"), tr("Cannot write %1").arg(path));
     });
     auto* csv = new QPushButton(tr("Export CSV…"));
@@ -212,25 +157,57 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
             QMessageBox::warning(this, tr("Export CSV"), tr("Cannot write %1").arg(path));
     });
     note_ = new QLabel;
-    for (QWidget* w : std::initializer_list<QWidget*>{range_, day, limits_, png, csv})
+    note_->setAccessibleDescription(QStringLiteral("Trend note"));
+    note_->setTextFormat(Qt::PlainText);
+    for (QWidget* w : std::initializer_list<QWidget*>{range_, mode_, png, csv})
         bar->addWidget(w);
-    bar->addStretch();
-    bar->addWidget(note_);
-    view_ = new TrendView(*this);
+    bar->addWidget(note_, 1);
+
+    auto* channels = new QVBoxLayout;
+    for (int i = 1; i <= 8; ++i) {
+        auto* box = new QCheckBox(QStringLiteral("V0%1").arg(i));
+        box->setChecked(true);
+        connect(box, &QCheckBox::toggled, this, [this, i](bool on) {
+            hidden_ = on ? quint8(hidden_ & ~(1u << (i - 1))) : quint8(hidden_ | 1u << (i - 1));
+            refresh(true);
+        });
+        boxes_[std::size_t(i)] = box;
+        channels->addWidget(box);
+    }
+    channels->addStretch();
+
+    plot_ = new QCustomPlot;
+    plot_->setAccessibleName(QStringLiteral("Trend plot"));
+    plot_->setBackground(Qt::black);
+    plot_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plot_->setNotAntialiasedElements(QCP::aeAll); // lines of one pixel: the painter's fast path
+    plot_->setMouseTracking(true);
+    connect(plot_, &QCustomPlot::mouseMove, this,
+            [this](QMouseEvent* e) { crosshair(e->position().toPoint()); });
+    connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this] {
+        if (range_->currentIndex() < kLiveRanges)
+            showLive(liveSpan_);
+        else
+            showRange(rangeFrom_, rangeTo_);
+    });
+
+    auto* body = new QHBoxLayout;
+    body->addLayout(channels);
+    body->addWidget(plot_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
-    layout->addWidget(view_, 1);
+    layout->addLayout(body, 1);
+
     timer_ = new QTimer(this);
-    timer_->setInterval(250); // four redraws a second keep the newest data moving
+    timer_->setInterval(250);
     connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+    settle_ = new QTimer(this); // a drag or a turn of the wheel has settled
+    settle_->setSingleShot(true);
+    settle_->setInterval(200);
+    connect(settle_, &QTimer::timeout, this, [this] { refresh(true); });
 }
 
 TrendWindow::~TrendWindow() = default;
-
-QChartView* TrendWindow::view() const
-{
-    return view_;
-}
 
 void TrendWindow::showEvent(QShowEvent* event)
 {
@@ -247,189 +224,509 @@ void TrendWindow::hideEvent(QHideEvent* event)
 
 void TrendWindow::showLive(qint64 spanMs)
 {
-    day_.reset();
-    if (range_->count() > 4)
-        range_->removeItem(4);
-    range_->setCurrentIndex(
-        int(std::find(std::begin(kRanges), std::end(kRanges), spanMs) - std::begin(kRanges)));
     live_ = true;
-    span_ = spanMs;
+    span_ = liveSpan_ = spanMs;
+    for (int i = 0; i < kLiveRanges; ++i)
+        if (kRanges[i].spanMs == spanMs)
+            range_->setCurrentIndex(i);
+    historyValid_ = false;
     refresh(true);
 }
 
-int TrendWindow::showDay(QDate day)
+void TrendWindow::showRange(qint64 fromMs, qint64 toMs)
 {
-    day_ = std::make_unique<TrendStore>();
-    day_->labels = store_.labels;
-    day_->colours = store_.colours;
-    day_->setHi = store_.setHi;
-    day_->setLo = store_.setLo;
-    const int skipped =
-        day_->loadLog(logDir_ + '/' + logFileName(day), day, 0, store_.setHi, store_.setLo, 8);
-    if (range_->count() > 4)
-        range_->removeItem(4);
-    range_->addItem(day.toString(Qt::ISODate));
-    range_->setCurrentIndex(4);
     live_ = false;
-    end_ = QDateTime(day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
-    span_ = end_ - QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch();
-    refresh(true);
-    return skipped;
-}
-
-void TrendWindow::moveBy(qint64 ms, double zoom, qint64 anchor)
-{
-    const qint64 span =
-        std::clamp<qint64>(qint64(double(span_) * zoom), 10'000, TrendStore::kDayMs);
-    end_ = zoom == 1 ? end_ + ms
-                     : anchor + qint64(double(end_ - anchor) * double(span) / double(span_));
-    span_ = span;
-    live_ = !day_ && end_ >= QDateTime::currentMSecsSinceEpoch();
+    rangeFrom_ = fromMs;
+    rangeTo_ = toMs;
+    end_ = toMs;
+    span_ = std::max<qint64>(toMs - fromMs, 10'000);
+    int index = int(std::size(kRanges)) - 1;
+    for (int i = kLiveRanges; i < int(std::size(kRanges)); ++i)
+        if (kRanges[i].spanMs == toMs - fromMs)
+            index = i;
+    range_->setCurrentIndex(index);
+    historyValid_ = false;
     refresh(true);
 }
 
-QLineSeries* TrendWindow::line(int channel, std::size_t k)
+void TrendWindow::showDay(QDate day)
 {
-    // Made once and kept: a channel's legend entry (a click hides or shows
-    // the channel), and for "channel" 9 the two limit lines.
-    TrendView& v = *view_;
-    auto& lines = lines_[std::size_t(channel)];
-    while (lines.size() <= k) {
-        auto* l = new QLineSeries;
-        v.chart()->addSeries(l);
-        l->attachAxis(v.x_);
-        l->attachAxis(v.y_);
-        if (channel <= 8)
-            connect(v.chart()->legend()->markers(l).value(0), &QLegendMarker::clicked, this,
-                    [this, channel] {
-                        hidden_ ^= quint8(1u << (channel - 1));
-                        refresh(true);
-                    });
-        lines.push_back(l);
-    }
-    return lines[k];
+    showRange(QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch(),
+              QDateTime(day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch());
+}
+
+void TrendWindow::pan(qint64 ms)
+{
+    if (live_)
+        end_ = std::max(QDateTime::currentMSecsSinceEpoch(), store_.newest() + 1);
+    live_ = false;
+    end_ += ms;
+    refresh(true);
+}
+
+void TrendWindow::setOverlay(bool overlay)
+{
+    overlay_ = overlay;
+    mode_->setCurrentIndex(overlay ? 1 : 0);
+    refresh(true);
+}
+
+void TrendWindow::startLoad(qint64 from, qint64 to, qint64 width)
+{
+    loader_.reset(); // a load still running is cancelled
+    auto load = std::make_unique<Load>();
+    load->from = from;
+    load->to = to;
+    load->width = width;
+    HistoryRequest rq;
+    rq.logDir = logDir_;
+    rq.from = from;
+    rq.to = to;
+    rq.widthMs = width;
+    rq.until = store_.coverageFrom();
+    rq.setHi = store_.setHi;
+    rq.setLo = store_.setLo;
+    rq.channels = store_.channels;
+    const quint64 generation = ++generation_;
+    Load* l = load.get();
+    load->thread = std::thread([this, l, rq, generation] {
+        l->result = reader_.read(rq, &l->permille, &l->cancel);
+        QMetaObject::invokeMethod(
+            this, [this, generation] { loaded(generation); }, Qt::QueuedConnection);
+    });
+    loader_ = std::move(load);
+}
+
+void TrendWindow::loaded(quint64 generation)
+{
+    if (!loader_ || generation != generation_)
+        return;
+    loader_->thread.join();
+    history_ = std::move(loader_->result);
+    historyValid_ = !history_.cancelled;
+    loader_.reset();
+    refresh(true);
+}
+
+quint8 TrendWindow::shownChannels() const
+{
+    const int configured = store_.channels > 0 ? store_.channels : 8;
+    const quint8 inUse = quint8((1u << std::min(configured, 8)) - 1) | series_.channels;
+    return quint8(inUse & ~hidden_);
 }
 
 void TrendWindow::refresh(bool force)
 {
-    const TrendStore& s = shown();
-    if (!isVisible() || (!force && s.version() == drawnVersion_))
+    if (!isVisible())
         return;
-    drawnVersion_ = s.version();
-    const int skipped = s.skippedLines();
-    note_->setText(skipped == 0   ? QString()
-                   : skipped == 1 ? tr("1 log line could not be read")
-                                  : tr("%1 log lines could not be read").arg(skipped));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Live, the view moves with the clock, a pixel's time at once and at
+    // most every two seconds (a redraw of the strips takes about 2 ms; the
+    // main window shows every value as it comes): new readings wait too.
+    const qint64 step = std::max<qint64>(span_ / std::max(plot_->width(), 100), 2000);
+    if (!force && (!live_ || now - drawnAt_ < step)) {
+        if (loader_)
+            note_->setText(tr("Reading the logs… %1 %").arg(loader_->permille / 10));
+        return;
+    }
+    drawnAt_ = now;
     if (live_)
-        end_ = std::max(QDateTime::currentMSecsSinceEpoch(), s.newest() + 1);
-    TrendView& v = *view_;
-    v.from = end_ - span_;
-    v.to = end_;
-    const int n = std::max(10, int(v.chart()->plotArea().width()));
-    v.columns = s.columns(v.from, v.to, n);
-    const quint8 shownMask = s.channelsWithData() & ~hidden_;
-    v.stretches = s.alarmStretches(shownMask, v.from, v.to);
+        end_ = now;
+    const qint64 from = end_ - span_;
+    const qint64 width = bucketWidthFor(span_);
+    // What came before this run comes from the logs, in the background.
+    const qint64 liveFrom = store_.coverageFrom();
+    const bool needLogs = from < liveFrom;
+    // Live, the logs do not grow but by this run's own readings, which the
+    // store has: what was read stays enough as the view moves on.
+    const bool covered = historyValid_ && history_.series.widthMs == width &&
+                         history_.series.from <= from &&
+                         (live_ || history_.series.to() >= std::min(end_, liveFrom));
+    const bool pending = loader_ && loader_->width == width && loader_->from <= from &&
+                         (live_ || loader_->to >= end_);
+    if (needLogs && !covered && !pending && !logDir_.isEmpty())
+        startLoad(from, end_, width);
 
-    // Per channel one line per run of data (a gap of more than five minutes
-    // or ten columns breaks it), a column's lowest and highest value one
-    // above the other; the infinities as marks at the edge; the limit lines.
-    double lo = INFINITY, hi = -INFINITY;
-    const qint64 gap = std::max<qint64>(300'000, span_ * 10 / n);
-    v.infinities.clear();
+    // A range of the logs alone is drawn once it is read; until then the
+    // picture stays and the note says how far the reading is.
+    if (!loader_ || liveFrom < end_) {
+        series_ = Series(from, end_, width);
+        if (historyValid_)
+            series_.add(history_.series);
+        // This run's readings. Live, the buckets complete at the last redraw
+        // are kept; only the newer readings are taken from the store.
+        const qint64 liveStart = std::max(from, std::min(liveFrom, end_));
+        Series live(liveStart, end_, width);
+        const qint64 keep = Series(liveNewest_, liveNewest_ + 1, width).from;
+        if (live_ && liveCache_.widthMs == width && liveCache_.from <= live.from &&
+            liveNewest_ != INT64_MIN && keep > live.from) {
+            live.add(liveCache_, keep, false);
+            live.add(store_.series(keep, end_, width));
+        } else {
+            live.add(store_.series(liveStart, end_, width));
+        }
+        liveNewest_ = store_.newest();
+        series_.add(live);
+        liveCache_ = std::move(live);
+        draw();
+    }
+
+    QString text;
+    if (loader_)
+        text = tr("Reading the logs… %1 %").arg(loader_->permille / 10);
+    else if (historyValid_ && history_.skipped > 0)
+        text =
+            (history_.skipped == 1 ? tr("1 log line could not be read")
+                                   : tr("%1 log lines could not be read").arg(history_.skipped)) +
+            QStringLiteral(" (") + QString::fromStdString(history_.problems.front()) +
+            (history_.problems.size() > 1 ? QStringLiteral(", …)") : QStringLiteral(")"));
+    else if (historyValid_ && !history_.problems.empty())
+        text = QString::fromStdString(history_.problems.front());
+    if (live_) {
+        const qint64 newest = store_.newest();
+        const QString since = newest == INT64_MIN ? tr("No reading yet")
+                              : now - newest > store_.gapMs()
+                                  ? tr("No reading since %1")
+                                        .arg(timeText(newest, now - newest > TrendStore::kDayMs / 2
+                                                                  ? "yyyy-MM-dd hh:mm:ss"
+                                                                  : "hh:mm:ss"))
+                                  : QString();
+        text = since.isEmpty()  ? text
+               : text.isEmpty() ? since
+                                : since + QStringLiteral("; ") + text;
+    }
+    note_->setText(text);
+}
+
+void TrendWindow::rebuild(quint8 shown)
+{
+    strips_.clear();
+    plot_->clearItems();
+    plot_->clearGraphs();
+    plot_->plotLayout()->clear();
+    layoutOf_ = shown;
+    layoutOverlay_ = overlay_;
+    auto* margins = new QCPMarginGroup(plot_);
+    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    ticker->setTickCount(8);
+    int row = 0;
+    QCPAxisRect* overlayRect = nullptr;
     for (int i = 1; i <= 8; ++i) {
-        const bool has = s.channelsWithData() >> (i - 1) & 1,
-                   visible = has && !(hidden_ >> (i - 1) & 1);
-        auto& runs = v.runs[std::size_t(i)];
-        runs.clear();
-        v.colours[std::size_t(i)] = colourOf(s.colours[i]);
-        qint64 lastT = INT64_MIN;
-        for (int c = 0; visible && c < n; ++c) {
-            const Span& sp = v.columns[std::size_t(c)][i];
-            const qint64 t = v.from + (v.to - v.from) * c / n;
-            if (sp.posInf || sp.negInf)
-                v.infinities.push_back({c, sp.posInf ? 1 : -1});
-            if (std::isnan(sp.min))
-                continue;
-            if (runs.empty() || t - lastT > gap)
-                runs.emplace_back();
-            lastT = t;
-            runs.back().push_back({c, sp.min, sp.max});
-            lo = std::min<double>(lo, sp.min), hi = std::max<double>(hi, sp.max);
-        }
-        // The legend entry: an empty series in the channel's colour.
-        QLineSeries* entry = line(i, 0);
-        const QPen pen(v.colours[std::size_t(i)], 1.5);
-        if (entry->pen() != pen || entry->name() != channelName(s, i))
-            entry->setPen(pen), entry->setName(channelName(s, i));
-        QLegendMarker* marker = v.chart()->legend()->markers(entry).value(0);
-        if (marker->isVisible() != has)
-            marker->setVisible(has);
-        const QBrush brush(visible ? v.colours[std::size_t(i)] : QColor(Qt::gray));
-        if (marker->brush() != brush)
-            marker->setBrush(brush);
-    }
-    const int limitOf = limits_->currentIndex();
-    if (limitOf > 0)
-        for (const float limit : {s.setHi[limitOf], s.setLo[limitOf]})
-            lo = std::min<double>(lo, limit), hi = std::max<double>(hi, limit);
-    if (!(lo <= hi))
-        lo = 0, hi = 100;
-    const double margin = std::max(1e-3, (hi - lo) * 0.05);
-    v.y_->setRange(lo - margin, hi + margin);
-    v.x_->setRange(QDateTime::fromMSecsSinceEpoch(v.from), QDateTime::fromMSecsSinceEpoch(v.to));
-    const QString format =
-        span_ > TrendStore::kDayMs / 2 ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss");
-    if (v.x_->format() != format)
-        v.x_->setFormat(format);
-    for (int k = 0; k < 2; ++k) { // the limit lines of the chosen channel
-        QLineSeries* l = line(9, std::size_t(k));
-        if (l->isVisible() != (limitOf > 0)) {
-            l->setVisible(limitOf > 0);
-            v.chart()->legend()->markers(l).value(0)->setVisible(limitOf > 0);
-        }
-        if (limitOf == 0)
+        if (!(shown >> (i - 1) & 1))
             continue;
-        const float limit = k == 0 ? s.setHi[limitOf] : s.setLo[limitOf];
-        const QString name =
-            QStringLiteral("V0%1 ").arg(limitOf) + (k == 0 ? tr("Set Hi") : tr("Set Lo"));
-        const QPen pen(colourOf(s.colours[limitOf]), 1, Qt::DashLine);
-        if (l->name() != name || l->pen() != pen)
-            l->setName(name), l->setPen(pen);
-        l->replace({QPointF(double(v.from), limit), QPointF(double(v.to), limit)});
+        auto s = std::make_unique<Strip>();
+        s->channel = i;
+        if (overlay_ && overlayRect) {
+            s->rect = overlayRect;
+            s->valueAxis = overlayRect->addAxis(QCPAxis::atLeft);
+        } else {
+            s->rect = new QCPAxisRect(plot_);
+            plot_->plotLayout()->addElement(row++, 0, s->rect);
+            s->rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+            s->rect->setBackground(Qt::black);
+            s->rect->setRangeDrag(Qt::Horizontal);
+            s->rect->setRangeZoom(Qt::Horizontal);
+            s->valueAxis = s->rect->axis(QCPAxis::atLeft);
+            QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
+            x->setTicker(ticker);
+            darkAxis(x);
+            s->rect->setRangeDragAxes(x, nullptr);
+            s->rect->setRangeZoomAxes(x, nullptr);
+            connect(x, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+                    [this](const QCPRange& r) { userRange(r.lower, r.upper); });
+            overlayRect = s->rect;
+        }
+        darkAxis(s->valueAxis);
+        s->valueAxis->ticker()->setTickCount(overlay_ ? 6 : 3);
+        QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
+        s->line = plot_->addGraph(x, s->valueAxis);
+        s->line->setAdaptiveSampling(true);
+        s->beyond = plot_->addGraph(x, s->valueAxis);
+        s->beyond->setLineStyle(QCPGraph::lsNone);
+        s->beyond->setScatterStyle(
+            QCPScatterStyle(QCPScatterStyle::ssTriangle, QPen(Qt::red), QBrush(Qt::red), 9));
+        const auto limitLine = [&] {
+            auto* l = new QCPItemStraightLine(plot_);
+            l->setClipAxisRect(s->rect);
+            for (QCPItemPosition* p : {l->point1, l->point2})
+                p->setAxes(x, s->valueAxis);
+            return l;
+        };
+        s->hi = limitLine();
+        s->lo = limitLine();
+        s->cross = new QCPItemStraightLine(plot_);
+        s->cross->setClipAxisRect(s->rect);
+        s->cross->setPen(QPen(QColor(230, 230, 230), 0, Qt::DashLine));
+        for (QCPItemPosition* p : {s->cross->point1, s->cross->point2}) {
+            p->setAxes(x, s->valueAxis);
+            p->setAxisRect(s->rect);
+            p->setTypeY(QCPItemPosition::ptAxisRectRatio);
+        }
+        s->cross->point2->setCoords(0, 1);
+        s->cross->setVisible(false);
+        s->name = new QCPItemText(plot_);
+        s->name->setClipAxisRect(s->rect);
+        s->name->position->setType(QCPItemPosition::ptAxisRectRatio);
+        s->name->position->setAxisRect(s->rect);
+        s->name->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+        const int index = int(strips_.size());
+        s->name->position->setCoords(overlay_ ? 0.01 + 0.12 * (index % 8) : 0.005, 0.02);
+        strips_.push_back(std::move(s));
     }
-    v.setAccessibleDescription(summary());
-    v.viewport()->update();
+    // The time axis is labelled under the lowest strip, the others show its grid.
+    QCPAxisRect* lowest = nullptr;
+    for (const auto& s : strips_) {
+        s->rect->axis(QCPAxis::atBottom)->setTickLabels(false);
+        lowest = s->rect;
+    }
+    if (lowest)
+        lowest->axis(QCPAxis::atBottom)->setTickLabels(true);
+    for (int r = 0; r < row; ++r)
+        plot_->plotLayout()->setRowStretchFactor(r, 1);
+    plot_->plotLayout()->setRowSpacing(2);
+}
+
+void TrendWindow::draw()
+{
+    const quint8 shown = shownChannels();
+    for (int i = 1; i <= 8; ++i) {
+        QCheckBox* box = boxes_[std::size_t(i)];
+        const bool inUse = (shown | hidden_) >> (i - 1) & 1;
+        box->setVisible(inUse);
+        box->setText(channelName(store_.labels, i));
+    }
+    if (shown != layoutOf_ || overlay_ != layoutOverlay_)
+        rebuild(shown);
+    const std::array<Rgb, 9> colours = trendColours(store_.colours, quint8(shown | hidden_));
+    const double from = double(series_.from) / 1000, to = double(end_) / 1000;
+    settingRange_ = true;
+    for (const auto& s : strips_) {
+        const int i = s->channel;
+        const std::size_t c = std::size_t(i - 1);
+        const QColor colour = qcolour(colours[std::size_t(i)]);
+        if (boxes_[std::size_t(i)]->property("colour").value<QColor>() != colour) {
+            QPixmap swatch(12, 12);
+            swatch.fill(colour);
+            boxes_[std::size_t(i)]->setIcon(swatch);
+            boxes_[std::size_t(i)]->setProperty("colour", colour);
+        }
+        // The line, broken at gaps; the values beyond the scaling as marks
+        // at the strip's edge.
+        QVector<QCPGraphData> points;
+        double lo = INFINITY, hi = -INFINITY;
+        for (const Point& p : lineOf(series_, i)) {
+            points.append({double(p.ms) / 1000, p.value});
+            if (std::isfinite(p.value)) {
+                lo = std::min(lo, p.value);
+                hi = std::max(hi, p.value);
+            }
+        }
+        s->line->data()->set(points, true);
+        s->line->setPen(QPen(colour, 0));
+        // The limits count for the scale when they lie near the data.
+        const float setHi = store_.setHi[std::size_t(i)], setLo = store_.setLo[std::size_t(i)];
+        if (!(lo <= hi)) {
+            lo = std::min<double>(setLo, setHi);
+            hi = std::max<double>(setLo, setHi);
+            if (!(lo <= hi) || hi - lo > 1e6)
+                lo = 0, hi = 1;
+        }
+        const double near = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.1);
+        for (const float limit : {setHi, setLo})
+            if (std::isfinite(limit) && limit > lo - near && limit < hi + near) {
+                lo = std::min<double>(lo, limit);
+                hi = std::max<double>(hi, limit);
+            }
+        const double margin = hi > lo ? (hi - lo) * 0.08 : std::max(std::abs(hi) * 0.05, 0.5);
+        s->valueAxis->setRange(lo - margin, hi + margin);
+        QVector<QCPGraphData> beyond;
+        for (const Bucket& b : series_.buckets)
+            if ((b.posInf | b.negInf) >> c & 1)
+                beyond.append({double(b.lastMs) / 1000, (b.posInf >> c & 1)
+                                                            ? s->valueAxis->range().upper
+                                                            : s->valueAxis->range().lower});
+        s->beyond->data()->set(beyond, true);
+        for (auto [line, limit] : {std::pair(s->hi, setHi), std::pair(s->lo, setLo)}) {
+            line->point1->setCoords(from, limit);
+            line->point2->setCoords(to, limit);
+            line->setPen(QPen(colour.darker(130), 0, Qt::DashLine));
+            line->setVisible(!overlay_ || strips_.size() == 1);
+        }
+        s->name->setText(channelName(store_.labels, i));
+        s->name->setColor(colour);
+        if (overlay_) {
+            s->valueAxis->setBasePen(QPen(colour));
+            s->valueAxis->setTickLabelColor(colour);
+        }
+        // Its alarm stretches, shaded.
+        for (QCPItemRect* r : s->stretches)
+            plot_->removeItem(r);
+        s->stretches.clear();
+        const std::vector<std::pair<qint64, qint64>> stretches = alarmStretches(series_, i);
+        const qint64 pixel = std::max<qint64>((end_ - series_.from) / 1000, 1);
+        for (std::size_t k = 0; k < stretches.size(); ++k) {
+            qint64 a = stretches[k].first, b = stretches[k].second;
+            while (k + 1 < stretches.size() && stretches[k + 1].first - b < pixel)
+                b = stretches[++k].second; // closer than a pixel: one shade
+            auto* r = new QCPItemRect(plot_);
+            r->setClipAxisRect(s->rect);
+            for (QCPItemPosition* p : {r->topLeft, r->bottomRight}) {
+                p->setAxes(s->rect->axis(QCPAxis::atBottom), s->valueAxis);
+                p->setAxisRect(s->rect);
+                p->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            }
+            b = std::max(b, a + pixel);
+            r->topLeft->setCoords(double(a) / 1000, 0);
+            r->bottomRight->setCoords(double(b) / 1000, 1);
+            r->setPen(Qt::NoPen);
+            r->setBrush(QColor(255, 0, 0, overlay_ ? 35 : 60));
+            s->stretches.push_back(r);
+        }
+        s->rect->axis(QCPAxis::atBottom)->setRange(from, to);
+    }
+    settingRange_ = false;
+    // The date goes on the time axis where the range is not within today.
+    if (!strips_.empty()) {
+        auto ticker = qSharedPointerCast<QCPAxisTickerDateTime>(
+            strips_.front()->rect->axis(QCPAxis::atBottom)->ticker());
+        const QDate first = QDateTime::fromMSecsSinceEpoch(series_.from).date();
+        const QDate last = QDateTime::fromMSecsSinceEpoch(end_ - 1).date();
+        const bool today = first == last && last == QDate::currentDate();
+        const QString format = span_ > 8 * TrendStore::kDayMs ? QStringLiteral("yyyy-MM-dd")
+                               : span_ > 36 * 3'600'000       ? QStringLiteral("yyyy-MM-dd\nhh:mm")
+                               : span_ <= 900'000             ? QStringLiteral("hh:mm:ss")
+                                                              : QStringLiteral("hh:mm");
+        ticker->setDateTimeFormat(
+            today || span_ > 36 * 3'600'000 ? format : format + QStringLiteral("\nyyyy-MM-dd"));
+    }
+    plot_->setAccessibleDescription(summary());
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TrendWindow::userRange(double lower, double upper)
+{
+    if (settingRange_)
+        return;
+    settingRange_ = true;
+    for (const auto& s : strips_)
+        s->rect->axis(QCPAxis::atBottom)->setRange(lower, upper);
+    settingRange_ = false;
+    live_ = false;
+    end_ = qint64(upper * 1000);
+    span_ = std::clamp<qint64>(qint64((upper - lower) * 1000), 10'000, 400 * TrendStore::kDayMs);
+    settle_->start(); // read and draw anew once the mouse rests
+}
+
+void TrendWindow::crosshair(const QPoint& pos)
+{
+    QCPAxisRect* rect = nullptr;
+    for (const auto& s : strips_)
+        if (s->rect->rect().contains(pos))
+            rect = s->rect;
+    const quint8 shown = shownChannels();
+    const Bucket* best = nullptr;
+    if (rect && !series_.buckets.empty()) {
+        const qint64 t = qint64(rect->axis(QCPAxis::atBottom)->pixelToCoord(pos.x()) * 1000);
+        // The nearest reading: the buckets on either side of the pointer.
+        const qint64 n = qint64(series_.buckets.size());
+        const qint64 at = std::clamp<qint64>((t - series_.from) / series_.widthMs, 0, n - 1);
+        for (qint64 d = 0; d < n && !best; ++d)
+            for (const qint64 k : {at - d, at + d})
+                if (k >= 0 && k < n && (series_.buckets[std::size_t(k)].has & shown) &&
+                    (!best || std::abs(series_.buckets[std::size_t(k)].lastMs - t) <
+                                  std::abs(best->lastMs - t)))
+                    best = &series_.buckets[std::size_t(k)];
+    }
+    for (const auto& s : strips_) {
+        s->cross->setVisible(best != nullptr);
+        if (best) {
+            s->cross->point1->setCoords(double(best->lastMs) / 1000, 0);
+            s->cross->point2->setCoords(double(best->lastMs) / 1000, 1);
+        }
+    }
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+    if (!best)
+        return QToolTip::hideText();
+    QString text = timeText(best->lastMs, "yyyy-MM-dd hh:mm:ss.zzz");
+    for (const auto& s : strips_) {
+        const std::size_t c = std::size_t(s->channel - 1);
+        text += QLatin1Char('\n') + channelName(store_.labels, s->channel) + QStringLiteral(": ") +
+                (!(best->has >> c & 1) ? QStringLiteral("–")
+                 : std::isinf(best->last[c])
+                     ? (best->last[c] > 0 ? QStringLiteral("INF") : QStringLiteral("-INF"))
+                     : displayForm(best->last[c], locale()));
+    }
+    QToolTip::showText(plot_->mapToGlobal(pos), text, plot_);
+}
+
+QString TrendWindow::rangeText() const
+{
+    return timeText(series_.from, "yyyy-MM-dd hh:mm") + QStringLiteral(" – ") +
+           timeText(end_, "yyyy-MM-dd hh:mm");
 }
 
 QString TrendWindow::summary() const
 {
-    const TrendStore& s = shown();
-    std::array<Span, 9> all;
-    for (const auto& column : view_->columns)
-        for (int i = 1; i <= 8; ++i)
-            all[std::size_t(i)].add(column[std::size_t(i)]);
-    const std::array<int, 9> stretches = s.alarmStretchCounts(view_->from, view_->to);
     QStringList parts;
-    for (int i = 1; i <= 8; ++i) {
-        if (!(s.channelsWithData() >> (i - 1) & 1) || (hidden_ >> (i - 1) & 1))
-            continue;
-        const Span& sp = all[i];
-        const QLocale& l = view_->locale();
-        const auto form = [&](float v) {
-            return std::isnan(v) ? QStringLiteral("none") : displayForm(v, l);
+    const qint64 pause = std::max<qint64>(120'000, 5 * series_.rhythm.medianMs());
+    for (const auto& s : strips_) {
+        const int i = s->channel;
+        const std::size_t c = std::size_t(i - 1);
+        float lo = NAN, hi = NAN, last = NAN;
+        qint64 lastMs = INT64_MIN;
+        for (const Bucket& b : series_.buckets) {
+            if (!(b.has >> c & 1))
+                continue;
+            if (!std::isnan(b.min[c])) {
+                lo = std::isnan(lo) ? b.min[c] : std::min(lo, b.min[c]);
+                hi = std::isnan(hi) ? b.max[c] : std::max(hi, b.max[c]);
+            }
+            if (b.lastMs >= lastMs) {
+                lastMs = b.lastMs;
+                last = b.last[c];
+            }
+        }
+        const auto form = [this](float v) {
+            return std::isnan(v) ? tr("none") : displayForm(v, locale());
         };
-        parts << tr("%1: %2 points, min %3, max %4, last %5, %6 alarm stretches")
-                     .arg(channelName(s, i))
-                     .arg(sp.count)
-                     .arg(form(sp.min), form(sp.max), form(sp.last))
-                     .arg(stretches[std::size_t(i)]);
+        const int episodes = alarmEpisodes(alarmStretches(series_, i), pause);
+        parts << tr("%1: min %2, max %3, last %4, %5 alarm episode(s)")
+                     .arg(channelName(store_.labels, i), form(lo), form(hi), form(last))
+                     .arg(episodes);
     }
-    return parts.join(QStringLiteral("; "));
+    return tr("%1, %2 readings. ").arg(rangeText()).arg(series_.readings()) +
+           parts.join(QStringLiteral("; "));
+}
+
+QString TrendWindow::note() const
+{
+    return note_->text();
 }
 
 bool TrendWindow::exportCsv(const QString& path) const
 {
-    return replaceFile(QFile::encodeName(path), shown().csv(view_->from, view_->to));
+    return replaceFile(QFile::encodeName(path), csvOf(series_, store_.labels));
+}
+
+bool TrendWindow::exportPng(const QString& path)
+{
+    // The plot under a title: the instance, the range and its dates; the
+    // crosshair is the user's, not the picture's.
+    for (const auto& s : strips_)
+        s->cross->setVisible(false);
+    const QPixmap chart = plot_->toPixmap(plot_->width(), plot_->height());
+    QImage image(chart.width(), chart.height() + 28, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter p(&image);
+    p.drawPixmap(0, 28, chart);
+    p.setPen(kText);
+    QFont font = p.font();
+    font.setPointSize(11);
+    p.setFont(font);
+    p.drawText(QRect(8, 0, image.width() - 16, 28), Qt::AlignVCenter | Qt::AlignLeft,
+               programName_ + QStringLiteral(": ") + rangeText());
+    p.end();
+    return image.save(path, "PNG");
 }
 
 } // namespace qm

@@ -5,64 +5,93 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
-class QChartView;
-class QLineSeries;
+class QCheckBox;
 class QComboBox;
+class QCustomPlot;
+class QCPAxisRect;
+class QCPItemStraightLine;
 class QLabel;
 class QTimer;
 
 namespace qm {
 
-class TrendView;
-
-// The trend window: every channel with data over a chosen time range, live
-// or a past day from the log files, with limits, alarm stretches, hover
-// values, zoom and pan, and PNG and CSV export. Redrawn at most ten times a
-// second, and only while shown.
+// The trend window: every channel in use in a strip of its own (its own value
+// axis, its limits, its alarm stretches shaded) on one time axis, or all in
+// one plot each on its own axis; live over the last 10 minutes to 24 hours,
+// or any range of the log files (7 or 30 days, chosen dates), read in the
+// background. Check boxes switch channels on and off; a crosshair shows the
+// nearest reading; PNG and CSV export. Redrawn only while shown.
 class TrendWindow final : public QWidget {
 public:
-    // `logDir`: the instance's log folder (bytes), for the past days.
+    // `logDir`: the instance's log folder (bytes), for what came before this run.
     TrendWindow(TrendStore& store, QByteArray logDir, const QString& programName);
     ~TrendWindow() override;
 
-    // Shows a range of the last `spanMs` that follows the newest data.
+    // Shows the last `spanMs`, following the clock.
     void showLive(qint64 spanMs);
-    // Shows one past day from its log file; the lines that could not be read.
-    int showDay(QDate day);
+    // Shows [fromMs, toMs); what the logs hold of it is read in the background.
+    void showRange(qint64 fromMs, qint64 toMs);
+    void showDay(QDate day);
+    bool loading() const { return loader_ != nullptr; }
+    // Moves the view by `ms` (what a drag does).
+    void pan(qint64 ms);
+    void setOverlay(bool overlay);
     bool exportCsv(const QString& path) const;
-    // Moves the view by `ms` (what a drag does); drawn at once.
-    void pan(qint64 ms) { moveBy(ms, 1, 0); }
+    bool exportPng(const QString& path);
     // The plot's text alternative, as its accessible description says it.
     QString summary() const;
-    QChartView* view() const;
+    QString note() const;
+    QCustomPlot* plot() const { return plot_; }
+    const Series& shownSeries() const { return series_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    friend class TrendView;
-    const TrendStore& shown() const { return day_ ? *day_ : store_; }
+    struct Load;
+    struct Strip;
     void refresh(bool force = false);
-    QLineSeries* line(int channel, std::size_t k); // channel 9: the limit lines
-    void moveBy(qint64 ms, double zoom, qint64 anchor);
+    void startLoad(qint64 from, qint64 to, qint64 width);
+    void loaded(quint64 generation);
+    void rebuild(quint8 shown);
+    void draw();
+    void crosshair(const QPoint& pos);
+    void userRange(double lower, double upper);
+    QString rangeText() const;
+    quint8 shownChannels() const;
 
     TrendStore& store_;
-    std::unique_ptr<TrendStore> day_;
     QByteArray logDir_;
-    TrendView* view_ = nullptr;
+    QString programName_;
+    HistoryReader reader_;
+    std::unique_ptr<Load> loader_;
+    quint64 generation_ = 0;
+    History history_;           // what the logs hold of the range
+    bool historyValid_ = false; // history_ is the one for the range shown
+    Series series_;             // what is drawn
+    Series liveCache_;          // this run's part of it at the last redraw
+    qint64 liveNewest_ = INT64_MIN;
+    QCustomPlot* plot_ = nullptr;
     QComboBox* range_ = nullptr;
-    QComboBox* limits_ = nullptr;
+    QComboBox* mode_ = nullptr;
     QLabel* note_ = nullptr;
     QTimer* timer_ = nullptr;
-    qint64 end_ = 0, span_ = 600'000;
-    bool live_ = true;
-    quint64 drawnVersion_ = ~0ull;
-    quint8 hidden_ = 0; // channels switched off in the legend
-    std::array<std::vector<QLineSeries*>, 10> lines_;
+    QTimer* settle_ = nullptr;
+    std::array<QCheckBox*, 9> boxes_{};
+    std::vector<std::unique_ptr<Strip>> strips_;
+    quint8 layoutOf_ = 0xff;
+    bool overlay_ = false, layoutOverlay_ = false;
+    qint64 end_ = 0, span_ = 600'000, liveSpan_ = 600'000;
+    qint64 rangeFrom_ = 0, rangeTo_ = 0; // the range chosen (not live)
+    bool live_ = true, settingRange_ = false;
+    qint64 drawnAt_ = 0;
+    quint8 hidden_ = 0; // channels switched off
 };
 
 } // namespace qm

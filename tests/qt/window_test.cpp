@@ -4,13 +4,11 @@
 // accessibility interface.
 #include "app/numbers.h"
 #include "tests/support/app_fixture.h"
-#include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/port_chooser.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -259,45 +257,6 @@ TEST_F(WindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
     flush();
     EXPECT_TRUE(box->toolTip().isEmpty()) << "an edit clears the mark";
     EXPECT_TRUE(form->txtSetHi[3].error().isEmpty()) << "an edit clears the refusal";
-}
-
-TEST(TrendWindow, ADayFromItsLogShowsLimitsAlarmsAndSaysWhatItShows)
-{
-    // A reading every 10 s; V01 above its limit 06:00-06:30 and 15:00-15:20,
-    // V02 beyond the scaling once at noon.
-    std::string log;
-    for (int s = 0; s < 86400; s += 10) {
-        const bool over = (s >= 21600 && s < 23400) || (s >= 54000 && s < 55200);
-        const float v1 = over ? 120.0f : std::round(500 + 200 * std::sin(s / 3600.0)) / 10;
-        const float v2 = s == 43200 ? INFINITY : std::round(100 * std::cos(s / 7200.0)) / 10;
-        log += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toStdString() + "," +
-               invariantForm(v1) + "," + invariantForm(v2) + ",0,0,0,0,0,0\r\n";
-    }
-    AppFixture fx;
-    QDir(fx.tmp.path()).mkdir("quellmarkLog");
-    fx.write("quellmarkLog/250312.txt", QByteArray::fromStdString(log));
-    TrendStore store;
-    store.labels = {"", "Tank", "Pump"};
-    store.colours = {"", "Y", "B", "W", "W", "W", "W", "W", "W"};
-    store.setHi.fill(99.9f);
-    TrendWindow w(store, QFile::encodeName(fx.path("quellmarkLog")), "quellmark");
-    EXPECT_EQ(w.windowTitle(), "Quellmark: quellmark trend");
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    EXPECT_EQ(w.showDay(QDate(2025, 3, 12)), 0);       // no broken lines
-    auto* limits = w.findChildren<QComboBox*>().at(1); // "Limit lines"
-    ASSERT_EQ(limits->accessibleDescription(), "Limit lines");
-    limits->setCurrentIndex(1);
-    emit limits->activated(1);
-    const QString summary = w.summary();
-    EXPECT_EQ(w.view()->accessibleDescription(), summary);
-    EXPECT_TRUE(summary.startsWith(
-        "V01 Tank: 8640 points, min 30, max 120, last 31.9, 2 alarm stretches; "
-        "V02 Pump: 8640 points, min -10, max 10, last 8.4, 3 alarm stretches; V03 : "))
-        << summary.toStdString();
-    EXPECT_EQ(w.view()->chart()->series().size(), 8 + 2); // a legend entry each, the limit lines
-    w.hide(); // closed, it no longer wakes the program to redraw
-    EXPECT_FALSE(w.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
 }
 
 } // namespace

@@ -1,0 +1,128 @@
+// The trend window as a user meets it: its channel list under the mouse, a
+// time axis that says when, a day of the logs read in the background, and
+// what its exports hold.
+#include "app/numbers.h"
+#include "sampling/log_file.h"
+#include "tests/support/app_fixture.h"
+#include "trend/qt_trend_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <qcustomplot.h>
+
+namespace qm::test {
+namespace {
+
+QStringList stripNames(const TrendWindow& w)
+{
+    QStringList names;
+    for (int k = 0; k < w.plot()->itemCount(); ++k)
+        if (auto* text = qobject_cast<QCPItemText*>(w.plot()->item(k)))
+            names << text->text();
+    return names;
+}
+
+// Opened before the first reading, the window lists every channel the
+// settings read; a click on a check box where it is on screen hides its strip.
+TEST(TrendWindow, ListsEveryChannelBeforeTheFirstReadingAndAClickHidesOne)
+{
+    TrendStore store;
+    store.setChannels({"", "Tank", "Pump", "Air"}, {"", "Y", "B", "W"}, {}, {}, 3);
+    TrendWindow w(store, {}, "quellmark");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QStringList listed;
+    for (QCheckBox* box : w.findChildren<QCheckBox*>())
+        if (box->isVisible())
+            listed << box->text();
+    EXPECT_EQ(listed, QStringList({"V01 Tank", "V02 Pump", "V03 Air"}));
+    EXPECT_EQ(stripNames(w), listed);
+
+    QCheckBox* pump = w.findChildren<QCheckBox*>().at(1);
+    const QPoint onScreen = pump->mapToGlobal(QPoint(8, pump->height() / 2));
+    QWidget* under = QApplication::widgetAt(onScreen);
+    ASSERT_EQ(under, pump) << "the check box is where the user sees it";
+    QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFromGlobal(onScreen));
+    EXPECT_EQ(stripNames(w), QStringList({"V01 Tank", "V03 Air"}));
+    EXPECT_EQ(w.plot()->axisRectCount(), 2);
+}
+
+// Every range, shown first, labels its time axis.
+TEST(TrendWindow, TheTimeAxisIsLabelledInEveryRangeWhenFirstShown)
+{
+    const qint64 spans[] = {600'000,    3'600'000,        28'800'000,
+                            86'400'000, 7 * 86'400'000ll, 30 * 86'400'000ll};
+    for (const qint64 span : spans) {
+        TrendStore store;
+        store.add(QDateTime::currentMSecsSinceEpoch() - 5000, {0, 20, 12, 1000}, 0, 3);
+        TrendWindow w(store, {}, "quellmark");
+        w.showLive(span);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        w.plot()->replot();
+        const QCPAxis* time =
+            w.plot()->axisRect(w.plot()->axisRectCount() - 1)->axis(QCPAxis::atBottom);
+        EXPECT_GE(time->tickVectorLabels().size(), 3) << span << " ms: labels on the time axis";
+        EXPECT_FALSE(time->tickVectorLabels().value(0).isEmpty()) << span << " ms";
+    }
+}
+
+// A past day with alarms, a power cut and a restart, read in the background:
+// the lines break at the gap, the restart's zeros are missing, the flickers
+// around the limit are one episode, and the exports say what they show.
+TEST(TrendWindow, ADayWithAlarmsAndAGapIsReadInTheBackground)
+{
+    QByteArray log;
+    for (int s = 0; s < 86400; s += 10) {
+        if (s >= 36000 && s < 48600)
+            continue; // a power cut 10:00-13:30
+        const bool restarted = s >= 48600 && s < 48700;
+        const float v1 = (s >= 21600 && s < 27000) ? 60.0f + float(s / 10 % 2) * -20 : 21.5f;
+        log += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toLatin1() + ',' +
+               QByteArray::fromStdString(invariantForm(v1)) + ',' + (restarted ? "0" : "12.1") +
+               ",0,0,0,0,0,0\r\n";
+    }
+    AppFixture fx;
+    QDir(fx.tmp.path()).mkdir("quellmarkLog");
+    fx.write("quellmarkLog/" + QString::fromLatin1(logFileName(QDate(2025, 3, 12))), log);
+    TrendStore store;
+    ChannelArray<Single> hi, lo;
+    hi.fill(50);
+    lo.fill(-50);
+    store.setChannels({"", "Room", "Supply"}, {"", "W", "W"}, hi, lo, 2);
+    TrendWindow w(store, QFile::encodeName(fx.path("quellmarkLog")), "pump2");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.showDay(QDate(2025, 3, 12));
+    EXPECT_TRUE(w.loading()) << "the day is read in the background";
+    QTRY_VERIFY_WITH_TIMEOUT(!w.loading(), 20000);
+
+    const QString summary = w.plot()->accessibleDescription();
+    EXPECT_TRUE(summary.startsWith("2025-03-12 00:00 – 2025-03-13 00:00, 7380 readings. "))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("V01 Room: min 21.5, max 60, last 21.5, 1 alarm episode(s)"))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("V02 Supply: min 12.1, max 12.1, last 12.1, 0 alarm"))
+        << "the restart's zeros are no values: " << summary.toStdString();
+    const std::vector<Point> supply = lineOf(w.shownSeries(), 2);
+    const auto breaks = std::count_if(supply.begin(), supply.end(),
+                                      [](const Point& p) { return std::isnan(p.value); });
+    EXPECT_EQ(breaks, 1) << "one break, over the power cut and the restart";
+
+    ASSERT_TRUE(w.exportCsv(fx.path("day.csv")));
+    EXPECT_TRUE(fx.file("day.csv").startsWith("\"time\",\"V01 Room\",\"V02 Supply\",\"V03\""));
+    ASSERT_TRUE(w.exportPng(fx.path("day.png")));
+    EXPECT_EQ(QImage(fx.path("day.png")).height(), w.plot()->height() + 28) << "a title above";
+    w.hide(); // closed, it no longer wakes the program to redraw
+    EXPECT_FALSE(w.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
+}
+
+} // namespace
+} // namespace qm::test
