@@ -3,6 +3,7 @@
 #include "app/program_paths.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_signals.h"
+#include "app/qt_wall_clock.h"
 #include "channels/qt_sound_player.h"
 #include "device/qt_serial_port.h"
 #include "publish/qt_mqtt_publisher.h"
@@ -28,160 +29,174 @@
 #include <memory>
 #include <unistd.h>
 
-int main(int argc, char* argv[])
-{
-    // The options first, without a window system: --help, --version and
-    // --list-ports work in any terminal.
-    QCoreApplication::setApplicationName(QStringLiteral("quellmark"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser options;
-    options.setApplicationDescription(
-        QStringLiteral("Watches one measuring device on a serial line."));
-    const QCommandLineOption helpOption = options.addHelpOption();
-    const QCommandLineOption versionOption = options.addVersionOption();
-    const QCommandLineOption trendOption(QStringLiteral("trend"),
-                                         QStringLiteral("Open the trend window at start."));
-    const QCommandLineOption listOption(
-        QStringLiteral("list-ports"),
-        QStringLiteral("List the COM port links and the serial devices, and exit."));
-    const QCommandLineOption exportOption(
-        QStringLiteral("export-trend"),
-        QStringLiteral(
-            "Write the trend of the last 24 hours, from the log files, as CSV to <file> and exit."),
-        QStringLiteral("file"));
-    options.addOptions({trendOption, listOption, exportOption});
-    const QString name = QFileInfo(arguments.value(0, QStringLiteral("quellmark"))).fileName();
-    if (!options.parse(arguments)) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name),
-                     qPrintable(options.errorText()), qPrintable(name));
-        return 2;
-    }
-    if (options.isSet(helpOption) || options.isSet(QStringLiteral("help-all")) ||
-        options.isSet(versionOption)) {
-        std::fputs(
-            qPrintable(options.isSet(versionOption)
-                           ? name + QLatin1Char(' ') + QStringLiteral(QM_VERSION) +
-                                 QLatin1Char('\n')
-                           : options.helpText().replace(QStringLiteral("<executable_name>"), name)),
-            stdout);
-        return 0;
-    }
-    const bool windowless = options.isSet(listOption) || options.isSet(exportOption);
-    const std::unique_ptr<QCoreApplication> app(windowless ? new QCoreApplication(argc, argv)
-                                                           : new QApplication(argc, argv));
+int main(int argc, char *argv[]) {
+  // The options first, without a window system: --help, --version and
+  // --list-ports work in any terminal.
+  QCoreApplication::setApplicationName(QStringLiteral("quellmark"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i)
+    arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser options;
+  options.setApplicationDescription(
+      QStringLiteral("Watches one measuring device on a serial line."));
+  const QCommandLineOption helpOption = options.addHelpOption();
+  const QCommandLineOption versionOption = options.addVersionOption();
+  const QCommandLineOption trendOption(
+      QStringLiteral("trend"),
+      QStringLiteral("Open the trend window at start."));
+  const QCommandLineOption listOption(
+      QStringLiteral("list-ports"),
+      QStringLiteral(
+          "List the COM port links and the serial devices, and exit."));
+  const QCommandLineOption exportOption(
+      QStringLiteral("export-trend"),
+      QStringLiteral("Write the trend of the last 24 hours, from the log "
+                     "files, as CSV to <file> and exit."),
+      QStringLiteral("file"));
+  options.addOptions({trendOption, listOption, exportOption});
+  const QString name =
+      QFileInfo(arguments.value(0, QStringLiteral("quellmark"))).fileName();
+  if (!options.parse(arguments)) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name),
+                 qPrintable(options.errorText()), qPrintable(name));
+    return 2;
+  }
+  if (options.isSet(helpOption) || options.isSet(QStringLiteral("help-all")) ||
+      options.isSet(versionOption)) {
+    std::fputs(qPrintable(options.isSet(versionOption)
+                              ? name + QLatin1Char(' ') +
+                                    QStringLiteral(QM_VERSION) +
+                                    QLatin1Char('\n')
+                              : options.helpText().replace(
+                                    QStringLiteral("<executable_name>"), name)),
+               stdout);
+    return 0;
+  }
+  const bool windowless =
+      options.isSet(listOption) || options.isSet(exportOption);
+  const std::unique_ptr<QCoreApplication> app(
+      windowless ? new QCoreApplication(argc, argv)
+                 : new QApplication(argc, argv));
 
-    // The name the program was started under decides its settings file, so a
-    // copy or a link under another name is an instance of its own.
-    // Paths are taken as bytes: a name that is not UTF-8 still finds its files.
-    const QByteArray startPath = argc > 0 && argv[0] && *argv[0]
-                                     ? QByteArray(argv[0])
-                                     : QFile::encodeName(QCoreApplication::applicationFilePath());
-    char cwd[PATH_MAX];
-    // An installed program (/usr/bin) keeps its files in the user's data
-    // folder ($XDG_DATA_HOME/quellmark); a writable folder is used as it is.
-    const qm::ProgramPaths paths = qm::instanceHome(
-        qm::programPathsFromStartPath(startPath, qgetenv("PATH"),
-                                      ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd)
-                                                                : QByteArray("/")),
-        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
-    if (options.isSet(listOption)) {
-        std::fputs(
-            qPrintable(qm::portListText(qm::portLinks(paths.dir), qm::systemSerialDevices())),
-            stdout);
-        return 0;
-    }
+  // The name the program was started under decides its settings file, so a
+  // copy or a link under another name is an instance of its own.
+  // Paths are taken as bytes: a name that is not UTF-8 still finds its files.
+  const QByteArray startPath =
+      argc > 0 && argv[0] && *argv[0]
+          ? QByteArray(argv[0])
+          : QFile::encodeName(QCoreApplication::applicationFilePath());
+  char cwd[PATH_MAX];
+  // An installed program (/usr/bin) keeps its files in the user's data
+  // folder ($XDG_DATA_HOME/quellmark); a writable folder is used as it is.
+  const qm::ProgramPaths paths = qm::instanceHome(
+      qm::programPathsFromStartPath(
+          startPath, qgetenv("PATH"),
+          ::getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray("/")),
+      QFile::encodeName(QStandardPaths::writableLocation(
+          QStandardPaths::GenericDataLocation)));
+  if (options.isSet(listOption)) {
+    std::fputs(qPrintable(qm::portListText(qm::portLinks(paths.dir),
+                                           qm::systemSerialDevices())),
+               stdout);
+    return 0;
+  }
 
-    qm::QtEventLoop loop;
-    qm::QtSerialPort port(paths.dir);
-    qm::QtSoundPlayer sound;
-    qm::QtDialogs dialogs;
-    qm::SystemWallClock wallClock;
-    const qm::Platform platform{loop, port, sound, dialogs, wallClock, paths, QLocale::system()};
+  qm::QtEventLoop loop;
+  qm::QtSerialPort port(paths.dir);
+  qm::QtSoundPlayer sound;
+  qm::QtDialogs dialogs;
+  qm::SystemWallClock wallClock;
+  const qm::Platform platform{
+      loop, port, sound, dialogs, wallClock, paths, QLocale::system()};
 
-    qm::MainForm form(platform);
-    // A service manager's stop, a logout or Ctrl+C end the program as a normal
-    // close does, without the question: the port (and its lock) released.
-    const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP},
-                                            [&form] { form.CloseApp(); });
+  qm::MainForm form(platform);
+  // A service manager's stop, a logout or Ctrl+C end the program as a normal
+  // close does, without the question: the port (and its lock) released.
+  const qm::QtSignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP},
+                                          [&form] { form.CloseApp(); });
 
-    // The trend hears of every evaluation; after a restart it starts from
-    // the log of the last 24 hours.
-    qm::TrendStore trend;
-    const QByteArray logDir = paths.logDir();
-    const auto loadHistory = [&] {
-        trend.labels = form.MyLabel;
-        trend.colours = form.VColor;
-        trend.setHi = form.SetHi;
-        trend.setLo = form.SetLo;
-        return trend.loadHistory(logDir, wallClock.localNow(), form.SetHi, form.SetLo, form.RVnr);
+  // The trend hears of every evaluation; after a restart it starts from
+  // the log of the last 24 hours.
+  qm::TrendStore trend;
+  const QByteArray logDir = paths.logDir();
+  const auto loadHistory = [&] {
+    trend.labels = form.MyLabel;
+    trend.colours = form.VColor;
+    trend.setHi = form.SetHi;
+    trend.setLo = form.SetLo;
+    return trend.loadHistory(logDir, wallClock.localNow(), form.SetHi,
+                             form.SetLo, form.RVnr);
+  };
+  if (options.isSet(exportOption)) {
+    form.LoadSettings();
+    loadHistory();
+    const qint64 now = wallClock.localNow().toMSecsSinceEpoch();
+    const bool ok =
+        qm::replaceFile(QFile::encodeName(options.value(exportOption)),
+                        trend.csv(now - qm::TrendStore::kDayMs, now + 1));
+    if (!ok)
+      std::fprintf(stderr, "quellmark: cannot write %s\n",
+                   qPrintable(options.value(exportOption)));
+    return ok ? 0 : 1;
+  }
+  form.addObserver(&trend);
+
+  qm::MainWindow window(form);
+  qm::TrendWindow trendWindow(trend, logDir, paths.displayName());
+  auto *trendButton = new QPushButton(QStringLiteral("Trend"));
+  trendButton->setAccessibleDescription(QStringLiteral("Open trend"));
+  trendButton->setAutoDefault(false);
+  QObject::connect(trendButton, &QPushButton::clicked, &trendWindow,
+                   [&trendWindow] {
+                     trendWindow.show();
+                     trendWindow.raise();
+                     trendWindow.activateWindow();
+                   });
+  window.addToBar(trendButton, 64);
+
+  // Publishing, when the program directory has an mqtt.conf: its state in
+  // the bottom bar (a colour, the words in the tooltip).
+  const qm::MqttSetup mqtt =
+      qm::readMqttConfig(QFile::decodeName(paths.file("mqtt.conf")),
+                         QSysInfo::machineHostName(), paths.displayName());
+  std::unique_ptr<qm::MqttPublisher> publisher;
+  if (mqtt.config || !mqtt.error.isEmpty()) {
+    auto *indicator = new QLabel(QStringLiteral("MQTT"));
+    indicator->setAlignment(Qt::AlignCenter);
+    indicator->setAutoFillBackground(true);
+    indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
+    const auto show = [indicator](const QString &state) {
+      QPalette pal = indicator->palette();
+      pal.setColor(QPalette::Window, state == QLatin1String("connected")
+                                         ? QColor(0, 192, 0)
+                                     : state == QLatin1String("connecting")
+                                         ? QColor(255, 255, 192)
+                                         : QColor(255, 128, 128));
+      indicator->setPalette(pal);
+      indicator->setToolTip(state);
+      indicator->setAccessibleName(state);
     };
-    if (options.isSet(exportOption)) {
-        form.LoadSettings();
-        loadHistory();
-        const qint64 now = wallClock.localNow().toMSecsSinceEpoch();
-        const bool ok = qm::replaceFile(QFile::encodeName(options.value(exportOption)),
-                                        trend.csv(now - qm::TrendStore::kDayMs, now + 1));
-        if (!ok)
-            std::fprintf(stderr, "quellmark: cannot write %s\n",
-                         qPrintable(options.value(exportOption)));
-        return ok ? 0 : 1;
+    window.addToBar(indicator, 50);
+    if (mqtt.config) {
+      publisher = std::make_unique<qm::MqttPublisher>(
+          *mqtt.config, QSysInfo::machineHostName(), paths.displayName());
+      publisher->onStateChanged = show;
+      show(publisher->state());
+      form.addObserver(publisher.get());
+    } else {
+      std::fprintf(stderr, "quellmark: not publishing: %s\n",
+                   qPrintable(mqtt.error));
+      show(QStringLiteral("not publishing: ") + mqtt.error);
     }
-    form.addObserver(&trend);
-
-    qm::MainWindow window(form);
-    qm::TrendWindow trendWindow(trend, logDir, paths.displayName());
-    auto* trendButton = new QPushButton(QStringLiteral("Trend"));
-    trendButton->setAccessibleDescription(QStringLiteral("Open trend"));
-    trendButton->setAutoDefault(false);
-    QObject::connect(trendButton, &QPushButton::clicked, &trendWindow, [&trendWindow] {
-        trendWindow.show();
-        trendWindow.raise();
-        trendWindow.activateWindow();
-    });
-    window.addToBar(trendButton, 64);
-
-    // Publishing, when the program directory has an mqtt.conf: its state in
-    // the bottom bar (a colour, the words in the tooltip).
-    const qm::MqttSetup mqtt = qm::readMqttConfig(QFile::decodeName(paths.file("mqtt.conf")),
-                                                  QSysInfo::machineHostName(), paths.displayName());
-    std::unique_ptr<qm::MqttPublisher> publisher;
-    if (mqtt.config || !mqtt.error.isEmpty()) {
-        auto* indicator = new QLabel(QStringLiteral("MQTT"));
-        indicator->setAlignment(Qt::AlignCenter);
-        indicator->setAutoFillBackground(true);
-        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
-        const auto show = [indicator](const QString& state) {
-            QPalette pal = indicator->palette();
-            pal.setColor(QPalette::Window, state == QLatin1String("connected") ? QColor(0, 192, 0)
-                                           : state == QLatin1String("connecting")
-                                               ? QColor(255, 255, 192)
-                                               : QColor(255, 128, 128));
-            indicator->setPalette(pal);
-            indicator->setToolTip(state);
-            indicator->setAccessibleName(state);
-        };
-        window.addToBar(indicator, 50);
-        if (mqtt.config) {
-            publisher = std::make_unique<qm::MqttPublisher>(
-                *mqtt.config, QSysInfo::machineHostName(), paths.displayName());
-            publisher->onStateChanged = show;
-            show(publisher->state());
-            form.addObserver(publisher.get());
-        } else {
-            std::fprintf(stderr, "quellmark: not publishing: %s\n", qPrintable(mqtt.error));
-            show(QStringLiteral("not publishing: ") + mqtt.error);
-        }
-    }
-    dialogs.setParentWidget(&window);
-    window.show();
-    form.Form_Load();
-    if (form.LogOn == 1)
-        loadHistory();
-    if (options.isSet(trendOption))
-        trendButton->click();
-    return app->exec();
+  }
+  dialogs.setParentWidget(&window);
+  window.show();
+  form.Form_Load();
+  if (form.LogOn == 1)
+    loadHistory();
+  if (options.isSet(trendOption))
+    trendButton->click();
+  return app->exec();
 }

@@ -1,5 +1,6 @@
 #include "sampling/log_file.h"
 
+#include "app/main_form.h"
 #include "app/numbers.h"
 
 #include <cstdio>
