@@ -7,6 +7,7 @@
 #include <charconv>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qm {
 
