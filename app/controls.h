@@ -1,33 +1,13 @@
 #pragma once
 
+#include "app/types.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <string>
 
 namespace qm {
-
-struct Rgb {
-    std::uint8_t r = 0, g = 0, b = 0;
-    friend bool operator==(const Rgb&, const Rgb&) = default;
-};
-
-namespace colors {
-inline constexpr Rgb kBlack{0, 0, 0};
-inline constexpr Rgb kWhite{255, 255, 255};
-inline constexpr Rgb kRed{255, 0, 0};
-inline constexpr Rgb kGreen{0, 255, 0};
-inline constexpr Rgb kCyan{0, 255, 255};
-inline constexpr Rgb kYellow{255, 255, 0};
-inline constexpr Rgb kPanelCaption{224, 224, 224};
-inline constexpr Rgb kSetHiCaption{255, 192, 192};
-inline constexpr Rgb kSetLoCaption{192, 255, 255};
-inline constexpr Rgb kSettingsPanel{192, 255, 255};
-inline constexpr Rgb kStatusSearching{255, 255, 192}; // 0xC0FFFF
-inline constexpr Rgb kStatusFailure{255, 128, 128};   // 0x8080FF
-inline constexpr Rgb kStatusOk{0, 192, 0};            // 0x00C000
-inline constexpr Rgb kButtonFace{240, 240, 240};      // the system's button face
-} // namespace colors
 
 enum class ControlKind { Window, Frame, Label, TextBox, CheckBox, Button, Shape };
 

@@ -3,6 +3,7 @@
 #include "app/controls.h"
 #include "app/event_loop.h"
 #include "app/timer.h"
+#include "app/types.h"
 #include "sampling/append_file.h"
 
 #include <QByteArray>
@@ -22,17 +23,6 @@ class ReadingObserver;
 class SerialPort;
 class SoundPlayer;
 struct SettingsValues;
-
-using Integer = std::int16_t; // 16-bit signed
-using Single = float;         // 32-bit IEEE
-using String = std::string;   // 8-bit text, one byte a character (Latin-1)
-
-// Channel and output arrays: indices 0 to 8, element 0 never used.
-template <class T>
-using ChannelArray = std::array<T, 9>;
-
-inline constexpr Integer kTrue = -1;
-inline constexpr Integer kFalse = 0;
 
 // The modal Yes / No / Cancel question of the window.
 class Dialogs {

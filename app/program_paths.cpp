@@ -56,9 +56,23 @@ ProgramPaths programPathsFromStartPath(const QByteArray& startPath, const QByteA
     return p;
 }
 
+bool programDirHoldsInstance(const QByteArray& dir, uint owner, uint euid,
+                             const QList<QByteArray>& systemFolders)
+{
+    if (owner != euid)
+        return false;
+    for (const QByteArray& system : systemFolders)
+        if (dir == system || dir.startsWith(system + '/'))
+            return false;
+    return true;
+}
+
 ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome)
 {
-    if (::access(paths.dir.constData(), W_OK) == 0)
+    struct stat st {};
+    if (::stat(paths.dir.constData(), &st) == 0 &&
+        programDirHoldsInstance(paths.dir, st.st_uid, ::geteuid()) &&
+        ::access(paths.dir.constData(), W_OK) == 0)
         return paths;
     paths.dir = dataHome + "/quellmark";
     QByteArray made;
@@ -68,6 +82,17 @@ ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome)
             ::mkdir(made.constData(), 0700);
     }
     return paths;
+}
+
+std::optional<ProgramPaths> instanceFolder(const QByteArray& dir, const QByteArray& cwd)
+{
+    const QByteArray clean = cleanAbsolute(dir.startsWith('/') ? dir : cwd + '/' + dir);
+    if (clean == "/")
+        return std::nullopt;
+    ProgramPaths p;
+    p.dir = clean;
+    p.name = clean.mid(clean.lastIndexOf('/') + 1);
+    return p;
 }
 
 } // namespace qm

@@ -3,6 +3,9 @@
 #include "app/main_form.h"
 
 #include <QByteArray>
+#include <QList>
+
+#include <optional>
 
 namespace qm {
 
@@ -14,9 +17,23 @@ namespace qm {
 ProgramPaths programPathsFromStartPath(const QByteArray& startPath, const QByteArray& pathEnv,
                                        const QByteArray& cwd);
 
-// Where the instance keeps its files: the program directory when it may
-// write there, else (an installed program, /usr/bin) `dataHome`/quellmark,
-// made when missing. The name stays.
+// The system's program folders (and everything below them): an installed
+// program never keeps an instance's files there.
+inline const QList<QByteArray> kSystemFolders = {"/usr", "/bin", "/sbin", "/opt", "/usr/local"};
+
+// Whether the program directory `dir` (absolute, clean) may hold the
+// instance's files: it belongs to the effective user (`owner` == `euid`) and
+// is not one of `systemFolders` or inside one. Root is no exception.
+bool programDirHoldsInstance(const QByteArray& dir, uint owner, uint euid,
+                             const QList<QByteArray>& systemFolders = kSystemFolders);
+
+// Where the instance keeps its files: the program directory when it may hold
+// them (above) and is writable, else (an installed program, /usr/bin)
+// `dataHome`/quellmark, made when missing. The name stays.
 ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome);
+
+// The instance a folder names (--instance DIR): DIR made absolute against
+// `cwd`, the name its last component. Nothing when DIR has no name ("/").
+std::optional<ProgramPaths> instanceFolder(const QByteArray& dir, const QByteArray& cwd);
 
 } // namespace qm

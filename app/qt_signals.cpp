@@ -24,12 +24,25 @@ void writeSignalByte(int)
 
 } // namespace
 
+void catchTerminationSignals(std::initializer_list<int> signalNumbers)
+{
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // signals keep their default action
+    struct sigaction sa {};
+    sa.sa_handler = writeSignalByte;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (const int sig : signalNumbers)
+        ::sigaction(sig, &sa, nullptr);
+}
+
 QtSignalWatcher::QtSignalWatcher(std::initializer_list<int> signalNumbers,
                                  std::function<void()> onSignal)
     : onSignal_(std::move(onSignal))
 {
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return; // signals keep their default action
+    catchTerminationSignals(signalNumbers);
+    if (g_pipe[0] < 0)
+        return;
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char buf[64];
@@ -38,12 +51,6 @@ QtSignalWatcher::QtSignalWatcher(std::initializer_list<int> signalNumbers,
         if (onSignal_)
             onSignal_();
     });
-    struct sigaction sa {};
-    sa.sa_handler = writeSignalByte;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (const int sig : signalNumbers)
-        ::sigaction(sig, &sa, nullptr);
 }
 
 QtSignalWatcher::~QtSignalWatcher()

@@ -1,6 +1,5 @@
 #include "app/main_form.h"
 #include "app/numbers.h"
-#include "app/reading_observer.h"
 #include "channels/value_text.h"
 
 namespace qm {
@@ -35,26 +34,6 @@ void MainForm::cmdRadni1_Click()
         TimerWav.setEnabled(alarm == 1);
     if (!observers_.empty())
         notifyReading(time);
-}
-
-void MainForm::notifyReading(QDateTime time)
-{
-    if (!time.isValid())
-        time = wallClock_.localNow();
-    Reading r{time, VValue, {}, MyLabel, VColor, SetHi, SetLo, RVnr};
-    for (int i = 1; i <= 8; ++i)
-        r.alarms[i] = Led1[i].fillStyle() == FillStyle::Transparent;
-    for (ReadingObserver* o : observers_)
-        o->readingTaken(r);
-}
-
-void MainForm::linkIs(const QString& state)
-{
-    if (state == linkState_)
-        return;
-    linkState_ = state;
-    for (ReadingObserver* o : observers_)
-        o->linkChanged(state);
 }
 
 } // namespace qm

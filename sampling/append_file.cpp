@@ -92,8 +92,10 @@ bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::stri
     // next line does not run into its first half. The file is opened afresh
     // for the next line.
     struct stat st {};
-    if (done > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(done))
-        (void)::ftruncate(fd_, st.st_size - static_cast<off_t>(done));
+    if (done > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(done) &&
+        ::ftruncate(fd_, st.st_size - static_cast<off_t>(done)) != 0) {
+        // Best effort: the line is lost either way.
+    }
     close();
     return false;
 }

@@ -1,6 +1,7 @@
 #include "sampling/log_file.h"
 
 #include "app/log_categories.h"
+#include "app/main_form.h"
 #include "app/numbers.h"
 
 #include <QFile>

@@ -1,8 +1,11 @@
 #include "app/files.h"
+#include "app/log_categories.h"
 #include "app/main_form.h"
 #include "app/numbers.h"
 #include "device/serial_port.h"
 #include "settings/settings_file.h"
+
+#include <sys/stat.h>
 
 namespace qm {
 
@@ -13,12 +16,25 @@ constexpr std::size_t kMaxSettingsFileSize = 1 << 20;
 
 // Only a regular file is read: anything else (a FIFO, a device) is as good as
 // a missing file, and never blocks the start.
+// A file that is there but cannot be used is told to the journal; a missing
+// one is the first start.
 std::optional<SettingsValues> readSettingsFile(const QByteArray& path)
 {
+    const QString name = QString::fromUtf8(path);
     const std::optional<std::string> bytes = readRegularFile(path, kMaxSettingsFileSize);
-    if (!bytes)
+    struct stat st {};
+    if (!bytes && ::stat(path.constData(), &st) != 0) {
+        qCInfo(lcSettings).noquote() << "no settings file" << name << "- defaults used";
         return std::nullopt;
-    return parseSettingsFile(*bytes);
+    }
+    if (!bytes) {
+        qCWarning(lcSettings).noquote() << name << "could not be read - defaults used";
+        return std::nullopt;
+    }
+    std::optional<SettingsValues> values = parseSettingsFile(*bytes);
+    if (!values)
+        qCWarning(lcSettings).noquote() << name << "is not a valid settings file - defaults used";
+    return values;
 }
 
 } // namespace
@@ -61,6 +77,9 @@ void MainForm::LoadSettings()
         txtSet1[2].setText(QString::fromLatin1(Baud));
         const int settingsError = port_.setSettings(Baud + ",N,8,1");
         if ((portError || settingsError) && !usingDefaults) {
+            qCWarning(lcSettings).noquote()
+                << QString::fromUtf8(IniFile) << "- the port refuses COM" << ComPort << "at"
+                << QString::fromLatin1(Baud) << "- defaults used";
             s = defaultSettings();
             continue;
         }

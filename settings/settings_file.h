@@ -1,7 +1,6 @@
 #pragma once
 
-#include "app/controls.h"
-#include "app/main_form.h"
+#include "app/types.h"
 
 #include <optional>
 #include <string>

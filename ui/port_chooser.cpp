@@ -6,21 +6,11 @@
 #include <QDialogButtonBox>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QVBoxLayout>
 
 #include <unistd.h>
 
 namespace qm {
-
-std::vector<SerialDevice> systemSerialDevices()
-{
-    std::vector<SerialDevice> found;
-    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts())
-        found.push_back(
-            {p.systemLocation(), {}, p.description(), p.manufacturer(), p.serialNumber(), {}});
-    return describeDevices(std::move(found), "/dev");
-}
 
 PortChooser::PortChooser(MainForm& form, QWidget* parent)
     : QObject(parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/port_list.h"
+#include "device/qt_serial_devices.h"
 
 #include <QObject>
 
@@ -13,9 +14,6 @@ class QWidget;
 namespace qm {
 
 class MainForm;
-
-// The serial devices the system reports (QSerialPortInfo), described.
-std::vector<SerialDevice> systemSerialDevices();
 
 // The "…" button beside the COM port box: a list of the serial devices and
 // of the ports/ links; the device chosen becomes ports/com<n> (n from the COM

@@ -5,8 +5,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <limits>
-
 namespace qm {
 
 // The window's questions as Qt message boxes.
@@ -21,17 +19,6 @@ public:
 
 private:
     QPointer<QWidget> parent_;
-};
-
-// The local wall clock of the machine: the local time with its offset from
-// UTC.
-class SystemWallClock final : public WallClock {
-public:
-    QDateTime localNow() const override;
-
-private:
-    mutable qint64 second_ = std::numeric_limits<qint64>::min();
-    mutable int offset_ = 0;
 };
 
 } // namespace qm

@@ -116,31 +116,6 @@ TEST_F(E2eTest, RestartedDevicesAreFoundAgainAndSignalsEndCleanly)
     EXPECT_EQ((*line)[2], 0); // the silent channel
 }
 
-// Installed in a folder it may not write (as /usr/bin): the instance keeps
-// its files (here its port map) in $XDG_DATA_HOME/quellmark. (As root, who
-// writes anywhere, it runs as nobody.)
-TEST_F(E2eTest, AnInstalledProgramKeepsItsFilesInTheUsersDataFolder)
-{
-    const QByteArray bin = path + "/bin", home = path + "/data/quellmark";
-    ASSERT_EQ(::mkdir(bin, 0755) | ::mkdir(path + "/data", 0755) | ::mkdir(home, 0755) |
-                  ::mkdir(home + "/ports", 0755),
-              0);
-    ASSERT_EQ(::symlink(QM_APP_PATH, bin + "/pump") | ::symlink("/dev/null", home + "/ports/com4"),
-              0);
-    ASSERT_EQ(::chmod(bin, 0555) | ::chmod(path, 0755), 0);
-    QStringList command{QFile::decodeName(bin + "/pump"), "--list-ports"};
-    if (::geteuid() == 0)
-        command =
-            QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", QFile::decodeName(path + "/data"));
-    QProcess app;
-    app.setProcessEnvironment(env);
-    app.start(command.takeFirst(), command);
-    ASSERT_TRUE(app.waitForFinished(10000));
-    EXPECT_TRUE(app.readAllStandardOutput().startsWith("COM ports:\n  COM4 -> /dev/null\n"));
-}
-
 // A folder and a program name that are not UTF-8 keep their settings file,
 // port map and log.
 TEST_F(E2eTest, ANameAndFolderThatAreNotUtf8StillFindTheirFiles)

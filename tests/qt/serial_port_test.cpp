@@ -1,8 +1,8 @@
 // The Qt layer's own services: the serial port on real pseudo-terminals,
 // linked as COM ports of a program directory.
 #include "app/qt_event_loop.h"
+#include "app/qt_wall_clock.h"
 #include "device/qt_serial_port.h"
-#include "ui/qt_dialogs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,0 +1,160 @@
+#include "app/application.h"
+
+#include "app/files.h"
+#include "app/log_categories.h"
+#include "publish/qt_mqtt_publisher.h"
+#include "trend/qt_trend_window.h"
+#include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSysInfo>
+
+#include <csignal>
+#include <cstdio>
+
+namespace qm {
+
+namespace {
+
+// Without a window nothing asks: the close question is the window's.
+class NoDialogs final : public Dialogs {
+public:
+    Answer askYesNoCancel(const QString&, const QString&) override { return Answer::Cancel; }
+};
+
+} // namespace
+
+Application::Application(const ProgramPaths& paths, Mode mode)
+    : mode_(mode)
+    , port_(paths.dir)
+    , dialogs_(mode == Mode::Window ? std::unique_ptr<Dialogs>(std::make_unique<QtDialogs>())
+                                    : std::make_unique<NoDialogs>())
+    , form_(Platform{loop_, port_, sound_, *dialogs_, wallClock_, paths, QLocale::system()})
+    // A service manager's stop, a logout or Ctrl+C end the program as a
+    // normal close does, without the question: the port (and its lock)
+    // released.
+    , signalWatcher_({SIGTERM, SIGINT, SIGHUP}, [this] {
+        qCInfo(lcService) << "stopping on a signal";
+        form_.CloseApp();
+    })
+{
+}
+
+Application::~Application() = default;
+
+// Channels entering and leaving alarm, and the service manager's view of the
+// instance.
+void Application::attachJournal()
+{
+    form_.addObserver(&alarmJournal_);
+    form_.addObserver(&serviceNotifier_);
+}
+
+// The trend hears of every evaluation; what came before this run it reads
+// from the log files when it shows it. Only the window shows it.
+void Application::attachTrend()
+{
+    form_.addObserver(&trend_);
+    trendWindow_ =
+        std::make_unique<TrendWindow>(trend_, form_.paths().logDir(), form_.paths().displayName());
+    trendButton_ = new QPushButton(QStringLiteral("Trend"));
+    trendButton_->setAccessibleDescription(QStringLiteral("Open trend"));
+    trendButton_->setAutoDefault(false);
+    TrendWindow* trendWindow = trendWindow_.get();
+    QObject::connect(trendButton_, &QPushButton::clicked, trendWindow, [trendWindow] {
+        trendWindow->show();
+        trendWindow->raise();
+        trendWindow->activateWindow();
+    });
+    window_->addToBar(trendButton_, 64);
+}
+
+// Publishing, when the instance folder has an mqtt.conf: its state in the
+// window's bottom bar (a colour, the words in the tooltip).
+void Application::attachPublisher()
+{
+    const ProgramPaths& paths = form_.paths();
+    const MqttSetup mqtt = readMqttConfig(QFile::decodeName(paths.file("mqtt.conf")),
+                                          QSysInfo::machineHostName(), paths.displayName());
+    if (!mqtt.config && mqtt.error.isEmpty())
+        return;
+    std::function<void(const QString&)> show = [](const QString&) {};
+    if (window_) {
+        auto* indicator = new QLabel(QStringLiteral("MQTT"));
+        indicator->setAlignment(Qt::AlignCenter);
+        indicator->setAutoFillBackground(true);
+        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
+        show = [indicator](const QString& state) {
+            QPalette pal = indicator->palette();
+            pal.setColor(QPalette::Window, state == QLatin1String("connected") ? QColor(0, 192, 0)
+                                           : state == QLatin1String("connecting")
+                                               ? QColor(255, 255, 192)
+                                               : QColor(255, 128, 128));
+            indicator->setPalette(pal);
+            indicator->setToolTip(state);
+            indicator->setAccessibleName(state);
+        };
+        window_->addToBar(indicator, 50);
+    }
+    if (mqtt.config) {
+        publisher_ = std::make_unique<MqttPublisher>(*mqtt.config, QSysInfo::machineHostName(),
+                                                     paths.displayName());
+        publisher_->onStateChanged = show;
+        show(publisher_->state());
+        form_.addObserver(publisher_.get());
+    } else {
+        std::fprintf(stderr, "quellmark: not publishing: %s\n", qPrintable(mqtt.error));
+        show(QStringLiteral("not publishing: ") + mqtt.error);
+    }
+}
+
+void Application::buildWindow()
+{
+    window_ = std::make_unique<MainWindow>(form_);
+    static_cast<QtDialogs&>(*dialogs_).setParentWidget(window_.get());
+    window_->setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.quellmark.Quellmark")));
+}
+
+int Application::exportTrend(const QByteArray& file)
+{
+    form_.LoadSettings();
+    const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
+    if (replaceFile(file, historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
+                                     form_.MyLabel, form_.SetHi, form_.SetLo, form_.RVnr)))
+        return 0;
+    std::fprintf(stderr, "quellmark: cannot write %s\n", file.constData());
+    return 1;
+}
+
+int Application::run(bool openTrend)
+{
+    attachJournal();
+    if (mode_ == Mode::Window) {
+        buildWindow();
+        attachTrend();
+    }
+    attachPublisher();
+    if (window_)
+        window_->show();
+    form_.Form_Load();
+    // What came before this run the trend reads from the log files when it
+    // shows it.
+    if (trendButton_)
+        trend_.setChannels(form_.MyLabel, form_.VColor, form_.SetHi, form_.SetLo, form_.RVnr);
+    if (trendButton_ && openTrend)
+        trendButton_->click();
+    const ProgramPaths& paths = form_.paths();
+    qCInfo(lcService).noquote() << "instance" << paths.displayName() << "started in"
+                                << QString::fromUtf8(paths.dir)
+                                << (window_ ? "with its window" : "without a window");
+    serviceNotifier_.ready(QStringLiteral("instance %1 started").arg(paths.displayName()));
+    return QCoreApplication::exec();
+}
+
+} // namespace qm

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/alarm_journal.h"
+#include "app/main_form.h"
+#include "app/qt_event_loop.h"
+#include "app/qt_service_notifier.h"
+#include "app/qt_signals.h"
+#include "app/qt_wall_clock.h"
+#include "channels/qt_sound_player.h"
+#include "device/qt_serial_port.h"
+#include "trend/trend_store.h"
+
+#include <memory>
+
+class QPushButton;
+
+namespace qm {
+
+class MainWindow;
+class MqttPublisher;
+class QtDialogs;
+class TrendWindow;
+
+// The composition root: the platform services, the form that holds the
+// application, and what observes it (the journal, the trend, the publisher,
+// the service manager), with the window or, headless, without one. Needs a
+// QApplication for the window, a QCoreApplication headless.
+class Application {
+public:
+    enum class Mode { Window, Headless };
+    Application(const ProgramPaths& paths, Mode mode);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Writes the trend of the last 24 hours, from the log files, as CSV to
+    // `file` (bytes); the exit status.
+    int exportTrend(const QByteArray& file);
+    // Starts the instance and runs it until it is closed; the exit status.
+    int run(bool openTrend);
+
+private:
+    void attachJournal();
+    void attachTrend();
+    void attachPublisher();
+    void buildWindow();
+
+    const Mode mode_;
+    QtEventLoop loop_;
+    QtSerialPort port_;
+    QtSoundPlayer sound_;
+    std::unique_ptr<Dialogs> dialogs_;
+    SystemWallClock wallClock_;
+    MainForm form_;
+    QtSignalWatcher signalWatcher_;
+    AlarmJournal alarmJournal_;
+    QtServiceNotifier serviceNotifier_;
+    TrendStore trend_;
+    std::unique_ptr<MqttPublisher> publisher_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<TrendWindow> trendWindow_;
+    QPushButton* trendButton_ = nullptr;
+};
+
+} // namespace qm
