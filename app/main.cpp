@@ -5,7 +5,7 @@
 #include "app/qt_signals.h"
 #include "channels/qt_sound_player.h"
 #include "device/qt_serial_port.h"
-#include "publish/qt_mqtt_publisher.h"
+#include "publish/qt_mqtt_indicator.h"
 #include "trend/qt_trend_window.h"
 #include "trend/trend_store.h"
 #include "ui/main_window.h"
@@ -16,11 +16,9 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QSysInfo>
 
 #include <climits>
 #include <csignal>
@@ -144,38 +142,12 @@ int main(int argc, char* argv[])
     window.addToBar(trendButton, 64);
 
     // Publishing, when the program directory has an mqtt.conf: its state in
-    // the bottom bar (a colour, the words in the tooltip).
-    const qm::MqttSetup mqtt = qm::readMqttConfig(QFile::decodeName(paths.file("mqtt.conf")),
-                                                  QSysInfo::machineHostName(), paths.displayName());
-    std::unique_ptr<qm::MqttPublisher> publisher;
-    if (mqtt.config || !mqtt.error.isEmpty()) {
-        auto* indicator = new QLabel(QStringLiteral("MQTT"));
-        indicator->setAlignment(Qt::AlignCenter);
-        indicator->setAutoFillBackground(true);
-        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
-        const auto show = [indicator](const QString& state) {
-            QPalette pal = indicator->palette();
-            pal.setColor(QPalette::Window, state == QLatin1String("connected") ? QColor(0, 192, 0)
-                                           : state == QLatin1String("connecting")
-                                               ? QColor(255, 255, 192)
-                                               : QColor(255, 128, 128));
-            indicator->setPalette(pal);
-            indicator->setToolTip(state);
-            indicator->setAccessibleName(state);
-        };
+    // the bottom bar.
+    qm::Publishing publishing(paths, QStringLiteral(QM_VERSION));
+    if (QWidget* indicator = publishing.takeIndicator())
         window.addToBar(indicator, 50);
-        if (mqtt.config) {
-            publisher = std::make_unique<qm::MqttPublisher>(
-                *mqtt.config, QSysInfo::machineHostName(), paths.displayName());
-            publisher->onStateChanged = show;
-            show(publisher->state());
-            form.addObserver(publisher.get());
-        } else {
-            std::fprintf(stderr, "quellmark: not publishing: %s\n", qPrintable(mqtt.error));
-            show(QStringLiteral("not publishing: ") + mqtt.error);
-        }
-    }
+    if (qm::ReadingObserver* publisher = publishing.observer())
+        form.addObserver(publisher);
     dialogs.setParentWidget(&window);
     window.show();
     form.Form_Load();
