@@ -87,7 +87,11 @@ def main():
             client.close()
             log("closed connection", connections)
             continue
-        broker = socket.create_connection(("127.0.0.1", a.broker))
+        try:
+            broker = socket.create_connection(("127.0.0.1", a.broker))
+        except OSError:  # the broker is down: so is the line
+            client.close()
+            continue
         threading.Thread(target=forward, args=(broker, client), daemon=True).start()
         if a.drop_pubrel:
             threading.Thread(target=forward_packets, args=(client, broker, state, a.drop_pubrel),
