@@ -175,10 +175,12 @@ bool MqttPublisher::connectAndServe(QString& reason)
         rc = mosquitto_loop(mosq_, served ? 24 * 3600 * 1000 : 1000, 1);
         if (rc != MOSQ_ERR_SUCCESS)
             break;
+        const std::lock_guard lock(mutex_);
+        if (stopping_ && !online_)
+            return served; // closed before the broker took the connection
         if (!served && connack_ == 0) {
             served = true;
             mosquitto_log_callback_set(mosq_, nullptr);
-            const std::lock_guard lock(mutex_);
             online();
         } else if (connack_ > 0) {
             reason = QString::fromUtf8(mosquitto_connack_string(connack_));
@@ -188,10 +190,7 @@ bool MqttPublisher::connectAndServe(QString& reason)
             rc = MOSQ_ERR_TIMEOUT;
             break;
         }
-        if (served) {
-            const std::lock_guard lock(mutex_);
-            pump();
-        }
+        pump();
     }
     const int error = errno;
     const std::lock_guard lock(errorMutex_);
