@@ -30,7 +30,7 @@ public:
     static constexpr std::size_t kMaxQueuedBytes = 32u << 20;
     // Unconfirmed messages handed to the library; with QoS 2 the broker takes
     // no more than its receive maximum (20 by default) and drops the rest.
-    static constexpr std::size_t kWindow = 1000, kWindowQos2 = 20;
+    static constexpr std::size_t kWindow = 100, kWindowQos2 = 20;
     static constexpr int kCloseMs = 3000; // to publish what is queued at a close
 
     MqttPublisher(MqttConfig config, DiscoveryDevice device);
