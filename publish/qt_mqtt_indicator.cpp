@@ -28,27 +28,28 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     const MqttSetup setup = readMqttConfig(paths.file("mqtt.conf"), instance);
     if (!setup.config && setup.error.isEmpty())
         return;
-    indicator_ = std::make_unique<QLabel>(QStringLiteral("MQTT"));
-    indicator_->setAlignment(Qt::AlignCenter);
-    indicator_->setAutoFillBackground(true);
-    indicator_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    indicator_->setAccessibleDescription(QStringLiteral("MQTT state"));
+    configured_ = true;
     if (!setup.config) {
         qCWarning(lcPublish, "not publishing: %s", qPrintable(setup.error));
-        showMqttState(*indicator_, QStringLiteral("not publishing: ") + setup.error);
+        state_ = QStringLiteral("not publishing: ") + setup.error;
         return;
     }
     const DiscoveryDevice device{
         paths.displayName() + QStringLiteral(" on ") + QSysInfo::machineHostName(), version};
     publisher_ = std::make_unique<MqttPublisher>(*setup.config, device);
-    publisher_->onStateChanged = [label = QPointer<QLabel>(indicator_.get())](const QString& s) {
-        if (label)
-            showMqttState(*label, s);
+    state_ = publisher_->state();
+    publisher_->onStateChanged = [this](const QString& s) {
+        state_ = s;
+        if (indicator_)
+            showMqttState(*indicator_, s);
     };
-    showMqttState(*indicator_, publisher_->state());
 }
 
-Publishing::~Publishing() = default;
+Publishing::~Publishing()
+{
+    if (publisher_)
+        publisher_->onStateChanged = nullptr;
+}
 
 ReadingObserver* Publishing::observer() const
 {
@@ -57,7 +58,16 @@ ReadingObserver* Publishing::observer() const
 
 QWidget* Publishing::takeIndicator()
 {
-    return indicator_.release();
+    if (!configured_ || indicator_)
+        return nullptr;
+    auto* label = new QLabel(QStringLiteral("MQTT"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setAccessibleDescription(QStringLiteral("MQTT state"));
+    showMqttState(*label, state_);
+    indicator_ = label;
+    return label;
 }
 
 } // namespace qm

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLabel>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
-class QLabel;
 class QWidget;
 
 namespace qm {
@@ -31,12 +32,15 @@ public:
 
     // To add to the form's observers; null when nothing is published.
     ReadingObserver* observer() const;
-    // The field for the bottom bar, once (its new parent owns it); null
-    // without mqtt.conf.
+    // The field for the bottom bar, made on the first call (its new parent
+    // owns it); null without mqtt.conf. Without a window (no call) no widget
+    // is made.
     QWidget* takeIndicator();
 
 private:
-    std::unique_ptr<QLabel> indicator_;
+    bool configured_ = false;
+    QString state_;
+    QPointer<QLabel> indicator_;
     std::unique_ptr<MqttPublisher> publisher_;
 };
 
