@@ -215,6 +215,7 @@ void MqttPublisher::stopNetwork(int waitMs)
         networkRunning_ = false;
         return;
     }
+    qCWarning(lcPublish, "MQTT: the network thread did not end in time and was cancelled");
     ::pthread_cancel(network_);
     ::pthread_join(network_, nullptr); // the library's state is unknown now: left as it is
 }
@@ -278,7 +279,7 @@ void MqttPublisher::published(int mid)
 {
     const std::lock_guard lock(mutex_);
     unconfirmed_.erase(mid);
-    if (unconfirmed_.empty())
+    if (unconfirmed_.empty() || stopping_)
         changed_.notify_all();
 }
 
@@ -375,18 +376,26 @@ void MqttPublisher::closing()
     stopping_ = true;
     if (online_) {
         // After what went out: "offline", then a clean DISCONNECT (the broker
-        // forgets the last will then).
+        // forgets the last will then). The DISCONNECT waits for the broker's
+        // PUBACK: a socket closed with an answer still coming is reset, and
+        // a reset can cost the broker the DISCONNECT it had not read yet.
         const QByteArray offline = "offline", status = topic(QStringLiteral("status"));
-        mosquitto_publish(mosq_, nullptr, status.constData(), int(offline.size()),
-                          offline.constData(), 1, true);
-        mosquitto_disconnect(mosq_);
+        int mid = 0;
+        if (mosquitto_publish(mosq_, &mid, status.constData(), int(offline.size()),
+                              offline.constData(), 1, true) == MOSQ_ERR_SUCCESS) {
+            unconfirmed_[mid] = {1, true};
+            changed_.wait_for(lock, std::chrono::seconds(1),
+                              [this, mid] { return !online_ || !unconfirmed_.count(mid); });
+        }
+        if (online_)
+            mosquitto_disconnect(mosq_);
     }
     lock.unlock();
     changed_.notify_all();
     if (left)
         qCWarning(lcPublish, "MQTT: dropped %llu messages not published at the close",
                   static_cast<unsigned long long>(left));
-    stopNetwork(1000);
+    stopNetwork(2000);
     if (!networkRunning_)
         mosquitto_destroy(mosq_);
     mosq_ = nullptr;

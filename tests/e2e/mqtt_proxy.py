@@ -12,17 +12,19 @@ def log(*words):
     print(*words, flush=True)
 
 
+# One direction. Its end is passed on as the end of what the other side
+# reads, after everything before it (a DISCONNECT reaches the broker even
+# when the broker's answer to what came before finds the client gone).
 def forward(src, dst):
     try:
         while data := src.recv(65536):
             dst.sendall(data)
     except OSError:
         pass
-    for s in (src, dst):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+    try:
+        dst.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
 
 
 # Where the packet at the start of `buffer` ends (its fixed header's remaining
@@ -57,13 +59,13 @@ def forward_packets(src, dst, state, drop):
                         raise OSError
                 out += packet
             dst.sendall(out)
-    except OSError:
-        pass
-    for s in (src, dst):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+        dst.shutdown(socket.SHUT_WR)
+    except OSError:  # the line cut after a dropped PUBREL
+        for s in (src, dst):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
 
 def main():
