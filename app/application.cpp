@@ -2,7 +2,7 @@
 
 #include "app/files.h"
 #include "app/log_categories.h"
-#include "publish/qt_mqtt_publisher.h"
+#include "publish/qt_mqtt_indicator.h"
 #include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
@@ -10,9 +10,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QLabel>
 #include <QPushButton>
-#include <QSysInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -78,40 +76,14 @@ void Application::attachTrend()
 // window's bottom bar (a colour, the words in the tooltip).
 void Application::attachPublisher()
 {
-    const ProgramPaths& paths = form_.paths();
-    const MqttSetup mqtt = readMqttConfig(QFile::decodeName(paths.file("mqtt.conf")),
-                                          QSysInfo::machineHostName(), paths.displayName());
-    if (!mqtt.config && mqtt.error.isEmpty())
-        return;
-    std::function<void(const QString&)> show = [](const QString&) {};
+    publishing_ =
+        std::make_unique<Publishing>(form_.paths(), QCoreApplication::applicationVersion());
     if (window_) {
-        auto* indicator = new QLabel(QStringLiteral("MQTT"));
-        indicator->setAlignment(Qt::AlignCenter);
-        indicator->setAutoFillBackground(true);
-        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        indicator->setAccessibleDescription(QStringLiteral("MQTT state"));
-        show = [indicator](const QString& state) {
-            QPalette pal = indicator->palette();
-            pal.setColor(QPalette::Window, state == QLatin1String("connected") ? QColor(0, 192, 0)
-                                           : state == QLatin1String("connecting")
-                                               ? QColor(255, 255, 192)
-                                               : QColor(255, 128, 128));
-            indicator->setPalette(pal);
-            indicator->setToolTip(state);
-            indicator->setAccessibleName(state);
-        };
-        window_->addToBar(indicator, 50);
+        if (QWidget* indicator = publishing_->takeIndicator())
+            window_->addToBar(indicator, 50);
     }
-    if (mqtt.config) {
-        publisher_ = std::make_unique<MqttPublisher>(*mqtt.config, QSysInfo::machineHostName(),
-                                                     paths.displayName());
-        publisher_->onStateChanged = show;
-        show(publisher_->state());
-        form_.addObserver(publisher_.get());
-    } else {
-        std::fprintf(stderr, "quellmark: not publishing: %s\n", qPrintable(mqtt.error));
-        show(QStringLiteral("not publishing: ") + mqtt.error);
-    }
+    if (ReadingObserver* publisher = publishing_->observer())
+        form_.addObserver(publisher);
 }
 
 void Application::buildWindow()

@@ -17,7 +17,7 @@ class QPushButton;
 namespace qm {
 
 class MainWindow;
-class MqttPublisher;
+class Publishing;
 class QtDialogs;
 class TrendWindow;
 
@@ -56,7 +56,7 @@ private:
     AlarmJournal alarmJournal_;
     QtServiceNotifier serviceNotifier_;
     TrendStore trend_;
-    std::unique_ptr<MqttPublisher> publisher_;
+    std::unique_ptr<Publishing> publishing_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrendWindow> trendWindow_;
     QPushButton* trendButton_ = nullptr;

@@ -3,100 +3,266 @@
 #include "app/files.h"
 #include "app/numbers.h"
 
-#include <QFileInfo>
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 
 #include <charconv>
 #include <cmath>
+#include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm {
 
 namespace {
 
-bool readBool(const QSettings& s, const QString& key, bool fallback, QString& error)
+// "section/key" to the value as written: the line's text after '=', without
+// the blanks around it and without a comment (';' or '#' after a blank, or
+// anything after a closing quote). A value in double quotes is taken whole.
+using Ini = std::map<QByteArray, QByteArray>;
+
+std::optional<Ini> parseIni(const QByteArray& text, QString& error)
 {
-    const QString v = s.value(key).toString().trimmed().toLower();
-    if (v.isEmpty() || !s.contains(key))
-        return fallback;
-    if (v != QLatin1String("true") && v != QLatin1String("false"))
-        error = QStringLiteral("mqtt.conf: %1 must be true or false, not \"%2\"").arg(key, v);
-    return v == QLatin1String("true");
+    Ini out;
+    QByteArray section;
+    int number = 0;
+    for (QByteArray line : text.split('\n')) {
+        ++number;
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[') && line.endsWith(']')) {
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0) {
+            error = QStringLiteral("mqtt.conf: line %1 is not \"key = value\"").arg(number);
+            return std::nullopt;
+        }
+        QByteArray value = line.mid(eq + 1).trimmed();
+        if (value.startsWith('"')) {
+            const qsizetype close = value.indexOf('"', 1);
+            value = close < 0 ? value.mid(1) : value.mid(1, close - 1);
+        } else {
+            for (qsizetype i = 1; i < value.size(); ++i)
+                if ((value[i] == ';' || value[i] == '#') &&
+                    (value[i - 1] == ' ' || value[i - 1] == '\t')) {
+                    value = value.left(i).trimmed();
+                    break;
+                }
+        }
+        out[section + '/' + line.left(eq).trimmed()] = value;
+    }
+    return out;
 }
 
-int readInt(const QSettings& s, const QString& key, int fallback, int lo, int hi, QString& error)
+class Reader {
+public:
+    Reader(const Ini& ini, QString& error)
+        : ini_(ini)
+        , error_(error)
+    {
+    }
+    bool has(const char* key) const { return ini_.count(key) != 0; }
+    QByteArray bytes(const char* key) const
+    {
+        const auto it = ini_.find(key);
+        return it == ini_.end() ? QByteArray() : it->second;
+    }
+    // Text must be UTF-8 as written: a byte that is not would reach a topic
+    // or the broker as U+FFFD.
+    QString text(const char* key)
+    {
+        const QByteArray b = bytes(key);
+        const QString s = QString::fromUtf8(b);
+        if (s.toUtf8() != b)
+            fail(QStringLiteral("mqtt.conf: %1 is not UTF-8 text").arg(QLatin1String(key)));
+        return s;
+    }
+    bool boolean(const char* key, bool fallback)
+    {
+        const QByteArray v = bytes(key).toLower();
+        if (v.isEmpty())
+            return fallback;
+        if (v != "true" && v != "false")
+            fail(QStringLiteral("mqtt.conf: %1 must be true or false, not \"%2\"")
+                     .arg(QLatin1String(key), QString::fromUtf8(bytes(key))));
+        return v == "true";
+    }
+    int number(const char* key, int fallback, int lo, int hi)
+    {
+        if (!has(key))
+            return fallback;
+        const QByteArray v = bytes(key);
+        int n = 0;
+        const auto [end, ec] = std::from_chars(v.constData(), v.constData() + v.size(), n);
+        if (ec != std::errc() || end != v.constData() + v.size() || n < lo || n > hi)
+            fail(QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
+                     .arg(QLatin1String(key))
+                     .arg(lo)
+                     .arg(hi)
+                     .arg(QString::fromUtf8(v)));
+        return n;
+    }
+    void fail(const QString& message)
+    {
+        if (error_.isEmpty())
+            error_ = message;
+    }
+
+private:
+    const Ini& ini_;
+    QString& error_;
+};
+
+bool readable(const QByteArray& path)
 {
-    if (!s.contains(key))
-        return fallback;
-    bool ok = false;
-    const int v = s.value(key).toString().trimmed().toInt(&ok);
-    if (!ok || v < lo || v > hi)
-        error = QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
-                    .arg(key)
-                    .arg(lo)
-                    .arg(hi)
-                    .arg(s.value(key).toString());
-    return v;
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.constData(), R_OK) == 0;
+}
+
+// A topic level from a name: what MQTT would take as a wildcard or a level
+// separator, and what is not UTF-8, becomes '_'.
+QString topicLevel(const QString& name)
+{
+    QString out = name;
+    for (QChar& c : out)
+        if (c == QLatin1Char('+') || c == QLatin1Char('#') || c == QLatin1Char('/') ||
+            c == QChar::ReplacementCharacter)
+            c = QLatin1Char('_');
+    return out;
+}
+
+// Home Assistant's ids and topics take letters, digits, '_' and '-'.
+bool isNodeId(const QString& id)
+{
+    for (const QChar c : id)
+        if (c.unicode() > 127 || !(c.isLetterOrNumber() || c == '_' || c == '-'))
+            return false;
+    return !id.isEmpty();
+}
+
+// Home Assistant's device class for the common units.
+QString deviceClass(const QString& unit)
+{
+    static const std::map<QString, QString> classes = {
+        {"°C", "temperature"}, {"°F", "temperature"}, {"K", "temperature"}, {"V", "voltage"},
+        {"mV", "voltage"},     {"A", "current"},      {"mA", "current"},    {"W", "power"},
+        {"kW", "power"},       {"Hz", "frequency"},   {"Pa", "pressure"},   {"hPa", "pressure"},
+        {"kPa", "pressure"},   {"bar", "pressure"},   {"mbar", "pressure"}, {"psi", "pressure"}};
+    const auto it = classes.find(unit);
+    return it == classes.end() ? QString() : it->second;
 }
 
 } // namespace
 
-MqttSetup readMqttConfig(const QString& path, const QString& hostName, const QString& programName)
+QString defaultClientId(const MqttInstance& instance)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(instance.machineId.isEmpty() ? instance.hostName.toUtf8() : instance.machineId);
+    hash.addData(QByteArrayView("\0", 1));
+    hash.addData(instance.programDir);
+    hash.addData(QByteArrayView("\0", 1));
+    hash.addData(instance.programName);
+    QString name;
+    for (const char c : instance.programName.left(16))
+        name += QChar::fromLatin1(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+    return QStringLiteral("quellmark-") + name + QLatin1Char('-') +
+           QString::fromLatin1(hash.result().toHex().left(12));
+}
+
+MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
 {
     MqttSetup out;
-    if (!QFileInfo(path).isFile())
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 && errno == ENOENT)
         return out;
-    QSettings s(path, QSettings::IniFormat);
-    if (s.status() != QSettings::NoError) {
-        out.error = QStringLiteral("mqtt.conf cannot be read");
+    QString& error = out.error;
+    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = QStringLiteral("mqtt.conf is not a regular file");
         return out;
     }
-    const QStringList known = {"broker/host",     "broker/port",          "broker/tls",
-                               "broker/ca_file",  "broker/cert_file",     "broker/key_file",
-                               "broker/username", "broker/password_file", "broker/client_id",
-                               "topics/prefix",   "topics/qos",           "topics/homeassistant"};
+    const std::optional<std::string> text = readRegularFile(path, 1 << 20);
+    if (!text) {
+        error = QStringLiteral("mqtt.conf cannot be read");
+        return out;
+    }
+    const std::optional<Ini> ini = parseIni(QByteArray::fromStdString(*text), error);
+    if (!ini)
+        return out;
+    Reader r(*ini, error);
+    static const QList<QByteArray> known = {
+        "broker/host",     "broker/port",          "broker/tls",
+        "broker/ca_file",  "broker/cert_file",     "broker/key_file",
+        "broker/username", "broker/password_file", "broker/client_id",
+        "topics/prefix",   "topics/qos",           "topics/homeassistant",
+        "topics/node_id",  "topics/expire_after",  "topics/discovery_prefix"};
     MqttConfig c;
-    for (const QString& key : s.allKeys())
-        if (!known.contains(key))
-            c.unknownKeys << key;
-    QString& error = out.error;
-    const auto text = [&](const char* key) {
-        return s.value(QLatin1String(key)).toString().trimmed();
-    };
-    c.host = text("broker/host");
+    for (const auto& [key, value] : *ini) {
+        const bool unit = key.startsWith("channel") && key.endsWith("/unit") && key.size() == 13 &&
+                          key[7] >= '1' && key[7] <= '8';
+        if (!known.contains(key) && !unit)
+            c.unknownKeys << QString::fromUtf8(key);
+    }
+    c.host = r.text("broker/host");
     if (c.host.isEmpty())
-        error = QStringLiteral("mqtt.conf: broker/host is missing");
-    c.tls = readBool(s, QStringLiteral("broker/tls"), false, error);
-    c.port = readInt(s, QStringLiteral("broker/port"), c.tls ? 8883 : 1883, 1, 65535, error);
-    c.qos = readInt(s, QStringLiteral("topics/qos"), 1, 0, 2, error);
-    c.homeAssistant = readBool(s, QStringLiteral("topics/homeassistant"), false, error);
-    c.caFile = text("broker/ca_file");
-    c.certFile = text("broker/cert_file");
-    c.keyFile = text("broker/key_file");
-    c.username = text("broker/username");
-    c.clientId = text("broker/client_id");
-    if (c.clientId.isEmpty())
-        c.clientId = QStringLiteral("quellmark-") + hostName + QLatin1Char('-') + programName;
-    c.prefix = text("topics/prefix");
-    if (c.prefix.isEmpty())
-        c.prefix = QStringLiteral("quellmark/") + hostName + QLatin1Char('/') + programName;
+        r.fail(QStringLiteral("mqtt.conf: broker/host is missing"));
+    c.tls = r.boolean("broker/tls", false);
+    c.port = r.number("broker/port", c.tls ? 8883 : 1883, 1, 65535);
+    c.qos = r.number("topics/qos", 1, 0, 2);
+    c.homeAssistant = r.boolean("topics/homeassistant", false);
+    c.expireAfter = r.number("topics/expire_after", 0, 0, 1'000'000);
+    c.caFile = r.bytes("broker/ca_file");
+    c.certFile = r.bytes("broker/cert_file");
+    c.keyFile = r.bytes("broker/key_file");
     for (const char* key : {"broker/ca_file", "broker/cert_file", "broker/key_file"})
-        if (!text(key).isEmpty() && !QFileInfo(text(key)).isReadable())
-            error = QStringLiteral("mqtt.conf: %1 %2 cannot be read")
-                        .arg(QLatin1String(key), text(key));
-    if (const QString file = text("broker/password_file"); !file.isEmpty()) {
+        if (!r.bytes(key).isEmpty() && !readable(r.bytes(key)))
+            r.fail(QStringLiteral("mqtt.conf: %1 %2 cannot be read")
+                       .arg(QLatin1String(key), QString::fromUtf8(r.bytes(key))));
+    if (c.certFile.isEmpty() != c.keyFile.isEmpty())
+        r.fail(c.keyFile.isEmpty()
+                   ? QStringLiteral("mqtt.conf: broker/cert_file needs its broker/key_file")
+                   : QStringLiteral("mqtt.conf: broker/key_file needs its broker/cert_file"));
+    c.username = r.text("broker/username");
+    c.clientId = r.text("broker/client_id");
+    if (c.clientId.isEmpty())
+        c.clientId = defaultClientId(instance);
+    c.nodeId = r.text("topics/node_id");
+    if (c.nodeId.isEmpty()) {
+        c.nodeId = c.clientId;
+        for (QChar& ch : c.nodeId)
+            if (!isNodeId(QString(ch)))
+                ch = QLatin1Char('_');
+    } else if (!isNodeId(c.nodeId)) {
+        r.fail(QStringLiteral("mqtt.conf: topics/node_id may hold only letters, digits, _ and -"));
+    }
+    c.prefix = r.text("topics/prefix");
+    if (c.prefix.isEmpty())
+        c.prefix = QStringLiteral("quellmark/") + topicLevel(instance.hostName) + QLatin1Char('/') +
+                   topicLevel(QString::fromUtf8(instance.programName));
+    if (r.has("topics/discovery_prefix"))
+        c.discoveryPrefix = r.text("topics/discovery_prefix");
+    for (const char* key : {"topics/prefix", "topics/discovery_prefix"})
+        if (r.bytes(key).contains('+') || r.bytes(key).contains('#') || r.bytes(key).contains('\0'))
+            r.fail(QStringLiteral("mqtt.conf: %1 may not hold + or #").arg(QLatin1String(key)));
+    if (c.discoveryPrefix.isEmpty())
+        r.fail(QStringLiteral("mqtt.conf: topics/discovery_prefix is empty"));
+    for (int i = 1; i <= 8; ++i)
+        c.units[std::size_t(i)] = r.text(QByteArray("channel" + QByteArray::number(i) + "/unit"));
+    if (const QByteArray file = r.bytes("broker/password_file"); !file.isEmpty()) {
         // The password only the user may read.
-        struct stat st {};
-        const std::optional<std::string> bytes = readRegularFile(QFile::encodeName(file), 4096);
-        if (!bytes || ::stat(QFile::encodeName(file).constData(), &st) != 0)
-            error = QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read").arg(file);
+        const std::optional<std::string> bytes = readRegularFile(file, 4096);
+        if (!bytes || ::stat(file.constData(), &st) != 0)
+            r.fail(QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read")
+                       .arg(QString::fromUtf8(file)));
         else if (st.st_mode & 077)
-            error = QStringLiteral(
-                        "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
-                        .arg(file);
+            r.fail(QStringLiteral(
+                       "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
+                       .arg(QString::fromUtf8(file)));
         else
             c.password =
                 QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
@@ -124,39 +290,61 @@ QByteArray readingJson(const Reading& r)
         labels.append(QString::fromLatin1(r.labels[i]));
     }
     const QJsonObject o{
-        {"time", r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODate)},
+        {"time", r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
         {"values", values},
         {"alarms", alarms},
         {"labels", labels}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase,
-                                            int channel, const QString& label, bool alarm)
+Discovery discovery(const MqttConfig& c, const DiscoveryDevice& device, int channel,
+                    const std::optional<QString>& label, bool alarm)
 {
     const QString ch = QStringLiteral("V0%1").arg(channel);
-    QString id =
-        uniqueBase + QLatin1Char('_') + ch + (alarm ? QStringLiteral("_alarm") : QString());
-    for (QChar& q : id)
-        if (!q.isLetterOrNumber() || q.unicode() > 127)
-            q = QLatin1Char('_');
+    const QString object = ch + (alarm ? QStringLiteral("_alarm") : QString());
+    Discovery out;
+    out.topic = (c.discoveryPrefix + (alarm ? "/binary_sensor/" : "/sensor/") + c.nodeId + '/' +
+                 object + QStringLiteral("/config"))
+                    .toUtf8();
+    if (!label)
+        return out; // removed
+    // Available while the program runs and the device answers.
+    const QJsonArray availability{
+        QJsonObject{{"topic", c.prefix + QStringLiteral("/status")}},
+        QJsonObject{{"topic", c.prefix + QStringLiteral("/device")},
+                    {"value_template", "{{ 'online' if value == 'connected' else 'offline' }}"}}};
     QJsonObject o{
-        {"name", label.isEmpty() ? ch : label + (alarm ? QStringLiteral(" alarm") : QString())},
-        {"unique_id", id},
-        {"state_topic",
-         c.prefix + QLatin1Char('/') + ch + (alarm ? QStringLiteral("/alarm") : QString())},
-        {"availability_topic", c.prefix + QStringLiteral("/status")},
-        {"device", QJsonObject{{"identifiers", QJsonArray{uniqueBase}}, {"name", uniqueBase}}}};
+        {"name", label->isEmpty() ? ch : *label + (alarm ? QStringLiteral(" alarm") : QString())},
+        {"unique_id", c.nodeId + QLatin1Char('_') + object},
+        {"availability", availability},
+        {"availability_mode", "all"},
+        {"device", QJsonObject{{"identifiers", QJsonArray{c.nodeId}},
+                               {"name", device.name},
+                               {"manufacturer", "Quellmark"},
+                               {"model", "Measuring device monitor"},
+                               {"sw_version", device.version}}},
+        {"origin", QJsonObject{{"name", "Quellmark"}, {"sw_version", device.version}}}};
     if (alarm) {
+        o.insert("state_topic", c.prefix + QLatin1Char('/') + ch + QStringLiteral("/alarm"));
         o.insert("payload_on", "1");
         o.insert("payload_off", "0");
         o.insert("device_class", "problem");
+        return {out.topic, QJsonDocument(o).toJson(QJsonDocument::Compact)};
     }
-    const QString kind = alarm ? QStringLiteral("binary_sensor") : QStringLiteral("sensor");
-    return {(QStringLiteral("homeassistant/") + kind + QLatin1Char('/') + id +
-             QStringLiteral("/config"))
-                .toUtf8(),
-            QJsonDocument(o).toJson(QJsonDocument::Compact)};
+    // Every reading updates the sensor (so that it can expire); a value
+    // beyond the scaling ("INF") is unknown, not a broken number.
+    const QString v = QStringLiteral("value_json['values'][%1]").arg(channel - 1);
+    o.insert("state_topic", c.prefix + QStringLiteral("/reading"));
+    o.insert("value_template", "{{ " + v + " if " + v + " is number else None }}");
+    o.insert("state_class", "measurement");
+    if (const QString& unit = c.units[std::size_t(channel)]; !unit.isEmpty()) {
+        o.insert("unit_of_measurement", unit);
+        if (const QString dc = deviceClass(unit); !dc.isEmpty())
+            o.insert("device_class", dc);
+    }
+    if (c.expireAfter > 0)
+        o.insert("expire_after", c.expireAfter);
+    return {out.topic, QJsonDocument(o).toJson(QJsonDocument::Compact)};
 }
 
 } // namespace qm

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
+#include <utility>
 
 namespace qm {
 
@@ -15,28 +17,54 @@ struct MqttConfig {
     QString host;
     int port = 1883;
     bool tls = false;
-    QString caFile, certFile, keyFile, username, password, clientId, prefix;
+    QByteArray caFile, certFile, keyFile; // paths, as bytes
+    QString username, password, clientId, prefix;
+    QString nodeId; // names this instance to Home Assistant
+    QString discoveryPrefix = QStringLiteral("homeassistant");
     int qos = 1;
     bool homeAssistant = false;
-    QStringList unknownKeys; // reported, not used
+    int expireAfter = 0;          // s; 0: the sensors never expire
+    std::array<QString, 9> units; // [channel1]..[channel8] unit, elements 1..8
+    QStringList unknownKeys;      // reported, not used
 };
 
+// What an instance is, for the defaults: the default client id is unique per
+// instance (the machine, the program's folder and name, hashed), so that two
+// same-named instances in different folders neither share sensors nor take
+// each other's place on the broker.
+struct MqttInstance {
+    QByteArray machineId; // stable across a rename of the host
+    QString hostName;
+    QByteArray programDir, programName;
+};
+QString defaultClientId(const MqttInstance& instance);
+
 // Nothing (and no error) when there is no file; an error naming the key when
-// the file cannot be used: nothing is published then.
+// the file cannot be used: nothing is published then. Values are taken as
+// written, commas included; a ';' or '#' after a blank starts a comment.
 struct MqttSetup {
     std::optional<MqttConfig> config;
     QString error;
 };
-MqttSetup readMqttConfig(const QString& path, const QString& hostName, const QString& programName);
+MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance);
 
 // The payloads. A value in the log's number form ("." as the point, INF);
-// one reading as JSON: {"time": local time with its offset, "values": [...]
-// (INF as a string, JSON has no infinity), "alarms": [...], "labels": [...]}.
+// one reading as JSON: {"alarms": [...], "labels": [...], "time": local time
+// to the millisecond with its offset, "values": [...] (INF as a string, JSON
+// has no infinity)}.
 QByteArray valuePayload(float value);
 QByteArray readingJson(const Reading& r);
-// Home Assistant discovery: the topic and config of channel i's sensor or
-// alarm sensor.
-std::pair<QByteArray, QByteArray> discovery(const MqttConfig& c, const QString& uniqueBase,
-                                            int channel, const QString& label, bool alarm);
+
+// Home Assistant discovery: the retained config topic of channel i's sensor
+// or alarm sensor, and its payload; without a label an empty payload, which
+// removes the sensor.
+struct Discovery {
+    QByteArray topic, payload;
+};
+struct DiscoveryDevice {
+    QString name, version;
+};
+Discovery discovery(const MqttConfig& c, const DiscoveryDevice& device, int channel,
+                    const std::optional<QString>& label, bool alarm);
 
 } // namespace qm

@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev lintian desktop-file-utils appstream
   xvfb x11-utils imagemagick
-  python3-serial strace
+  python3 python3-serial strace
 )
 
 missing=()

@@ -123,9 +123,12 @@ QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArra
     EXPECT_TRUE(replaceFile(script, ("exec '" + program + "'\n").toStdString()));
     auto& p = *apps.emplace_back(std::make_unique<QProcess>());
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setStandardOutputFile(
-        dir.filePath(QString::fromUtf8(name) + ".out")); // decoded: any name opens
-    p.setWorkingDirectory(QDir::tempPath());             // files are found by the start path alone
+    // <name>.out, or <folder's name>-<name>.out for an instance in a folder
+    // of its own; decoded: any name opens.
+    p.setStandardOutputFile(dir.filePath(
+        (folder.isEmpty() ? QString() : QFileInfo(QFile::decodeName(folder)).fileName() + '-') +
+        QString::fromUtf8(name) + ".out"));
+    p.setWorkingDirectory(QDir::tempPath()); // files are found by the start path alone
     p.start(QStringLiteral("/bin/sh"), {QFile::decodeName(script)});
     EXPECT_TRUE(p.waitForStarted(5000));
     return p;

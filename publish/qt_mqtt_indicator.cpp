@@ -1,0 +1,73 @@
+#include "publish/qt_mqtt_indicator.h"
+
+#include "app/log_categories.h"
+#include "app/main_form.h"
+#include "publish/qt_mqtt_publisher.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QSysInfo>
+
+namespace qm {
+
+void showMqttState(QLabel& indicator, const QString& state)
+{
+    QPalette pal = indicator.palette();
+    pal.setColor(QPalette::Window, state == QLatin1String("connected")    ? QColor(0, 192, 0)
+                                   : state == QLatin1String("connecting") ? QColor(255, 255, 192)
+                                                                          : QColor(255, 128, 128));
+    indicator.setPalette(pal);
+    indicator.setToolTip(state);
+    indicator.setAccessibleName(state);
+}
+
+Publishing::Publishing(const ProgramPaths& paths, const QString& version)
+{
+    const MqttInstance instance{QSysInfo::machineUniqueId(), QSysInfo::machineHostName(), paths.dir,
+                                paths.name};
+    const MqttSetup setup = readMqttConfig(paths.file("mqtt.conf"), instance);
+    if (!setup.config && setup.error.isEmpty())
+        return;
+    configured_ = true;
+    if (!setup.config) {
+        qCWarning(lcPublish, "not publishing: %s", qPrintable(setup.error));
+        state_ = QStringLiteral("not publishing: ") + setup.error;
+        return;
+    }
+    const DiscoveryDevice device{
+        paths.displayName() + QStringLiteral(" on ") + QSysInfo::machineHostName(), version};
+    publisher_ = std::make_unique<MqttPublisher>(*setup.config, device);
+    state_ = publisher_->state();
+    publisher_->onStateChanged = [this](const QString& s) {
+        state_ = s;
+        if (indicator_)
+            showMqttState(*indicator_, s);
+    };
+}
+
+Publishing::~Publishing()
+{
+    if (publisher_)
+        publisher_->onStateChanged = nullptr;
+}
+
+ReadingObserver* Publishing::observer() const
+{
+    return publisher_.get();
+}
+
+QWidget* Publishing::takeIndicator()
+{
+    if (!configured_ || indicator_)
+        return nullptr;
+    auto* label = new QLabel(QStringLiteral("MQTT"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setAccessibleDescription(QStringLiteral("MQTT state"));
+    showMqttState(*label, state_);
+    indicator_ = label;
+    return label;
+}
+
+} // namespace qm
