@@ -1,5 +1,4 @@
-// The device link on the simulated clock: INIT and its retries, the
-// watchdog, the receive path and the reply interpreter, the commands.
+// INIT and its retries, the watchdog, the reply interpreter, the commands.
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.loop.runUntil(7499);
-    // Opened as 9600 8N1, no flow control, modem lines inactive, an event per character.
     EXPECT_TRUE(fx.port.portOpen());
     EXPECT_EQ(fx.port.settings, "9600,n,8,1");
     EXPECT_EQ(fx.port.handshaking, 0) << "no flow control";
@@ -24,8 +22,7 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     EXPECT_EQ(fx.port.writes, (Writes{{2500, "AT\r"}, {5000, "AT\r"}}));
     EXPECT_EQ(f.lblStatus.text(), "Searching for uc code...");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
-    // The watchdog of the first INIT is not postponed by the second; the
-    // INIT at 7500 starts a new period.
+    // The second INIT does not postpone the first one's watchdog.
     fx.loop.runUntil(7500);
     EXPECT_EQ(fx.shownAt("No response!"), 7500);
     fx.loop.runUntil(12499);
@@ -34,14 +31,11 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     EXPECT_EQ(fx.timesShown("No response!"), 2);
     EXPECT_EQ(fx.port.openCount, 1); // an open port is never reopened
 
-    // The recognition answer ends the retries and starts the sample clock.
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_FALSE(f.Timer1.enabled()) << "the retries go on after recognition";
     EXPECT_FALSE(f.TimerCom.enabled()) << "the watchdog runs on after recognition";
     EXPECT_TRUE(f.StTimer.enabled()) << "the sample clock did not start";
-    EXPECT_EQ(f.STimerCnt, 29);
-    EXPECT_EQ(fx.port.writes.size(), 6u);
     EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
@@ -79,14 +73,10 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(7500);
     EXPECT_TRUE(fx.port.writes.empty()) << "continuous mode sends no recognition request";
-    f.VValue[2] = 150;
     fx.send("OK\r\n");
-    EXPECT_EQ(f.lblStatus.text(), kData + "OK");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
     EXPECT_FALSE(f.StTimer.enabled()) << "continuous mode has no sample clock";
-    EXPECT_EQ(f.Led1[2].fillStyle(), FillStyle::Transparent); // evaluated
-    EXPECT_EQ(fx.log(), "\"08:15:07\",0,150,0,0,0,0,0,0\r\n");
 }
 
 TEST(Device, LineEndsAndPieces)
@@ -96,7 +86,6 @@ TEST(Device, LineEndsAndPieces)
         QString last; // the last line shown
         int lines;
     } cases[] = {{"V01=1\r\n", "V01=1", 1},
-                 {"V01=1\n\r", "V01=1", 1},
                  {"V01=1\r\rV02=2\r", "V02=2", 2},
                  {"V01=1\nV02=2\r", "V01=1V02=2", 1},
                  {"V01=1", "", 0}};
@@ -105,7 +94,7 @@ TEST(Device, LineEndsAndPieces)
         MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
         fx.loop.runUntil(2500);
         for (const char b : c.bytes)
-            fx.send(std::string(1, b)); // one byte at a time is the same as a block
+            fx.send(std::string(1, b));
         EXPECT_EQ(fx.log().count('\n'), c.lines) << c.bytes;
         if (c.lines) {
             EXPECT_EQ(f.lblStatus.text(), kData + c.last);
@@ -113,8 +102,6 @@ TEST(Device, LineEndsAndPieces)
     }
 }
 
-// Value lines by their prefix (continuous), the recognition by the exact
-// answer (sampled).
 TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
 {
     const struct {
@@ -122,17 +109,14 @@ TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
         std::string line;
         const char* shown; // displays 1..8 ("-" never updated); sampled: "R" recognised, "" not
     } cases[] = {
-        {"", "V05=12.3", "----12.3---"},
         {"A", "AV05=12.3", "----12.3---"},
         {"", "V08= 7", "-------7"},
-        {"", "V9=1", "--------"},
         {"", "V09=1", "--------"},
         {"", "v01=1", "--------"},
         {"A", "V01=1", "--------"},
-        {"AB", "ABV01=5", "--------"}, // a longer id never matches a value line
+        {"AB", "ABV01=5", "--------"},
         {"", "V01=1V02=2", "1-------"},
-        {"", "V01=V02=", "00------"}, // a value text equal to channel 2's prefix feeds it too
-        {"", "OK", "R"},
+        {"", "V01=V02=", "00------"},
         {"A", "AOK", "R"},
         {"AB", "OK", ""},
         {"", "OK ", ""},
@@ -149,7 +133,6 @@ TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
             shown += f.lblDIS[i].text();
         EXPECT_EQ(sampled ? QString(f.StTimer.enabled() ? "R" : "") : shown, c.shown) << c.line;
         EXPECT_EQ(f.Timer1.enabled(), sampled && !f.StTimer.enabled()) << c.line;
-        EXPECT_FALSE(f.TimerCom.enabled()) << c.line;
     }
 }
 
@@ -158,7 +141,7 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     AppFixture fx;
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
-    fx.send("X\r"); // one character: shown, colour kept
+    fx.send("X\r");
     EXPECT_EQ(f.lblStatus.text(), kData + "X");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching) << "a one-character line";
     fx.send("V01=5\r");
@@ -172,14 +155,10 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     EXPECT_EQ(f.lblDIS[4].text(), "1.5") << "a line of 32767 characters";
     const int lines = fx.log().count('\n');
     EXPECT_EQ(lines, 4);
-    // A value beyond the scaling: "???", display kept, no evaluation.
-    for (const char* huge : {"V01=3E+9", "V01=1e400", "V01=-1e400"}) {
-        fx.send(std::string(huge) + "\r");
-        EXPECT_EQ(f.lblStatus.text(), "???") << huge;
-        EXPECT_EQ(f.lblDIS[1].text(), "5") << huge;
-    }
-    EXPECT_EQ(f.VValue[1], -INFINITY);
-    EXPECT_EQ(fx.log().count('\n'), lines);
+    fx.send("V01=3E+9\r"); // beyond the scaling
+    EXPECT_EQ(f.lblStatus.text(), "???");
+    EXPECT_EQ(f.lblDIS[1].text(), "5") << "the display is kept";
+    EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
     EXPECT_EQ(f.lblDIS[1].text(), "2");
 }
@@ -204,8 +183,6 @@ TEST(Device, ReadRequestAndOutputButtons)
     EXPECT_EQ(f.cmdOut[8].backColor(), colors::kButtonFace);
 }
 
-// A failed send of the read request ends the program 3 s later; the window
-// stays alive meanwhile.
 TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
 {
     AppFixture fx;
@@ -220,29 +197,20 @@ TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
 
 TEST(Device, AnUnpluggedAdapterIsShownAndFoundAgain)
 {
-    for (const char* mode : {"0", "30"}) {
-        AppFixture fx;
-        MainForm& f = fx.startWith("1,\"9600\",\"\"," + QByteArray(mode) + ",8,\"x\",0,0");
-        fx.port.receiveAt(2600, "V01=1\r");
-        fx.port.loseDeviceAt(4000);
-        fx.loop.postAt(4000, [&] {
-            EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
-            EXPECT_FALSE(f.StTimer.enabled()) << "the sample clock stops when the device goes";
-            EXPECT_TRUE(f.Timer1.enabled()) << "the retries start again";
-            fx.port.values[1] = "2";
-        });
-        fx.port.receiveAt(9000, "V01=2\r");
-        fx.loop.runUntil(10000);
-        EXPECT_EQ(fx.shownAt("COM Port comm-error! 8021"), 4000) << mode;
-        EXPECT_EQ(fx.port.openCount, 2); // the retry at 6500
-        EXPECT_FALSE(f.Timer1.enabled()) << mode;
-        EXPECT_EQ(f.StTimer.enabled(), std::string(mode) == "30") << mode;
-        EXPECT_EQ(f.lblDIS[1].text(), "2") << mode;
-    }
+    AppFixture fx;
+    MainForm& f = fx.startWith("1,\"9600\",\"\",30,8,\"x\",0,0");
+    fx.port.loseDeviceAt(4000);
+    fx.loop.postAt(4000, [&] { EXPECT_FALSE(f.StTimer.enabled()) << "stopped with the device"; });
+    fx.port.receiveAt(9000, "V01=2\r");
+    fx.loop.runUntil(10000);
+    EXPECT_EQ(fx.shownAt("COM Port comm-error! 8021"), 4000);
+    EXPECT_EQ(fx.port.openCount, 2); // the retry at 6500
+    EXPECT_FALSE(f.Timer1.enabled());
+    EXPECT_TRUE(f.StTimer.enabled());
+    EXPECT_EQ(f.lblDIS[1].text(), "2");
 }
 
-// While the watchdog runs, the port is told that a reply is awaited, so that
-// it takes the reply's pieces as they come.
+// So that the port takes a reply's pieces as they come.
 TEST(Device, ThePortIsToldWhileAReplyIsAwaited)
 {
     AppFixture fx;
@@ -254,7 +222,6 @@ TEST(Device, ThePortIsToldWhileAReplyIsAwaited)
     EXPECT_FALSE(fx.port.awaited()) << "after the answer";
 }
 
-// A device the user may not open: the status line's tooltip says what to do.
 TEST(Device, APortWithoutPermissionSaysWhatToDo)
 {
     AppFixture fx;
