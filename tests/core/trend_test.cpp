@@ -88,12 +88,6 @@ TEST(Trend, LinesBreakAtGapsAndAlarmStretchesEndWithTheirLastAlarm)
          "0=7 1=7 2=7 | 202=8 203=0",
          "",
          0},
-        {"a noisy value around its limit is one episode",
-         {{0, 60, 0}, {1, 40, 0}, {2, 60, 0}, {3, 40, 0}, {4, 60, 0}, {5, 60, 0}},
-         "0=60 1=40 2=60 3=40 4=60 5=60",
-         "0=0 1=0 2=0 3=0 4=0 5=0",
-         "0-0 2-2 4-5",
-         1},
     };
     for (const auto& c : cases) {
         AppFixture fx;
