@@ -21,7 +21,7 @@ TEST(Formats, DisplayAndInvariantNumberForms)
 {
     const struct {
         float value;
-        const char *display, *invariant; // display in the C locale; German shows "," for "."
+        const char *display, *invariant; // display in the C locale
     } cases[] = {{0.0f, "0", "0"},
                  {-9999.99f, "-9999.99", "-9999.99"},
                  {0.3f, "0.3", "0.3"},
@@ -34,9 +34,6 @@ TEST(Formats, DisplayAndInvariantNumberForms)
                  {-INFINITY, "-Infinity", "-INF"}};
     for (const auto& c : cases) {
         EXPECT_EQ(displayForm(c.value, QLocale::c()), c.display) << c.value;
-        EXPECT_EQ(displayForm(c.value, QLocale(QLocale::German)),
-                  QString(c.display).replace('.', ','))
-            << c.value;
         EXPECT_EQ(invariantForm(c.value), c.invariant) << c.value;
     }
 }
