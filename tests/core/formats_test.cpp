@@ -2,7 +2,6 @@
 #include "app/numbers.h"
 #include "app/program_paths.h"
 #include "channels/value_text.h"
-#include "sampling/log_file.h"
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
 
@@ -46,10 +45,6 @@ TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
         << "the test locale (build/locale) is missing";
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-    ChannelArray<Single> values{};
-    values[1] = 23.5f;
-    values[2] = -0.5f;
-    EXPECT_EQ(logLine(QTime(15, 25, 12), values), "\"15:25:12\",23.5,-0.5,0,0,0,0,0,0\r\n");
     EXPECT_EQ(QByteArray::fromStdString(writeSettingsFile(defaultSettings())),
               kDefaultSettingsFile);
     std::setlocale(LC_ALL, previous.c_str());
