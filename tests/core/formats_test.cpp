@@ -68,6 +68,7 @@ TEST(Formats, ValueTextReading)
         {"2E+1", 20.0f},
         {"12E+", 12.0f},
         {"1,5", 1.0f},
+        {"1E+39", INFINITY}, // its first digit its only significant one
         {"-1e400", -INFINITY},
         {"0.001e999999999999", INFINITY},
         {"1e-60", 0.0f},
