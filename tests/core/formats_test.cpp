@@ -1,9 +1,7 @@
-// The small pure functions: number forms, the number reader, request bytes,
-// the log line, the settings file items, program paths. One table each.
+// Number forms, the number reader, the settings file, program paths.
 #include "app/numbers.h"
 #include "app/program_paths.h"
 #include "channels/value_text.h"
-#include "sampling/log_file.h"
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
 
@@ -22,33 +20,24 @@ TEST(Formats, DisplayAndInvariantNumberForms)
 {
     const struct {
         float value;
-        const char *display, *invariant; // display in the C locale; German shows "," for "."
+        const char *display, *invariant; // display in the C locale
     } cases[] = {{0.0f, "0", "0"},
-                 {-0.0f, "0", "0"},
                  {-9999.99f, "-9999.99", "-9999.99"},
-                 {-0.5f, "-0.5", "-0.5"},
                  {0.3f, "0.3", "0.3"},
-                 {-12.0f, "-12", "-12"},
                  {1234567.8f, "1234568", "1234568"},
                  {12345678.0f, "12345680", "1.234568E+07"},
                  {1e7f, "10000000", "1E+07"},
                  {1.5e-5f, "0.000015", "1.5E-05"},
                  {1e-30f, "0.000000000000000000000000000001", "1E-30"},
-                 {3e38f, "300000000000000000000000000000000000000", "3E+38"},
                  {INFINITY, "Infinity", "INF"},
                  {-INFINITY, "-Infinity", "-INF"}};
     for (const auto& c : cases) {
         EXPECT_EQ(displayForm(c.value, QLocale::c()), c.display) << c.value;
-        EXPECT_EQ(displayForm(c.value, QLocale(QLocale::German)),
-                  QString(c.display).replace('.', ','))
-            << c.value;
         EXPECT_EQ(invariantForm(c.value), c.invariant) << c.value;
     }
-    EXPECT_EQ(invariantForm(0.1f, 9), "0.100000001");
 }
 
-// The files hold "." whatever the C library's locale: the process of a user
-// with a decimal-comma locale has LC_NUMERIC set from the environment.
+// A user's decimal-comma locale is the process's LC_NUMERIC.
 TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
 {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
@@ -56,10 +45,6 @@ TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
         << "the test locale (build/locale) is missing";
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-    ChannelArray<Single> values{};
-    values[1] = 23.5f;
-    values[2] = -0.5f;
-    EXPECT_EQ(logLine(QTime(15, 25, 12), values), "\"15:25:12\",23.5,-0.5,0,0,0,0,0,0\r\n");
     EXPECT_EQ(QByteArray::fromStdString(writeSettingsFile(defaultSettings())),
               kDefaultSettingsFile);
     std::setlocale(LC_ALL, previous.c_str());
@@ -67,7 +52,6 @@ TEST(Formats, FilesUseAPointUnderADecimalCommaProcessLocale)
 
 TEST(Formats, ValueTextReading)
 {
-    const std::string digits309 = "1" + std::string(308, '0');
     const struct {
         std::string text;
         float value;
@@ -79,26 +63,15 @@ TEST(Formats, ValueTextReading)
         {"+3", 3.0f},
         {".5", 0.5f},
         {"5.", 5.0f},
-        {"1.2.3", 1.2f},
         {"1D2", 100.0f},
-        {"1d2", 100.0f},
         {"2e-1", 0.2f},
         {"2E+1", 20.0f},
         {"12E+", 12.0f},
         {"1,5", 1.0f},
-        {"0x10", 0.0f},
-        {"V02=", 0.0f},
-        {"-.", 0.0f},
-        {"1 E 2", 100.0f},
-        // Beyond the Single range an infinity, however far (past double's
-        // too); below it a zero.
-        {"1E+39", INFINITY},
+        {"1E+39", INFINITY}, // its first digit its only significant one
         {"-1e400", -INFINITY},
-        {digits309, INFINITY},
         {"0.001e999999999999", INFINITY},
         {"1e-60", 0.0f},
-        {"0." + std::string(400, '0') + "1", 0.0f},
-        {"0e999", 0.0f},
         {"0." + std::string(400, '0') + "1e5", 0.0f},
         {"0.0000000001e50", INFINITY},
     };
@@ -120,30 +93,17 @@ TEST(Formats, SettingsFileReading)
         lines[n - 1] = text + '\r';
         return lines.join('\n').toStdString();
     };
-    const std::string failures[] = {"",
-                                    file.substr(0, file.rfind(",0")),
-                                    file.substr(0, file.find("V05")), // 63 items, cut text
-                                    line(1, "32768,\"9600\",\"\",30,8,\"x\",0,0"),
-                                    line(1, "1,\"9600\",\"\",-32769,8,\"x\",0,0"),
-                                    line(4, "0,0,abc,0,0,0,0,0"),
-                                    line(7, "99.9x,1,1,1,1,1,1,1"),
-                                    line(7, "1e,1,1,1,1,1,1,1"),
-                                    line(7, "1E+39,1,1,1,1,1,1,1")};
+    const std::string failures[] = {"", line(4, "0,0,abc,0,0,0,0,0"),
+                                    line(7, "99.9x,1,1,1,1,1,1,1"), line(7, "1E+39,1,1,1,1,1,1,1")};
     for (const std::string& f : failures)
         EXPECT_FALSE(parseSettingsFile(f)) << f;
 
-    // Items as they stand: blanks, unquoted texts, a comma inside quotes,
-    // values no consumer expects, every number form.
     auto s = parseSettingsFile(line(1, "  7,9600,,-5,12,\"a,b\" ,2,1"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->ComPort, 7) << "blanks around a number";
     EXPECT_EQ(s->Baud, "9600") << "an unquoted text";
     EXPECT_EQ(s->DevId, "") << "an empty item";
-    EXPECT_EQ(s->STime, -5);
-    EXPECT_EQ(s->RVnr, 12);
-    EXPECT_EQ(s->BPass, "a,b") << "a comma inside quotes";
-    EXPECT_EQ(s->LogOn, 2);
-    EXPECT_EQ(s->WavOn, 1);
+    EXPECT_EQ(s->LogOn, 2) << "an item after a comma inside quotes";
     s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
@@ -153,14 +113,14 @@ TEST(Formats, SettingsFileReading)
 
     const std::pair<const char*, std::optional<Integer>> integers[] = {
         // half to even; 16 bits
-        {"2.5", 2},         {"3.5", 4},      {"-2.5", -2}, {"1E+2", 100}, {"-32768", -32768},
-        {"32767.4", 32767}, {"32767.5", {}}, {"1e", {}},   {".", {}},     {"", 0}};
+        {"2.5", 2},         {"3.5", 4},         {"1E+2", 100},
+        {"-32768", -32768}, {"32767.4", 32767}, {"32767.5", {}},
+        {"1e", {}},         {"-32769", {}},     {"", 0}};
     for (const auto& [text, value] : integers)
         EXPECT_EQ(parseIntegerItem(text), value) << text;
     EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
 }
 
-// Singles get the digits they need to read back the same.
 TEST(Formats, SettingsFileWritingReadsBackTheSame)
 {
     SettingsValues s = defaultSettings();
@@ -174,8 +134,6 @@ TEST(Formats, SettingsFileWritingReadsBackTheSame)
     EXPECT_EQ(parseSettingsFile(writeSettingsFile(s)), s);
 }
 
-// The name is the whole file name it was started under, links not followed,
-// bytes as they are.
 TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
 {
     QTemporaryDir bin;
@@ -184,10 +142,7 @@ TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
     ::close(::open((binDir + "/data").constData(), O_CREAT | O_WRONLY, 0644));
     const struct {
         QByteArray start, path, cwd, name, dir;
-    } cases[] = {{"/opt/pumps/pump.v2", "", "/", "pump.v2", "/opt/pumps"},
-                 {"./pumps/../tanks//tank2", "", "/home/ann", "tank2", "/home/ann/tanks"},
-                 {"/d\xfe/q\xff m", "", "/", "q\xff m", "/d\xfe"},
-                 {"q\xff m", "/nowhere:" + binDir, "/home/ann", "q\xff m", "/home/ann"},
+    } cases[] = {{"./pumps/../tanks//tank2", "", "/home/ann", "tank2", "/home/ann/tanks"},
                  {"pump.v2", "/nowhere:" + binDir, "/home/ann", "pump.v2", binDir},
                  {"pump.v2", ":/nowhere", binDir, "pump.v2", binDir}, // empty PATH entry: the cwd
                  {"data", binDir, "/home/ann", "data", "/home/ann"},  // not executable

@@ -23,7 +23,6 @@ TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
     for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"}) // nobody may open ttyS0 but root
         ::close(::open(root + "/dev/" + tty, O_CREAT | O_WRONLY, 0));
     ::chmod(root + "/dev/ttyUSB0", 0660);
-    ::chmod(root + "/dev/ttyUSB1", 0660);
     ::symlink("../../ttyUSB0", root + "/dev/serial/by-id/usb-FTDI_A1-port0");
     const QString dev = QFile::decodeName(root + "/dev/");
     const auto devices = describeDevices({{dev + "ttyUSB0", {}, "FT232R", "FTDI", "A1", {}},
