@@ -180,7 +180,6 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
     EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->SetHi[3], 42.5f);
     EXPECT_EQ(form->LogOn, 1) << "the Log file box was ticked";
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
