@@ -1,8 +1,6 @@
-// Any bytes from the device, in any pieces: the receive path, the interpreter,
-// the value update and the evaluation never crash, the line buffer stays
-// bounded, and every shown value is a finite number. The number reader on its
-// own gives a finite Single exactly when the number lies within the Single
-// range, whatever its digits or exponent.
+// Any bytes from the device, in any pieces: no crash, a bounded line buffer,
+// finite shown values; the number reader's value is finite exactly when the
+// number lies within the Single range.
 #include "channels/value_text.h"
 #include "tests/support/app_fixture.h"
 
@@ -14,8 +12,7 @@ using namespace qm;
 
 namespace {
 
-// An independent reading of the number at the start of `text`: blanks out, D
-// as E, the C library's long double (this process never leaves the C locale).
+// An independent reading: blanks out, D as E, the C library's long double.
 void checkNumberReader(const std::string& text)
 {
     std::string clean;
@@ -48,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return f;
     }();
     MainForm& f = *fx->form;
-    // The first byte picks the mode and the device identifier, the second the
-    // channel count and the scaling.
+    // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
     f.DevId = ids[data[0] & 3];
     f.STime = (data[0] & 4) ? 0 : 30;

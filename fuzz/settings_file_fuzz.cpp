@@ -1,5 +1,4 @@
-// Any bytes as a settings file: the reader never crashes, and whatever it
-// accepts is written back in a form that reads to the same values.
+// Whatever the settings reader accepts is written back to the same values.
 #include "settings/settings_file.h"
 
 #include <cstddef>
@@ -12,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto settings = qm::parseSettingsFile(bytes);
     if (!settings)
         return 0;
-    // Texts with a quote or a line break cannot be written back (the saver
-    // refuses them), so only those without are checked.
+    // The saver refuses texts with a quote or a line break.
     auto writable = [](const std::string& s) {
         return s.find_first_of("\"\r\n") == std::string::npos;
     };

@@ -17,19 +17,15 @@
 
 namespace qm::test {
 
-// The settings file as the first save writes it when nothing was changed, and
-// the same with another first line (port, baud, id, sample time, values read,
-// spare text, log and sound options).
+// The settings file as the first save writes it, and with another first line.
 extern const QByteArray kDefaultSettingsFile;
 QByteArray settingsWithFirstLine(const QByteArray& firstLine);
 
 using Writes = std::vector<std::pair<Millis, std::string>>;
 
-// A serial port on the simulated clock with the measuring device behind it.
-// What the core writes is recorded with its time; what the device sends
-// arrives as one receive event at its time. While `answering`, the device
-// answers "<id>AT" with "<id>OK" and "<id>V0n" with "<id>V0n=<values[n]>"
-// after delayMs, except the channels in `unanswered`.
+// A serial port on the simulated clock with the device behind it. While
+// `answering`, it answers "<id>AT" with "<id>OK" and "<id>V0n" with
+// "<id>V0n=<values[n]>" after delayMs, except the channels in `unanswered`.
 class SimSerialPort final : public SerialPort {
 public:
     explicit SimSerialPort(SimEventLoop& loop)
@@ -91,9 +87,7 @@ private:
     int commEvent_ = 0;
 };
 
-// A whole application on the simulated clock, in a temporary program
-// directory, with the device on a simulated port. Local time starts at
-// 2025-03-12 08:15:00.
+// The application on the simulated clock in a temporary program directory.
 class AppFixture : public Dialogs, public WallClock, public SoundPlayer, public ControlObserver {
 public:
     explicit AppFixture(QLocale locale = QLocale::c())

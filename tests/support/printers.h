@@ -1,9 +1,7 @@
 #pragma once
 
-// How GoogleTest shows Qt values in a failure: texts as quoted strings, bytes
-// with their line ends and other control bytes escaped, colours by name. Every
-// test file gets these through the build (-include), so that no file prints
-// them another way: the printer of a type must be the same in every file.
+// How GoogleTest shows Qt values; every test file gets these through the
+// build (-include), as a type's printer must be the same in every file.
 
 #include <QByteArray>
 #include <QString>

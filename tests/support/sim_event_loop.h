@@ -8,15 +8,13 @@
 
 namespace qm::test {
 
-// Thrown by terminate(): unwinds the handler that ended the program back to
-// the test's run call, so nothing after it runs.
+// Thrown by terminate(): unwinds back to the test's run call.
 struct Terminated {
     int exitCode;
 };
 
-// A deterministic event loop on a simulated clock. Events due at the same
-// millisecond run in the order they were scheduled. Nested waits run the same
-// queue, so a timer keeps ticking, in phase, while its own handler waits.
+// A deterministic event loop on a simulated clock; events due at the same
+// millisecond run in the order they were scheduled.
 class SimEventLoop final : public EventLoop {
 public:
     Millis now() const override { return now_; }

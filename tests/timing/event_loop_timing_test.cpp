@@ -1,7 +1,4 @@
-// The real-time event loop on the real clock: ticks that keep coming while
-// their own handler waits, and waits that end at their deadline without using
-// the processor. Bounds are taken from what the run itself measured, so that
-// they hold on a loaded machine.
+// The event loop on the real clock; bounds come from what the run measured.
 #include "app/qt_event_loop.h"
 
 #include <QElapsedTimer>
@@ -56,9 +53,7 @@ TEST(QtEventLoop, ATimerTicksInPhaseWhileItsOwnHandlerWaits)
 
     EXPECT_EQ(other, 1) << "an unrelated timer must fire during the wait";
     EXPECT_EQ(ticks.size(), 8u) << "the timer stops at once after its eighth tick";
-    // On the timer's own grid, ticks at 100, 150, ... fall inside the wait
-    // (the first tick itself is counted too: a machine stalled for more than
-    // one period may merge two of them).
+    // Counting the first: a stall of over a period may merge two ticks.
     const auto dueDuringWait = static_cast<std::size_t>(waitEnded / 50) - 1;
     EXPECT_GE(ticksBeforeWaitEnded, dueDuringWait)
         << "ticks due while the first one's handler waited (it ended at " << waitEnded

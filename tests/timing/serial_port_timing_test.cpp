@@ -1,58 +1,33 @@
-// The serial port's read gate on the real clock, on a pseudo-terminal.
-// Bounds come from what the run measured, so they hold on a loaded machine.
+// The serial port's read gate on the real clock; bounds come from what the
+// run measured.
 #include "device/qt_serial_port.h"
+#include "tests/support/pty.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
-
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm::test {
 namespace {
 
-bool pumpUntil(const std::function<bool()>& cond)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return cond();
-}
-
-class SerialPortTiming : public ::testing::Test {
+class SerialPortTiming : public PtyTest {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
-        ASSERT_EQ(::mkdir(dir + "/ports", 0777), 0);
-        ASSERT_EQ(::symlink(::ptsname(master), dir + "/ports/com1"), 0);
+        PtyTest::SetUp();
         ASSERT_EQ(port.setPortOpen(true), 0);
         port.setRThreshold(1);
         clock.start();
     }
-    void TearDown() override { ::close(master); }
     void send(const std::string& s)
     {
         ASSERT_EQ(::write(master, s.data(), s.size()), ssize_t(s.size()));
     }
 
-    QTemporaryDir tmp;
-    QByteArray dir = QFile::encodeName(tmp.path());
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     QtSerialPort port{dir};
     QElapsedTimer clock;
     std::string received;
 };
 
-// A line every millisecond (as fast as the machine's timer manages) is taken
-// in blocks at least a read gate apart, every line at most a gate (and the
-// writer's own lateness) after it came; a lone line after a pause at once.
+// A line every millisecond, then a lone line after a pause.
 TEST_F(SerialPortTiming, LinesAreTakenInGatheredBlocksSoonAfterTheyCame)
 {
     std::vector<qint64> sentAt, blockAt;
@@ -86,8 +61,7 @@ TEST_F(SerialPortTiming, LinesAreTakenInGatheredBlocksSoonAfterTheyCame)
     EXPECT_LE(newest, 2 * late + 5) << "the lone line";
 }
 
-// While a reply is awaited, its second piece (3 ms after the first) is taken
-// as soon as it comes, not a read gate after the first. Best of five tries.
+// Best of five tries.
 TEST_F(SerialPortTiming, AReplyInTwoPiecesIsTakenAsSoonAsItsLastPieceComes)
 {
     bool awaiting = false;

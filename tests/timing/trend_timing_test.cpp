@@ -1,6 +1,5 @@
-// The trend window on the real clock: 30 days of logs are read without
-// holding up the event loop. The bound is taken from how late the loop runs
-// on this machine just before, so that it holds on a loaded machine.
+// The trend window on the real clock; the bound comes from the loop's own
+// slack measured just before.
 #include "sampling/log_file.h"
 #include "trend/qt_trend_window.h"
 
@@ -16,8 +15,7 @@
 namespace qm::test {
 namespace {
 
-// The longest time between two rounds of the event loop while `busy` holds,
-// taken with a timer of 5 ms.
+// The longest time between two rounds of the event loop while `busy` holds.
 qint64 longestStall(const std::function<bool()>& busy, int atLeastMs)
 {
     QElapsedTimer clock;
