@@ -85,18 +85,15 @@ void E2eTest::startSim(QStringList args, QByteArray* terminal)
         *terminal = p.readLine().trimmed();
 }
 
-// "<ms> tx <hex>" is a line sent, "<ms> <hex>... 0D" a frame received.
-std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLines) const
+// "<ms> tx <hex>" is a line sent.
+std::vector<std::pair<qint64, QByteArray>> E2eTest::sent(int sim) const
 {
     std::vector<std::pair<qint64, QByteArray>> out;
     for (const QByteArray& line :
          readAll(dir.filePath(QStringLiteral("sim%1").arg(sim))).split('\n')) {
         const QList<QByteArray> w = line.split(' ');
-        if (sentLines && w.size() > 2 && w[1] == "tx")
+        if (w.size() > 2 && w[1] == "tx")
             out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(2).join()).chopped(2)});
-        if (!sentLines && w.size() > 2 && w[1].size() == 2 && w[1] != "rx" && w[1] != "tx" &&
-            w.last() == "0D")
-            out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(1).join()).chopped(1)});
     }
     return out;
 }

@@ -40,8 +40,8 @@ protected:
     // quellmark-sim with `args` and a trace; waits for its --link, or reads
     // its terminal into `terminal`.
     void startSim(QStringList args, QByteArray* terminal = nullptr);
-    // A simulator's lines sent or requests got, without CR LF, at times in ms.
-    std::vector<std::pair<qint64, QByteArray>> trace(int sim, bool sentLines) const;
+    // The lines a simulator sent, without CR LF, at their times in ms.
+    std::vector<std::pair<qint64, QByteArray>> sent(int sim) const;
     // Runs `command` through the shell (bytes stay bytes), its output into `out`.
     QProcess& run(const QByteArray& command, const QString& out,
                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());

@@ -124,7 +124,7 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
                 closedAt = line.split(' ')[0].toLongLong();
         ASSERT_GE(closedAt, 0) << "the simulator saw no disconnection";
         std::size_t sentBefore = 0;
-        for (const auto& [at, text] : trace(0, true))
+        for (const auto& [at, text] : sent(0))
             sentBefore += at < closedAt - 100;
         EXPECT_GE(atLoss, sentBefore) << "lines sent at least 100 ms before the hang-up";
         EXPECT_EQ(readAll(err).count(lost), 1) << readAll(err).toStdString();
