@@ -60,8 +60,7 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     v.SetHi[1] = -9999; // channel 1 in alarm at any value
     writeAll(QFile::decodeName(path + '/' + name + ".ini"),
              QByteArray::fromStdString(writeSettingsFile(v)));
-    // The service manager's end, read at every look (a full queue would hold
-    // the program).
+    // The service manager's end, read at every look (a full queue would block).
     const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const auto closeNotify = qScopeGuard([&] { ::close(notify); });
     sockaddr_un address{};
@@ -192,7 +191,7 @@ TEST_F(ServiceTest, RootWritesNothingIntoASystemFolder)
     const QByteArray system(tmpl), data = path + "/data", home = data + "/quellmark";
     const auto cleanUp = qScopeGuard([&] { QDir(QFile::decodeName(system)).removeRecursively(); });
     ASSERT_TRUE(QFile::copy(QM_APP_PATH, QFile::decodeName(system + "/qm")));
-    ASSERT_EQ(::mkdir(data, 0700) | ::mkdir(home, 0700) | ::mkdir(home + "/ports", 0700), 0);
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(home + "/ports")));
     startSim({"--link", QFile::decodeName(home + "/ports/com1"), "--continuous", "20"});
     writeAll(QFile::decodeName(home + "/qm.ini"), settingsFile({}));
     QProcessEnvironment env = noDisplay();
