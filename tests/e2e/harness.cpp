@@ -18,8 +18,7 @@ namespace qm::e2e {
 
 namespace {
 
-// QProcess wants an application object. The programs run where the C
-// library writes a decimal comma: de_DE.UTF-8 from the build tree.
+// QProcess wants an application object; the C library writes a decimal comma.
 class Environment : public ::testing::Environment {
     void SetUp() override
     {
@@ -86,18 +85,15 @@ void E2eTest::startSim(QStringList args, QByteArray* terminal)
         *terminal = p.readLine().trimmed();
 }
 
-// "<ms> tx <hex>" is a line sent, "<ms> <hex>... 0D" a frame received.
-std::vector<std::pair<qint64, QByteArray>> E2eTest::trace(int sim, bool sentLines) const
+// "<ms> tx <hex>" is a line sent.
+std::vector<std::pair<qint64, QByteArray>> E2eTest::sent(int sim) const
 {
     std::vector<std::pair<qint64, QByteArray>> out;
     for (const QByteArray& line :
          readAll(dir.filePath(QStringLiteral("sim%1").arg(sim))).split('\n')) {
         const QList<QByteArray> w = line.split(' ');
-        if (sentLines && w.size() > 2 && w[1] == "tx")
+        if (w.size() > 2 && w[1] == "tx")
             out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(2).join()).chopped(2)});
-        if (!sentLines && w.size() > 2 && w[1].size() == 2 && w[1] != "rx" && w[1] != "tx" &&
-            w.last() == "0D")
-            out.push_back({w[0].toLongLong(), QByteArray::fromHex(w.mid(1).join()).chopped(1)});
     }
     return out;
 }
@@ -113,25 +109,32 @@ QByteArray settingsFile(const Settings& s)
     return QByteArray::fromStdString(writeSettingsFile(v));
 }
 
+QProcess& E2eTest::run(const QByteArray& command, const QString& out,
+                       const QProcessEnvironment& env)
+{
+    const QByteArray script = path + "/run" + QByteArray::number(apps.size());
+    EXPECT_TRUE(replaceFile(script, ("exec " + command + "\n").toStdString()));
+    auto& p = *apps.emplace_back(std::make_unique<QProcess>());
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardOutputFile(out);
+    p.setWorkingDirectory(QDir::tempPath()); // files are found by the start path alone
+    p.start(QStringLiteral("/bin/sh"), {QFile::decodeName(script)});
+    EXPECT_TRUE(p.waitForStarted(5000));
+    return p;
+}
+
 QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArray folder)
 {
     const QByteArray program = (folder.isEmpty() ? path : folder) + '/' + name;
     EXPECT_EQ(::symlink(QM_APP_PATH, program), 0);
     EXPECT_TRUE(replaceFile(program + ".ini", settingsFile(s).toStdString()));
-    // Through the shell, so that a path that is not UTF-8 stays bytes.
-    const QByteArray script = path + "/start" + QByteArray::number(apps.size());
-    EXPECT_TRUE(replaceFile(script, ("exec '" + program + "'\n").toStdString()));
-    auto& p = *apps.emplace_back(std::make_unique<QProcess>());
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    // <name>.out, or <folder's name>-<name>.out for an instance in a folder
-    // of its own; decoded: any name opens.
-    p.setStandardOutputFile(dir.filePath(
-        (folder.isEmpty() ? QString() : QFileInfo(QFile::decodeName(folder)).fileName() + '-') +
-        QString::fromUtf8(name) + ".out"));
-    p.setWorkingDirectory(QDir::tempPath()); // files are found by the start path alone
-    p.start(QStringLiteral("/bin/sh"), {QFile::decodeName(script)});
-    EXPECT_TRUE(p.waitForStarted(5000));
-    return p;
+    // <name>.out, or <folder's name>-<name>.out
+    return run(
+        "'" + program + "'",
+        dir.filePath(
+            (folder.isEmpty() ? QString() : QFileInfo(QFile::decodeName(folder)).fileName() + '-') +
+            QString::fromUtf8(name) + ".out"));
 }
 
 int E2eTest::stop(QProcess& p, int signal)
@@ -172,6 +175,7 @@ void E2eTest::TearDown()
         stop(*p, SIGTERM);
     for (auto& p : sims)
         stop(*p, SIGTERM);
+    QProcess::execute("rm", {"-rf", dir.path()}); // names QTemporaryDir cannot remove too
 }
 
 } // namespace qm::e2e

@@ -1,8 +1,7 @@
 #pragma once
 
-// End-to-end: the real program, started through links in a temporary program
-// directory, against quellmark-sim on pseudo-terminals, under a decimal-comma
-// locale. Paths are bytes: names need not be UTF-8.
+// The real program, started through links in a temporary folder, against
+// quellmark-sim on pseudo-terminals, under a decimal-comma locale.
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,8 +23,7 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 QByteArray readAll(const QString& path); // empty when there is no such file
 void writeAll(const QString& path, const QByteArray& bytes);
 
-// The eight values of a log line, or nothing when the line is not exactly
-// "hh:mm:ss" in quotes, eight numbers in the invariant form, CR LF.
+// The values of a log line: "hh:mm:ss" in quotes, eight numbers, CR LF.
 std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line);
 
 struct Settings { // of an instance; the channels keep their defaults
@@ -40,13 +38,15 @@ class E2eTest : public ::testing::Test {
 protected:
     void TearDown() override;
     // quellmark-sim with `args` and a trace; waits for its --link, or reads
-    // the terminal it prints into `terminal`.
+    // its terminal into `terminal`.
     void startSim(QStringList args, QByteArray* terminal = nullptr);
-    // A simulator's trace: the lines it sent (without CR LF) or the requests
-    // it got (frames without CR), with their times in ms.
-    std::vector<std::pair<qint64, QByteArray>> trace(int sim, bool sentLines) const;
-    // Makes <folder>/<name> a link to the program with its settings file and
-    // starts it there (folder: the test's directory by default).
+    // The lines a simulator sent, without CR LF, at their times in ms.
+    std::vector<std::pair<qint64, QByteArray>> sent(int sim) const;
+    // Runs `command` through the shell (bytes stay bytes), its output into `out`.
+    QProcess& run(const QByteArray& command, const QString& out,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+    // Links <folder>/<name> (default: the test's folder) to the program,
+    // writes its settings and runs it.
     QProcess& startApp(const QByteArray& name, const Settings& s, QByteArray folder = {});
     static int stop(QProcess& p, int signal); // exit code; -1 when killed
     std::vector<QByteArray> log(const QByteArray& name,

@@ -20,56 +20,46 @@ int freePort()
     return s.listen(QHostAddress::LocalHost) ? s.serverPort() : 0;
 }
 
-// A broker of the test's own, logging all it does to broker.log, persistent
-// so that a subscriber's session outlives a restart; a subscriber writing
-// "topic payload" lines to "received".
+// A persistent broker logging to broker.log; a subscriber writing "topic
+// payload" lines to "received".
 class PublishTest : public E2eTest {
 protected:
-    void TearDown() override
+    // Runs `command`, then gives it a moment to be ready.
+    QProcess& start(const QByteArray& command, const char* out)
     {
-        for (QProcess* p : {&broker, &subscriber, &proxy})
-            stop(*p, SIGTERM);
-        E2eTest::TearDown();
-    }
-    void start(QProcess& p, const QString& program, const QStringList& args, const char* out)
-    {
-        p.setStandardOutputFile(dir.filePath(out), QIODevice::Append);
-        p.start(program, args);
-        ASSERT_TRUE(p.waitForStarted());
+        QProcess& p = run(command, dir.filePath(out));
         std::this_thread::sleep_for(300ms);
+        return p;
     }
-    // As this user: a broker started as root would drop to "mosquitto".
-    void startBroker(const QByteArray& listener = "127.0.0.1\n")
+    // As this user (as root it would drop to "mosquitto").
+    QProcess& startBroker(const QByteArray& listener = "127.0.0.1\n")
     {
         writeAll(dir.filePath("mosquitto.conf"),
                  "user " + QByteArray(::getpwuid(::getuid())->pw_name) + "\npersistence true\n" +
                      "persistence_location " + path + "/\nallow_anonymous true\nlog_dest file " +
-                     path + "/broker.log\n" + "log_type all\nlistener " +
-                     QByteArray::number(brokerPort) + ' ' + listener);
-        start(broker, "mosquitto", {"-c", dir.filePath("mosquitto.conf")}, "broker.out");
+                     path + "/broker.log\n" + "log_type all\nlistener " + number(brokerPort) + ' ' +
+                     listener);
+        return start("mosquitto -c '" + path + "/mosquitto.conf'", "broker.out");
     }
     void subscribe()
     {
-        start(subscriber, "mosquitto_sub",
-              {"-h", "127.0.0.1", "-p", QString::number(brokerPort), "-t", "qm/#", "-v", "-q", "1",
-               "-c", "-i", "sub"},
+        start("mosquitto_sub -h 127.0.0.1 -p " + number(brokerPort) +
+                  " -t 'qm/#' -v -q 1 -c -i sub",
               "received");
     }
     // The program connects to proxyPort.
-    void startProxy(const QString& option, const QString& n)
+    void startProxy(const QByteArray& option)
     {
-        start(proxy, "python3",
-              {QM_PROXY_PATH, "--listen", QString::number(proxyPort), "--broker",
-               QString::number(brokerPort), option, n},
+        start("python3 '" QM_PROXY_PATH "' --listen " + number(proxyPort) + " --broker " +
+                  number(brokerPort) + ' ' + option,
               "proxy");
     }
     void configure(const QByteArray& lines, int port = 0, const QByteArray& folder = {})
     {
-        writeAll(
-            QFile::decodeName((folder.isEmpty() ? path : folder) + "/mqtt.conf"),
-            "[broker]\nhost = 127.0.0.1\nport = " + QByteArray::number(port ? port : brokerPort) +
-                "\n" + lines + (lines.contains("[topics]") ? "" : "[topics]\n") +
-                (lines.contains("prefix") ? "" : "prefix = qm/p\n"));
+        writeAll(QFile::decodeName((folder.isEmpty() ? path : folder) + "/mqtt.conf"),
+                 "[broker]\nhost = 127.0.0.1\nport = " + number(port ? port : brokerPort) + "\n" +
+                     lines + (lines.contains("[topics]") ? "" : "[topics]\n") +
+                     (lines.contains("prefix") ? "" : "prefix = qm/p\n"));
     }
     QByteArray file(const char* name) const { return readAll(dir.filePath(name)); }
     // The payloads received on qm/p/<topic>.
@@ -81,28 +71,27 @@ protected:
                 out << line.mid(topic.size() + 6);
         return out;
     }
+    static QByteArray number(int n) { return QByteArray::number(n); }
     int brokerPort = freePort(), proxyPort = freePort();
-    QProcess broker, subscriber, proxy;
 };
 
 // Readings taken while the broker was away go out in order once it is back;
-// at QoS 2 a PUBREL lost with the connection is sent again in the same
-// session; a close at 100 lines/s publishes the last reading, then
-// "offline", then a clean DISCONNECT (so the broker sends no last will).
+// a PUBREL lost with the connection is sent again; a close at 100 lines/s
+// publishes the last reading, "offline", then a clean DISCONNECT.
 TEST_F(PublishTest, NothingIsLostAcrossARestartALostPubrelOrAtACloseUnderLoad)
 {
-    startBroker();
+    QProcess* broker = &startBroker();
     subscribe();
-    startProxy("--drop-pubrel", "40");
+    startProxy("--drop-pubrel 40");
     configure("[topics]\nqos = 2\n", proxyPort);
     startSim({"--link", port(1), "--continuous", "100", "--seed", "2"});
     QProcess& app = startApp("quellmark", {});
     ASSERT_TRUE(waitUntil([&] { return received("reading").size() >= 100; }, 10s))
         << file("quellmark.out").data();
     EXPECT_TRUE(file("proxy").contains("dropped PUBREL"));
-    stop(broker, SIGTERM);
+    stop(*broker, SIGTERM);
     std::this_thread::sleep_for(2s); // readings queue meanwhile
-    startBroker();
+    broker = &startBroker();
     ASSERT_TRUE(waitUntil([&] { return received("reading").size() >= 450; }, 20s));
     EXPECT_EQ(stop(app, SIGTERM), 0);
     std::this_thread::sleep_for(500ms);
@@ -115,14 +104,13 @@ TEST_F(PublishTest, NothingIsLostAcrossARestartALostPubrelOrAtACloseUnderLoad)
     EXPECT_EQ(i, lines.size()) << "published in order up to "
                                << lines[std::min(i, lines.size() - 1)].data();
     EXPECT_EQ(received("status").last(), "offline");
-    stop(broker, SIGTERM); // its log written out
+    stop(*broker, SIGTERM); // its log written out
     EXPECT_TRUE(file("broker.log").contains("Received DISCONNECT from quellmark-"))
         << file("quellmark.out").data();
 }
 
-// TLS with the broker's certificate checked against the CA, after handshakes
-// broken off by a proxy; a wrong CA, the system's CAs and a closed port are
-// reported, the reason kept (told once) while the tries go on.
+// TLS verified against the CA, after handshakes a proxy broke off; the
+// system's CAs (not ours) and a closed port are reported once while tries go on.
 TEST_F(PublishTest, TlsIsVerifiedAndEveryFailureIsTriedAgain)
 {
     const QString req = "openssl req -newkey rsa:2048 -nodes -days 1 -keyout ";
@@ -130,23 +118,20 @@ TEST_F(PublishTest, TlsIsVerifiedAndEveryFailureIsTriedAgain)
                   "/bin/sh",
                   {"-c", "exec 2>/dev/null; cd '" + dir.path() + "' && " + req +
                              "ca.key -x509 -subj /CN=CA -out ca.pem &&" + req +
-                             "o.key -x509 -subj /CN=O -out other.pem && " + req +
                              "server.key -subj /CN=127.0.0.1 -out s.csr && printf "
                              "subjectAltName=IP:127.0.0.1 >san && openssl x509 -req -in s.csr -CA "
                              "ca.pem -CAkey ca.key -CAcreateserial -extfile san -out server.pem"}),
               0);
     startBroker("127.0.0.1\ncafile " + path + "/ca.pem\ncertfile " + path +
                 "/server.pem\nkeyfile " + path + "/server.key\n");
-    startProxy("--close-first", "2");
+    startProxy("--close-first 2");
     const std::pair<const char*, QByteArray> instances[] = {
         {"good", "tls = true\nca_file = " + path + "/ca.pem\n"},
-        {"wrong", "tls = true\nca_file = " + path + "/other.pem\n"},
         {"system", "tls = true\n"},
         {"closed", {}}};
     for (const auto& [name, lines] : instances) {
         configure(lines, name[0] == 'g' ? proxyPort : name[0] == 'c' ? freePort() : 0);
-        startApp(name, {});
-        // started on its own mqtt.conf
+        startApp(name, {}); // started on its own mqtt.conf
         ASSERT_TRUE(
             waitUntil([&] { return file(name + QByteArray(".out")).contains("MQTT"); }, 5s));
     }
@@ -154,18 +139,16 @@ TEST_F(PublishTest, TlsIsVerifiedAndEveryFailureIsTriedAgain)
     EXPECT_TRUE(waitUntil([&] { return out("good").contains(": connected"); }, 15s))
         << out("good").data();
     EXPECT_TRUE(file("proxy").contains("closed connection 2"));
-    for (const char* name : {"wrong", "system"})
-        EXPECT_TRUE(
-            waitUntil([&] { return out(name).contains("not connected: OpenSSL Error"); }, 10s))
-            << out(name).data();
+    EXPECT_TRUE(
+        waitUntil([&] { return out("system").contains("not connected: OpenSSL Error"); }, 10s))
+        << out("system").data();
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(out("closed").count("not connected: Connection refused"), 1) << out("closed").data();
-    EXPECT_EQ(out("wrong").count(": connected"), 0);
+    EXPECT_EQ(out("system").count(": connected"), 0) << "our CA is not among the system's";
 }
 
-// Two instances of one name in two folders: two clients that both stay
-// connected, two Home Assistant devices; the sensors of channels not read
-// are removed; the last will of one that vanishes.
+// Same-named instances in two folders: two Home Assistant devices (node id
+// and client id alike), sensors of channels not read removed, a last will.
 TEST_F(PublishTest, SameNamedInstancesAreDistinctHomeAssistantDevices)
 {
     startBroker();
@@ -190,11 +173,7 @@ TEST_F(PublishTest, SameNamedInstancesAreDistinctHomeAssistantDevices)
     EXPECT_EQ(configs("\"state_topic\":\"qm/p/a/reading\""), 8) << "V01..V08 of a";
     EXPECT_EQ(configs("\"state_topic\":\"qm/p/b/reading\""), 2) << "V01, V02 of b";
     EXPECT_EQ(configs("/V03/config (null)"), 1) << "V03 of b removed";
-    EXPECT_EQ(configs("/V03_alarm/config (null)"), 1);
-    std::this_thread::sleep_for(2s);
-    for (const char* name : {"a-pump.out", "b-pump.out"})
-        EXPECT_EQ(file(name).count("MQTT"), 2) << "connecting, connected:\n" << file(name).data();
-    ::kill(static_cast<pid_t>(apps[1]->processId()), SIGKILL);
+    stop(*apps.back(), SIGKILL); // b
     EXPECT_TRUE(waitUntil([&] { return received("b/status").last() == "offline"; }, 10s));
 }
 
