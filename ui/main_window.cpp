@@ -6,7 +6,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -176,10 +175,8 @@ ui::FrameBox* MainWindow::addFrame(Control& c, QWidget* parent, const QString& d
 
 QWidget* MainWindow::addLabel(Control& c, QWidget* parent, const QString& description)
 {
-    auto* l = new QLabel(parent);
-    l->setTextFormat(Qt::PlainText);
+    auto* l = new ui::TextLabel(parent);
     l->setAutoFillBackground(true);
-    l->setWordWrap(false);
     bind(c, l, Kind::Label, description);
     return l;
 }
@@ -228,14 +225,14 @@ void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry
     panel->setGeometry(geometry);
     const int w = geometry.width();
 
-    auto* value =
-        static_cast<QLabel*>(addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
+    auto* value = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
     value->setFont(arialLike(27.75));
     value->setAlignment(Qt::AlignCenter);
     value->setGeometry(6, 18, w - 12, 54);
 
-    auto* label =
-        static_cast<QLabel*>(addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
+    auto* label = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
     label->setFont(arialLike(8.25, true));
     label->setAlignment(Qt::AlignCenter);
     label->setGeometry(6, 74, w - 12, 18);
@@ -268,15 +265,15 @@ void MainWindow::buildStatusBar(int top)
 
     barRight_ = setLeft - kGap;
     auto* status =
-        static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
+        static_cast<ui::TextLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
     statusLabel_ = status;
     status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status->setIndent(6);
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     status->setGeometry(kMargin, top, codeLeft - kGap - kMargin, kBarHeight);
 
-    auto* code =
-        static_cast<QLabel*>(addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
+    auto* code = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
     code->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     code->setAlignment(Qt::AlignCenter);
     code->setFont(arialLike(9, true));
@@ -446,9 +443,8 @@ void MainWindow::apply(Binding& b)
         break;
     }
     case Kind::Label: {
-        auto* l = static_cast<QLabel*>(w);
-        if (l->text() != c.text())
-            l->setText(c.text());
+        auto* l = static_cast<ui::TextLabel*>(w);
+        l->setText(c.text());
         setRoleColors(l, QPalette::WindowText, QPalette::Window, c.foreColor(), c.backColor(),
                       false);
         break;

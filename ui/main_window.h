@@ -26,8 +26,9 @@ class FrameBox;
 // are applied together in one update, at most one every kFrameMs, so a
 // device sending a thousand lines a second costs forty repaints, a change
 // after a quiet spell shows at the next event-loop round, and an idle window
-// costs nothing. The user's edits go straight back
-// into the model, without an echo.
+// costs nothing. Labels repaint only
+// where their text changed. The user's edits go straight back into the
+// model, without an echo.
 class MainWindow final : public QWidget, public ControlObserver {
     Q_OBJECT
 public:
