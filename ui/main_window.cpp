@@ -4,6 +4,7 @@
 #include "ui/port_chooser.h"
 #include "ui/widgets.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -121,6 +122,14 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent)
     frameTimer_.setSingleShot(true);
     frameTimer_.setTimerType(Qt::PreciseTimer);
     connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::applyPending);
+    // A change that may show at once is applied when the event loop has
+    // handled what woke it and is about to wait again: in the same round as
+    // the line that brought it, without another round for the zero timer.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [this] {
+                if (applyBeforeSleep_)
+                    applyPending();
+            });
     setFont(arialLike(9));
     setFixedSize(kWindowWidth, kWindowHeight);
     setAutoFillBackground(true);
@@ -396,7 +405,8 @@ void MainWindow::controlChanged(const Control& control)
     // A zero timer rather than a posted event: the next round without
     // waking the event loop through its eventfd.
     const qint64 since = lastApply_.isValid() ? lastApply_.elapsed() : kFrameMs;
-    frameTimer_.start(since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since));
+    applyBeforeSleep_ = since >= kFrameMs;
+    frameTimer_.start(applyBeforeSleep_ ? 0 : static_cast<int>(kFrameMs - since));
 }
 
 void MainWindow::applyPending()
@@ -404,6 +414,7 @@ void MainWindow::applyPending()
     if (!updateQueued_)
         return;
     updateQueued_ = false;
+    applyBeforeSleep_ = false;
     frameTimer_.stop();
     lastApply_.start();
     std::vector<std::size_t> pending;
