@@ -1,4 +1,4 @@
-// The window's own widgets against the Qt widgets whose look they keep.
+// The window's own widgets.
 #include "ui/widgets.h"
 
 #include <QAccessible>
@@ -11,9 +11,8 @@
 namespace qm::test {
 namespace {
 
-// A label that repaints only what changed must show on screen, after every
-// change, what a QLabel given the same texts shows, and give screen readers
-// the text as shown.
+// After every change the screen shows what a QLabel given the same texts
+// shows, and a screen reader reads the text as shown.
 TEST(TextLabel, ShowsWhatAQLabelShowsAfterEveryChange)
 {
     struct Case {
@@ -26,15 +25,13 @@ TEST(TextLabel, ShowsWhatAQLabelShowsAfterEveryChange)
         {Qt::AlignLeft | Qt::AlignVCenter,
          9,
          QFrame::Panel | QFrame::Sunken,
-         {"STime:30 STimer:8", "STime:30 STimer:9", "STime:30 STimer:10", "STime:30 STimer:1",
-          "COM:1 Baud:9600 COM data: V03=27.4", "COM:1 Baud:9600 COM data: V04=16.52",
-          "COM:1 Baud:9600 COM data: V04=16.5", "Waffle AVAT", "Waffle AV", "", "fi ffl Tj", "f",
-          "fi", "two\nlines", "two\nlinesmore", "tab\tbed", "tab\tbedded", "A&B", "A&&B"}},
+         {"STime:30 STimer:9", "STime:30 STimer:10", "STime:30 STimer:1", "COM:1 V03=27.4",
+          "COM:1 V04=16.52", "COM:1 V04=16.5", "Waffle AVAT", "", "fi ffl Tj", "f", "fi",
+          "two\nlines", "tab\tbed", "A&B"}},
         {Qt::AlignCenter,
          27.75,
          QFrame::NoFrame,
-         {"-", "22.5", "22.3", "22.8", "120", "1.11", "11.1", "11.7", "-0.5", "-0.7", "7", "77",
-          "AVA", "AVAT", "W.W", "W.V"}},
+         {"-", "22.5", "22.3", "120", "1.11", "11.1", "-0.5", "AVA", "AVAT"}},
     };
     for (const Case& c : cases) {
         QWidget host;
