@@ -4,9 +4,9 @@
 #include "ui/port_chooser.h"
 #include "ui/widgets.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -122,6 +122,14 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent)
     frameTimer_.setSingleShot(true);
     frameTimer_.setTimerType(Qt::PreciseTimer);
     connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::applyPending);
+    // A change that may show at once is applied when the event loop has
+    // handled what woke it and is about to wait again: in the same round as
+    // the line that brought it, without another round for the zero timer.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [this] {
+                if (applyBeforeSleep_)
+                    applyPending();
+            });
     setFont(arialLike(9));
     setFixedSize(kWindowWidth, kWindowHeight);
     setAutoFillBackground(true);
@@ -176,10 +184,8 @@ ui::FrameBox* MainWindow::addFrame(Control& c, QWidget* parent, const QString& d
 
 QWidget* MainWindow::addLabel(Control& c, QWidget* parent, const QString& description)
 {
-    auto* l = new QLabel(parent);
-    l->setTextFormat(Qt::PlainText);
+    auto* l = new ui::TextLabel(parent);
     l->setAutoFillBackground(true);
-    l->setWordWrap(false);
     bind(c, l, Kind::Label, description);
     return l;
 }
@@ -228,14 +234,14 @@ void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry
     panel->setGeometry(geometry);
     const int w = geometry.width();
 
-    auto* value =
-        static_cast<QLabel*>(addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
+    auto* value = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblDIS[i], panel, ch + QStringLiteral(" value")));
     value->setFont(arialLike(27.75));
     value->setAlignment(Qt::AlignCenter);
     value->setGeometry(6, 18, w - 12, 54);
 
-    auto* label =
-        static_cast<QLabel*>(addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
+    auto* label = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblMyLbl1[i], panel, ch + QStringLiteral(" label")));
     label->setFont(arialLike(8.25, true));
     label->setAlignment(Qt::AlignCenter);
     label->setGeometry(6, 74, w - 12, 18);
@@ -268,15 +274,15 @@ void MainWindow::buildStatusBar(int top)
 
     barRight_ = setLeft - kGap;
     auto* status =
-        static_cast<QLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
+        static_cast<ui::TextLabel*>(addLabel(form_.lblStatus, this, QStringLiteral("Status line")));
     statusLabel_ = status;
     status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status->setIndent(6);
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     status->setGeometry(kMargin, top, codeLeft - kGap - kMargin, kBarHeight);
 
-    auto* code =
-        static_cast<QLabel*>(addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
+    auto* code = static_cast<ui::TextLabel*>(
+        addLabel(form_.lblDevCode, this, QStringLiteral("Device code")));
     code->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     code->setAlignment(Qt::AlignCenter);
     code->setFont(arialLike(9, true));
@@ -399,7 +405,8 @@ void MainWindow::controlChanged(const Control& control)
     // A zero timer rather than a posted event: the next round without
     // waking the event loop through its eventfd.
     const qint64 since = lastApply_.isValid() ? lastApply_.elapsed() : kFrameMs;
-    frameTimer_.start(since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since));
+    applyBeforeSleep_ = since >= kFrameMs;
+    frameTimer_.start(applyBeforeSleep_ ? 0 : static_cast<int>(kFrameMs - since));
 }
 
 void MainWindow::applyPending()
@@ -407,6 +414,7 @@ void MainWindow::applyPending()
     if (!updateQueued_)
         return;
     updateQueued_ = false;
+    applyBeforeSleep_ = false;
     frameTimer_.stop();
     lastApply_.start();
     std::vector<std::size_t> pending;
@@ -447,9 +455,8 @@ void MainWindow::apply(Binding& b)
         break;
     }
     case Kind::Label: {
-        auto* l = static_cast<QLabel*>(w);
-        if (l->text() != c.text())
-            l->setText(c.text());
+        auto* l = static_cast<ui::TextLabel*>(w);
+        l->setText(c.text());
         setRoleColors(l, QPalette::WindowText, QPalette::Window, c.foreColor(), c.backColor(),
                       false);
         break;

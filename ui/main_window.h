@@ -25,9 +25,10 @@ class FrameBox;
 // user sees, kept in step with it. Model changes mark their control dirty and
 // are applied together in one update, at most one every kFrameMs, so a
 // device sending a thousand lines a second costs forty repaints, a change
-// after a quiet spell shows at the next event-loop round, and an idle window
-// costs nothing. The user's edits go straight back
-// into the model, without an echo.
+// after a quiet spell shows before the event loop next waits (in the round
+// that brought it), and an idle window costs nothing. Labels repaint only
+// where their text changed. The user's edits go straight back into the
+// model, without an echo.
 class MainWindow final : public QWidget, public ControlObserver {
     Q_OBJECT
 public:
@@ -81,6 +82,7 @@ private:
     std::unordered_map<const Control*, std::size_t> index_;
     std::vector<std::size_t> dirty_;
     bool updateQueued_ = false;
+    bool applyBeforeSleep_ = false; // the queued update is due now
     QTimer frameTimer_;
     QElapsedTimer lastApply_;
     bool asking_ = false;

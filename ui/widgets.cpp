@@ -1,8 +1,12 @@
 #include "ui/widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
 
 #include <cmath>
 
@@ -150,6 +154,154 @@ void Lamp::paintEvent(QPaintEvent*)
     p.setPen(QPen(transparent_ ? background_.lighter(140) : QColor(140, 140, 140), 1.0));
     p.setBrush(fill);
     p.drawRoundedRect(r, 2, 2);
+}
+
+namespace {
+
+// What a screen reader reads of a TextLabel: what a QLabel would give, with
+// the text exactly as shown.
+class TextLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit TextLabelAccessible(QWidget* w)
+        : QAccessibleWidget(w, QAccessible::StaticText)
+    {
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const TextLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* textLabelAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(TextLabel::staticMetaObject.className()) &&
+        object->isWidgetType())
+        return new TextLabelAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+} // namespace
+
+TextLabel::TextLabel(QWidget* parent)
+    : QFrame(parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(textLabelAccessible);
+        return true;
+    }();
+    (void)installed;
+}
+
+void TextLabel::setText(const QString& text)
+{
+    if (text == text_)
+        return;
+    const QRect area = changedArea(text_, text);
+    text_ = text;
+    update(area);
+    if (accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void TextLabel::setAlignment(Qt::Alignment alignment)
+{
+    alignment_ = alignment;
+    update();
+}
+
+void TextLabel::setIndent(int indent)
+{
+    indent_ = indent;
+    update();
+}
+
+// As QLabel::paintEvent() draws a plain text without a mnemonic.
+void TextLabel::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    if (!contentsRect().contains(event->rect()))
+        drawFrame(&p);
+    const Qt::LayoutDirection direction = text_.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    const int flags =
+        static_cast<int>(QStyle::visualAlignment(direction, alignment_)) | Qt::TextExpandTabs |
+        (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
+    style()->drawItemText(&p, textRect(), flags, palette(), isEnabled(), text_, foregroundRole());
+}
+
+// QLabel's rectangle for a plain text: the contents less the indent on the
+// side the text is aligned to.
+QRect TextLabel::textRect() const
+{
+    QRect r = contentsRect();
+    int m = indent_;
+    if (m < 0 && frameWidth()) // no indent given, but a frame
+        m = fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
+    if (m <= 0)
+        return r;
+    const Qt::Alignment a = QStyle::visualAlignment(
+        text_.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight, alignment_);
+    if (a & Qt::AlignLeft)
+        r.setLeft(r.left() + m);
+    if (a & Qt::AlignRight)
+        r.setRight(r.right() - m);
+    if (a & Qt::AlignTop)
+        r.setTop(r.top() + m);
+    if (a & Qt::AlignBottom)
+        r.setBottom(r.bottom() - m);
+    return r;
+}
+
+qreal TextLabel::advance(const QString& text)
+{
+    for (const Measured& m : measured_)
+        if (m.text == text)
+            return m.advance;
+    Measured& m = measured_[nextMeasured_];
+    nextMeasured_ = (nextMeasured_ + 1) % 3;
+    m.text = text;
+    m.advance = QFontMetricsF(font(), this).horizontalAdvance(text);
+    return m.advance;
+}
+
+QRect TextLabel::changedArea(const QString& before, const QString& after)
+{
+    const QRect all = contentsRect();
+    // Text on several lines, with tabs or laid out from the right: drawn anew.
+    const auto plain = [](const QString& s) {
+        return !s.contains(QLatin1Char('\n')) && !s.contains(QLatin1Char('\t')) &&
+               !s.isRightToLeft();
+    };
+    if (isRightToLeft() || !plain(before) || !plain(after))
+        return all;
+    qsizetype same = 0;
+    while (same < before.size() && same < after.size() && before[same] == after[same])
+        ++same;
+    // The last character in common is drawn again: it may join the next one
+    // (a ligature, kerning). Ink may reach beyond a glyph's advance: a quarter
+    // of the line height to spare on either side.
+    if (--same <= 0)
+        return all;
+    const int spare = QFontMetrics(font(), this).height() / 4;
+    const Qt::Alignment h = alignment_ & Qt::AlignHorizontal_Mask;
+    if (h == Qt::AlignLeft) {
+        // The text starts at the left of the contents or after the indent.
+        const int x = all.left() + static_cast<int>(advance(after.left(same))) - spare;
+        return QRect(QPoint(std::max(x, all.left()), all.top()), all.bottomRight());
+    }
+    if (h == Qt::AlignHCenter) {
+        const qreal width = advance(after);
+        if (advance(before) != width)
+            return all; // the text moved
+        const qreal left = all.left() + (all.width() - width) / 2;
+        const int x0 = static_cast<int>(left + advance(after.left(same))) - spare;
+        const int x1 = static_cast<int>(left + width) + spare;
+        return QRect(QPoint(x0, all.top()), QPoint(x1, all.bottom())) & all;
+    }
+    return all;
 }
 
 } // namespace qm::ui

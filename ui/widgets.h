@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFrame>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -63,6 +64,45 @@ protected:
 private:
     QColor background_{255, 0, 0};
     bool transparent_ = false;
+};
+
+// A line of plain text, drawn as a QLabel draws it (the same style call, the
+// same rectangle), that repaints only the part where a new text differs from
+// the old: a status line whose counter gains one redraws that digit, not the
+// whole line and its frame. Screen readers meet it as they meet a label: role
+// static text, the text shown as its name, its description as given.
+class TextLabel final : public QFrame {
+    Q_OBJECT
+public:
+    explicit TextLabel(QWidget* parent = nullptr);
+
+    const QString& text() const { return text_; }
+    void setText(const QString& text);
+    Qt::Alignment alignment() const { return alignment_; }
+    void setAlignment(Qt::Alignment alignment);
+    // Pixels between the frame and a text aligned to a side; -1: half an "x"
+    // when there is a frame, as QLabel has it.
+    void setIndent(int indent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRect textRect() const;
+    // The part of the label where `before` and `after` may be drawn differently.
+    QRect changedArea(const QString& before, const QString& after);
+    qreal advance(const QString& text);
+
+    QString text_;
+    Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
+    int indent_ = -1;
+    // The last few texts measured and their advances.
+    struct Measured {
+        QString text;
+        qreal advance = 0;
+    };
+    Measured measured_[3];
+    int nextMeasured_ = 0;
 };
 
 } // namespace qm::ui
