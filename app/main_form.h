@@ -218,7 +218,7 @@ public:
 private:
     void receiveBytes(const std::string& bytes);
     void portLost();
-    // `lost`: an open port went away (always told to the journal).
+    // `lost`: an open port went away (always reported, not once a spell).
     void showPortFailure(int error, bool lost = false);
     QString portDescription() const;
     void runSampleCycle();
