@@ -8,6 +8,13 @@ namespace {
 
 const QString kData = QStringLiteral("COM:1 Baud:9600 COM data: ");
 
+QStringList g_journal; // what the core told the journal
+
+void toJournal(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    g_journal << text;
+}
+
 TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 {
     AppFixture fx;
@@ -56,13 +63,18 @@ TEST(Device, PortFailuresAreShownAndRetried)
         MainForm& f = fx.start();
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
+        g_journal.clear();
+        const QtMessageHandler journal = qInstallMessageHandler(toJournal);
         fx.loop.runUntil(2500);
         EXPECT_EQ(f.lblStatus.text(), c.text);
         EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
         EXPECT_EQ(f.TimerCom.enabled(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
+        fx.loop.runUntil(5000);
+        qInstallMessageHandler(journal);
+        EXPECT_EQ(g_journal.size(), 1) << "lines for a failure the retry repeated";
         fx.port.openError = fx.port.settingsError = 0;
-        fx.loop.runUntil(5000); // the next retry opens it
+        fx.loop.runUntil(7500); // the next retry opens it
         EXPECT_EQ(fx.port.writes.size(), 1u);
     }
 }
@@ -230,7 +242,7 @@ TEST(Device, APortWithoutPermissionSaysWhatToDo)
     fx.loop.runUntil(2500);
     EXPECT_EQ(f.lblStatus.text(), "COM Port comm-error! 8010");
     EXPECT_TRUE(f.lblStatus.toolTip().startsWith("No permission to open /dev/ttyS0: add your user"))
-        << f.lblStatus.toolTip().toStdString();
+        << f.lblStatus.toolTip();
     fx.port.openError = 0;
     fx.loop.runUntil(5000);
     EXPECT_EQ(f.lblStatus.toolTip(), "") << "once the port opened";

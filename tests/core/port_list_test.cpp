@@ -50,7 +50,7 @@ TEST(PortList, DevicesWithStableNamesAndTheLinksOfTheProgramDirectory)
     // A folder in the way of the new link: refused, the old one stays.
     ::mkdir(root + "/ports/com2.new", 0755);
     EXPECT_FALSE(makePortLink(root, 2, dev + "ttyUSB0", error));
-    EXPECT_TRUE(error.startsWith("Cannot make port link ")) << error.toStdString();
+    EXPECT_TRUE(error.startsWith("Cannot make port link ")) << error;
     EXPECT_EQ(portLinks(root).at(0).target, dev + "ttyUSB1");
     EXPECT_FALSE(makePortLink(root + "/dev/ttyS0", 1, dev, error)); // no folder can be made there
     EXPECT_EQ(portListText(links, {devices[0]}),

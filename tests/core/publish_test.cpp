@@ -88,20 +88,21 @@ TEST(Publish, ConfigurationFileKeysDefaultsAndErrorsNamingTheKey)
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(replaceFile(dir + "mqtt.conf", c.file.toStdString()));
-        EXPECT_EQ(summary(readMqttConfig(dir + c.name, kInstance)), c.result) << c.file.data();
+        EXPECT_EQ(summary(readMqttConfig(dir + c.name, kInstance)), c.result) << c.file;
     }
     for (const char* file : {"mqtt.conf", "secret", "open", "fifo"}) // QDir cannot remove them
         ::unlink(dir + file);
     ::rmdir(dir.constData());
 }
 
-// Kept when only the host's name changes; two folders: the end-to-end test.
+// Kept when only the host's name changes.
 TEST(Publish, TheDefaultClientIdNamesOneInstance)
 {
     const QString id = defaultClientId(kInstance);
-    EXPECT_TRUE(id.startsWith("quellmark-pump-")) << id.toStdString();
+    EXPECT_TRUE(id.startsWith("quellmark-pump-")) << id;
     EXPECT_EQ(defaultClientId({"machine", "renamed", "/home/ann/pumps", "pump"}), id);
     EXPECT_NE(defaultClientId({"machine", "h", "/home/ann/pumps", "pump2"}), id);
+    EXPECT_NE(defaultClientId({"machine", "h", "/home/ann/tanks", "pump"}), id);
     EXPECT_NE(defaultClientId({"other", "h", "/home/ann/pumps", "pump"}), id);
 }
 
@@ -147,11 +148,10 @@ TEST(Publish, ReadingsAsJsonAndHomeAssistantDiscovery)
               "number else None }}\"}");
     const Discovery alarm = discovery(c, device, 3, QString("Tank"), true);
     EXPECT_EQ(alarm.topic, "homeassistant/binary_sensor/pump-1/V03_alarm/config");
-    EXPECT_TRUE(alarm.payload.contains("\"name\":\"Tank alarm\",\"origin\""))
-        << alarm.payload.data();
+    EXPECT_TRUE(alarm.payload.contains("\"name\":\"Tank alarm\",\"origin\"")) << alarm.payload;
     EXPECT_TRUE(alarm.payload.contains("\"payload_off\":\"0\",\"payload_on\":\"1\",\"state_topic\":"
                                        "\"qm/p/V03/alarm\",\"unique_id\":\"pump-1_V03_alarm\"}"))
-        << alarm.payload.data();
+        << alarm.payload;
 }
 
 } // namespace

@@ -21,7 +21,7 @@ TEST(Service, TheProgramDirectoryHoldsTheInstanceOnlyWhenItIsTheUsersOwnAndNoSys
                  {"/srv/apps2", 0, 0, true}}; // a name that only begins like one
     for (const auto& c : cases)
         EXPECT_EQ(programDirHoldsInstance(c.dir, c.owner, c.euid, system), c.holds)
-            << c.dir.toStdString() << " owner " << c.owner << " euid " << c.euid;
+            << c.dir << " owner " << c.owner << " euid " << c.euid;
     for (const char* dir : {"/usr", "/bin", "/sbin"})
         EXPECT_FALSE(programDirHoldsInstance(dir, 0, 0)) << dir << " is a system folder";
 }
@@ -74,7 +74,7 @@ TEST(Service, AlarmLinesOncePerChange)
         const std::vector<AlarmChange> got = take(s.channel, s.value);
         ASSERT_EQ(got.size(), s.lines.size()) << "V0" << s.channel << " = " << s.value;
         for (std::size_t i = 0; i < got.size(); ++i)
-            EXPECT_EQ(got[i], s.lines[i]) << got[i].text.toStdString();
+            EXPECT_EQ(got[i], s.lines[i]) << got[i].text;
     }
 }
 

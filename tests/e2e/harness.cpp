@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <csignal>
@@ -54,23 +53,8 @@ QByteArray readAll(const QString& path)
 void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    EXPECT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
-}
-
-std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line)
-{
-    static const QRegularExpression re(
-        QStringLiteral("^\"(?:[01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\"((?:,-?(?:[0-9]+(?:\\.[0-9]*"
-                       "[1-9])?|INF)){8})\r\n$"));
-    const QRegularExpressionMatch m = re.match(QString::fromLatin1(line));
-    if (!m.hasMatch())
-        return std::nullopt;
-    std::array<double, 9> v{};
-    const QStringList fields = m.captured(1).mid(1).split(',');
-    for (int i = 0; i < 8; ++i)
-        v[i + 1] = fields[i].toDouble();
-    return v;
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path;
+    EXPECT_EQ(f.write(bytes), bytes.size()) << path;
 }
 
 void E2eTest::startSim(QStringList args, QByteArray* terminal)

@@ -8,11 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace qm::e2e {
@@ -22,9 +20,6 @@ using namespace std::chrono_literals;
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 QByteArray readAll(const QString& path); // empty when there is no such file
 void writeAll(const QString& path, const QByteArray& bytes);
-
-// The values of a log line: "hh:mm:ss" in quotes, eight numbers, CR LF.
-std::optional<std::array<double, 9>> parseLogLine(const QByteArray& line);
 
 struct Settings { // of an instance; the channels keep their defaults
     int comPort = 1, sTime = 0, rvnr = 8;

@@ -48,8 +48,8 @@ double cpuSecondsOf(qint64 pid)
 // --headless --instance DIR, as the unit starts it: READY=1, then WATCHDOG=1;
 // journal lines with their priority. The terminal then hangs up as an
 // unplugged adapter's does (TIOCVHANGUP, as root: reads of 0 bytes): the
-// device is reported gone once, every line sent before is logged, the program
-// does not spin and reads again. SIGTERM ends it with status 0.
+// device is reported gone once, the program does not spin and reads again.
+// SIGTERM ends it with status 0.
 TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp)
 {
     startSim({"--link", port(1), "--continuous", "20", "--seed", "5"});
@@ -93,10 +93,10 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     QProcess& app = run("'" QM_APP_PATH "' --headless --instance '" + path + "'", err, env);
 
     ASSERT_TRUE(until([&] { return got.contains("WATCHDOG=1"); }, 10s));
-    EXPECT_TRUE(got[0].startsWith("READY=1\n")) << got[0].toStdString();
+    EXPECT_TRUE(got[0].startsWith("READY=1\n")) << got[0];
     ASSERT_TRUE(until([&] { return log(name).size() >= 5; }, 10s));
     EXPECT_TRUE(until([&] { return readAll(err).contains("<4>quellmark.alarm: V01"); }, 5s))
-        << readAll(err).toStdString();
+        << readAll(err);
 
     const double cpuBefore = cpuSecondsOf(app.processId());
     const auto hungUpAt = std::chrono::steady_clock::now();
@@ -106,8 +106,7 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     ::close(terminal);
     if (hangUp == 0) {
         const char* lost = "<4>quellmark.device: Lost COM1";
-        ASSERT_TRUE(until([&] { return readAll(err).contains(lost); }, 5s))
-            << readAll(err).toStdString();
+        ASSERT_TRUE(until([&] { return readAll(err).contains(lost); }, 5s)) << readAll(err);
         const std::size_t atLoss = log(name).size();
         ASSERT_TRUE(until([&] { return log(name).size() >= atLoss + 5; }, 10s))
             << "no lines after the reconnection";
@@ -115,17 +114,7 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
             std::chrono::duration<double>(std::chrono::steady_clock::now() - hungUpAt).count();
         EXPECT_LT(cpuSecondsOf(app.processId()) - cpuBefore, 0.25 * seconds)
             << "CPU seconds in the " << seconds << " s from the hang-up to lines again";
-        // All lines sent before the hang-up, but what the kernel discarded then.
-        qint64 closedAt = -1;
-        for (const QByteArray& line : readAll(dir.filePath(QStringLiteral("sim0"))).split('\n'))
-            if (line.endsWith(" close") && closedAt < 0)
-                closedAt = line.split(' ')[0].toLongLong();
-        ASSERT_GE(closedAt, 0) << "the simulator saw no disconnection";
-        std::size_t sentBefore = 0;
-        for (const auto& [at, text] : sent(0))
-            sentBefore += at < closedAt - 100;
-        EXPECT_GE(atLoss, sentBefore) << "lines sent at least 100 ms before the hang-up";
-        EXPECT_EQ(readAll(err).count(lost), 1) << readAll(err).toStdString();
+        EXPECT_EQ(readAll(err).count(lost), 1) << readAll(err);
     }
     EXPECT_EQ(stop(app, SIGTERM), 0);
     EXPECT_EQ(received().last(), "STOPPING=1");
@@ -133,26 +122,33 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
         GTEST_SKIP() << "cannot hang the terminal up here: " << std::strerror(hangUp);
 }
 
-// Without a display and without --headless: one line that says what to do,
-// status 1; --help-all lists Qt's own options.
+// Without a display (none named, or none where named) and without
+// --headless: one line that says what to do, status 1; --help-all lists Qt's
+// own options.
 TEST_F(ServiceTest, WithoutADisplayTheProgramSaysSoUnlessToldWhereToShowItself)
 {
+    const QByteArray noDisplayLine = ": no display to show the window on; start with --headless";
     const struct {
+        QString display;
         QByteArray args;
         int exit;
         QByteArray says;
-    } cases[] = {{"", 1, ": no display to show the window on; start with --headless"},
-                 {"--help-all", 0, "-platform"}};
+    } cases[] = {{"", "", 1, noDisplayLine},
+                 {":113", "", 1, noDisplayLine},
+                 {"", "--help-all", 0, "-platform"}};
     for (const auto& c : cases) {
-        const QString out = dir.filePath("out" + c.args);
-        QProcess& app =
-            run("'" QM_APP_PATH "' --instance '" + path + "' " + c.args, out, noDisplay());
+        QProcessEnvironment env = noDisplay();
+        if (!c.display.isEmpty())
+            env.insert("DISPLAY", c.display);
+        const QString out = dir.filePath("out" + c.display + c.args);
+        QProcess& app = run("'" QM_APP_PATH "' --instance '" + path + "' " + c.args, out, env);
         ASSERT_TRUE(app.waitForFinished(10000));
-        EXPECT_EQ(app.exitCode(), c.exit) << c.args.toStdString();
-        EXPECT_TRUE(readAll(out).contains(c.says))
-            << c.args.toStdString() << ": " << readAll(out).toStdString();
+        EXPECT_EQ(app.exitCode(), c.exit) << c.display << ' ' << c.args;
+        EXPECT_TRUE(readAll(out).contains(c.says)) << c.args << ": " << readAll(out);
+        if (c.exit == 1) {
+            EXPECT_EQ(readAll(out).count('\n'), 1) << "lines without display " << c.display;
+        }
     }
-    EXPECT_EQ(readAll(dir.filePath("out")).count('\n'), 1) << "one line";
 }
 
 // A stop as soon as it started (while the platform plugin loads) ends it

@@ -3,6 +3,7 @@
 #include "tests/e2e/harness.h"
 
 #include "app/files.h"
+#include "trend/series.h"
 
 #include <QFile>
 #include <QSet>
@@ -37,10 +38,10 @@ TEST_F(E2eTest, ContinuousLinesAreLoggedOneForOneAndTheTrendKeepsThemAcrossARest
     std::array<double, 9> values{};
     for (std::size_t i = 0; i < lines.size(); ++i) {
         values[byDevice[i].second[2] - '0'] = byDevice[i].second.mid(4).toDouble();
-        const auto logged = parseLogLine(lines[i]);
-        ASSERT_TRUE(logged) << lines[i].toStdString();
+        const auto logged = parseLogRecord(lines[i].toStdString()); // the log's exact form
+        ASSERT_TRUE(logged) << lines[i];
         for (int c = 1; c <= 8; ++c)
-            EXPECT_NEAR((*logged)[c], values[c], 0.0501) << lines[i].toStdString();
+            EXPECT_NEAR(logged->values[c], values[c], 0.0501) << lines[i];
     }
     EXPECT_EQ(stop(app, SIGTERM), 0);
 
@@ -48,7 +49,7 @@ TEST_F(E2eTest, ContinuousLinesAreLoggedOneForOneAndTheTrendKeepsThemAcrossARest
     QProcess& exporter =
         run("'" + folder + '/' + name + "' --export-trend '" + csv + "'", dir.filePath("exp"));
     ASSERT_TRUE(exporter.waitForFinished(10000));
-    ASSERT_EQ(exporter.exitCode(), 0) << readAll(dir.filePath("exp")).toStdString();
+    ASSERT_EQ(exporter.exitCode(), 0) << readAll(dir.filePath("exp"));
     const QList<QByteArray> exported =
         QByteArray::fromStdString(readRegularFile(csv, 1 << 20).value_or("")).split('\n');
     QSet<QByteArray> seconds;

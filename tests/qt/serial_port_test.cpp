@@ -1,6 +1,7 @@
 // The serial port on real pseudo-terminals, and the wall clock.
 #include "app/qt_wall_clock.h"
 #include "device/qt_serial_port.h"
+#include "device/tty_line.h"
 #include "tests/support/pty.h"
 
 #include <ctime>
@@ -102,9 +103,28 @@ TEST_F(SerialPortTest, ADeviceThatGoesAwayClosesThePortAndIsReported)
     ASSERT_TRUE(pumpUntil([&] { return received == "V01=1\r"; }));
     ::close(master); // the adapter is pulled out
     master = -1;
+    EXPECT_EQ(port.output("V01\r"), comm_error::kWriteFailed) << "a write to a hung-up terminal";
     ASSERT_TRUE(pumpUntil([&] { return events.back() == comm_event::kDeviceLost; }));
     EXPECT_FALSE(port.portOpen());
     EXPECT_EQ(port.lastError(), comm_error::kDeviceLost);
+}
+
+// A pseudo-terminal drops PARENB (so the call fails) but keeps PARODD and CMSPAR.
+TEST_F(SerialPortTest, OddMarkAndSpaceParityAreSetAsTheTextSays)
+{
+    const struct {
+        char parity;
+        bool odd, stick;
+    } cases[] = {{'e', false, false}, {'o', true, false}, {'m', true, true}, {'s', false, true}};
+    const int fd = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    for (const auto& c : cases) {
+        applyLineSettings(fd, {9600, c.parity, 8, 2}, FlowControl::None);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        EXPECT_EQ((t.c_cflag & PARODD) != 0, c.odd) << "PARODD for " << c.parity;
+        EXPECT_EQ((t.c_cflag & CMSPAR) != 0, c.stick) << "CMSPAR for " << c.parity;
+    }
+    ::close(fd);
 }
 
 // A running owner's lock is honoured: `second` in SettingsTextsAndOpenFailures...

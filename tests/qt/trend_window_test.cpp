@@ -97,9 +97,9 @@ TEST(TrendWindow, ADayWithAlarmsAndAGapIsReadInTheBackground)
 
     const QString summary = w.plot()->accessibleDescription();
     EXPECT_TRUE(summary.startsWith("2025-03-12 00:00 – 2025-03-13 00:00, 7380 readings. "))
-        << summary.toStdString();
+        << summary;
     EXPECT_TRUE(summary.contains("V01 Room: min 21.5, max 60, last 21.5, 1 alarm episode(s)"))
-        << summary.toStdString();
+        << summary;
 
     ASSERT_TRUE(w.exportPng(fx.path("day.png")));
     EXPECT_EQ(QImage(fx.path("day.png")).height(), w.plot()->height() + 28) << "a title above";

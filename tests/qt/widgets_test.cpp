@@ -59,7 +59,7 @@ TEST(TextLabel, ShowsWhatAQLabelShowsAfterEveryChange)
             QApplication::processEvents(); // paints what changed
             const QImage screen = host.screen()->grabWindow(host.winId()).toImage();
             EXPECT_EQ(screen.copy(kept.geometry()), screen.copy(plain.geometry()))
-                << "\"" << text.toStdString() << "\" shown otherwise than by QLabel";
+                << "\"" << text << "\" shown otherwise than by QLabel";
             EXPECT_EQ(QAccessible::queryAccessibleInterface(&kept)->text(QAccessible::Name), text);
         }
     }

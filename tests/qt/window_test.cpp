@@ -55,7 +55,7 @@ protected:
         for (W* w : window->findChildren<W*>())
             if (w->accessibleDescription() == description)
                 hits.append(w);
-        EXPECT_EQ(hits.size(), 1) << description.toStdString();
+        EXPECT_EQ(hits.size(), 1) << description;
         return hits.value(0);
     }
     void click(const QString& description)
@@ -97,12 +97,12 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
         golden.write(layout.join('\n').toUtf8() + '\n');
         golden.close();
     }
-    ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << golden.fileName().toStdString();
+    ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << golden.fileName();
     const QStringList expected =
         QString::fromUtf8(golden.readAll()).split('\n', Qt::SkipEmptyParts);
     for (qsizetype i = 0; i < std::max(expected.size(), layout.size()); ++i)
-        EXPECT_EQ(layout.value(i).toStdString(), expected.value(i).toStdString())
-            << "line " << i + 1 << " of " << golden.fileName().toStdString();
+        EXPECT_EQ(layout.value(i), expected.value(i))
+            << "line " << i + 1 << " of " << golden.fileName();
     EXPECT_EQ(window->windowTitle(), "Quellmark: quellmark");
     EXPECT_FALSE(find<QLineEdit>("BPass")->isEnabled()) << "BPass is shown, never edited";
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// How GoogleTest shows Qt values; every test file gets these through the
-// build (-include), as a type's printer must be the same in every file.
+// How GoogleTest shows Qt values, and Qt texts in a failure's message; every
+// test file gets these through the build (-include), as a type's printer must
+// be the same in every file.
 
 #include <QByteArray>
 #include <QString>
@@ -34,6 +35,17 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os)
         }
     }
     *os << '"';
+}
+
+// In a message: the text as it is, a program's output line by line.
+inline std::ostream& operator<<(std::ostream& os, const QString& s)
+{
+    return os << s.toStdString();
+}
+
+inline std::ostream& operator<<(std::ostream& os, const QByteArray& bytes)
+{
+    return os.write(bytes.constData(), bytes.size());
 }
 
 #ifdef QT_GUI_LIB
