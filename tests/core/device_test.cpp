@@ -91,63 +91,6 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
     EXPECT_FALSE(f.StTimer.enabled()) << "continuous mode has no sample clock";
 }
 
-TEST(Device, LineEndsAndPieces)
-{
-    const struct {
-        std::string bytes;
-        QString last; // the last line shown
-        int lines;
-    } cases[] = {{"V01=1\r\n", "V01=1", 1},
-                 {"V01=1\r\rV02=2\r", "V02=2", 2},
-                 {"V01=1\nV02=2\r", "V01=1V02=2", 1},
-                 {"V01=1", "", 0}};
-    for (const auto& c : cases) {
-        AppFixture fx;
-        MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
-        fx.loop.runUntil(2500);
-        for (const char b : c.bytes)
-            fx.send(std::string(1, b));
-        EXPECT_EQ(fx.log().count('\n'), c.lines) << c.bytes;
-        if (c.lines) {
-            EXPECT_EQ(f.lblStatus.text(), kData + c.last);
-        }
-    }
-}
-
-TEST(Device, ValueLinesByPrefixAndTheRecognitionByTheExactAnswer)
-{
-    const struct {
-        const char* devId;
-        std::string line;
-        const char* shown; // displays 1..8 ("-" never updated); sampled: "R" recognised, "" not
-    } cases[] = {
-        {"A", "AV05=12.3", "----12.3---"},
-        {"", "V08= 7", "-------7"},
-        {"", "V09=1", "--------"},
-        {"", "v01=1", "--------"},
-        {"A", "V01=1", "--------"},
-        {"AB", "ABV01=5", "--------"},
-        {"", "V01=1V02=2", "1-------"},
-        {"", "V01=V02=", "00------"},
-        {"A", "AOK", "R"},
-        {"AB", "OK", ""},
-        {"", "OK ", ""},
-    };
-    for (const auto& c : cases) {
-        const bool sampled = std::string(c.shown).size() < 2;
-        AppFixture fx;
-        MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"" + QByteArray(c.devId) + "\"," +
-                                                     (sampled ? "30" : "0") + ",8,\"x\",0,0"));
-        fx.loop.runUntil(2500);
-        fx.send(c.line + "\r\n");
-        QString shown;
-        for (int i = 1; i <= 8 && !sampled; ++i)
-            shown += f.lblDIS[i].text();
-        EXPECT_EQ(sampled ? QString(f.StTimer.enabled() ? "R" : "") : shown, c.shown) << c.line;
-        EXPECT_EQ(f.Timer1.enabled(), sampled && !f.StTimer.enabled()) << c.line;
-    }
-}
-
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
 {
     AppFixture fx;
@@ -205,33 +148,6 @@ TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
     EXPECT_EQ(fx.loop.exitCode(), 1);
     EXPECT_EQ(fx.shownAt("COM Port communication error! Close App! 8018"), 1200);
     EXPECT_EQ(fx.port.openCount, 1); // the retry at 2500 still ran
-}
-
-TEST(Device, AnUnpluggedAdapterIsShownAndFoundAgain)
-{
-    AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",30,8,\"x\",0,0");
-    fx.port.loseDeviceAt(4000);
-    fx.loop.postAt(4000, [&] { EXPECT_FALSE(f.StTimer.enabled()) << "stopped with the device"; });
-    fx.port.receiveAt(9000, "V01=2\r");
-    fx.loop.runUntil(10000);
-    EXPECT_EQ(fx.shownAt("COM Port comm-error! 8021"), 4000);
-    EXPECT_EQ(fx.port.openCount, 2); // the retry at 6500
-    EXPECT_FALSE(f.Timer1.enabled());
-    EXPECT_TRUE(f.StTimer.enabled());
-    EXPECT_EQ(f.lblDIS[1].text(), "2");
-}
-
-// So that the port takes a reply's pieces as they come.
-TEST(Device, ThePortIsToldWhileAReplyIsAwaited)
-{
-    AppFixture fx;
-    fx.startWith("1,\"9600\",\"\",30,8,\"x\",0,0");
-    fx.port.answering = false;
-    fx.loop.runUntil(2500);
-    EXPECT_TRUE(fx.port.awaited()) << "after the recognition request";
-    fx.send("OK\r");
-    EXPECT_FALSE(fx.port.awaited()) << "after the answer";
 }
 
 TEST(Device, APortWithoutPermissionSaysWhatToDo)

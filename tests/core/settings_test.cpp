@@ -70,32 +70,6 @@ TEST(Settings, WithoutAFileTheDefaultsAreShown)
         EXPECT_FALSE(frame->visible()) << frame->name() << " starts hidden";
 }
 
-TEST(Settings, TheFileIsLoadedAndShownInTheUsersNumberForm)
-{
-    AppFixture fx(QLocale(QLocale::German, QLocale::Germany));
-    MainForm& f = fx.start(kExample);
-    std::vector<QString> expected = {"Quellmark: quellmark",
-                                     "Status:",
-                                     "3",
-                                     "19200",
-                                     "A",
-                                     "0",
-                                     "4",
-                                     "x",
-                                     "11",
-                                     "Pump|Pump|R|ff0000|1,5|2|12,5|-3|P1|P1",
-                                     "Tank, left|Tank, left|r|ffffff|0|1|99,9|0|P2|P2",
-                                     "c|c|Blue|ffffff|0|1|99,9|0|P3|P3",
-                                     "d|d|B|ffff|0|1|99,9|0|P4|P4",
-                                     "e|e|Y|ffff00|0|1|99,9|0|P5|P5",
-                                     "f|f||ffffff|0|1|99,9|0|P6|P6",
-                                     "g|g|G|ff00|0|1|99,9|0|P7|P7",
-                                     "\u00B0C|\u00B0C|W|ffffff|0|1|99,9|0|P8|P8"};
-    EXPECT_EQ(shown(f), expected);
-    EXPECT_EQ(fx.port.commPort, 3);
-    EXPECT_EQ(fx.port.settings, "19200,N,8,1");
-}
-
 // A FIFO would block the start for good.
 TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
 {
@@ -170,28 +144,6 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
     s.loop.runFor(1);
     EXPECT_TRUE(s.port.portOpen());
     EXPECT_EQ(s.port.settings, "19200,n,8,1");
-}
-
-TEST(Settings, AChannelSaveKeepsTheConnectionAndTheShownLabels)
-{
-    for (const char* rvnr : {"0", "12", "5"}) {
-        Saving s;
-        s.f().txtSetHi[3].setUserText("12");
-        s.f().txtSetLabel1[2].setUserText("Pressure");
-        s.f().txtSet1[5].setUserText(rvnr);
-        s.f().VValue[3] = 50;
-        s.f().cmdSave_Click(8);
-        EXPECT_EQ(s.port.openCount, 1) << "a channel's Save does not reconnect";
-        EXPECT_EQ(s.f().lblMyLbl1[2].text(), "V02 label:");
-        const int clamped = std::clamp(std::atoi(rvnr), 1, 8);
-        EXPECT_EQ(s.f().RVnr, clamped);
-        EXPECT_EQ(s.line(1),
-                  "1,\"9600\",\"\",30," + QByteArray::number(clamped) + ",\"not used\",0,0");
-        EXPECT_EQ(s.line(7), "99.9,99.9,12,99.9,99.9,99.9,99.9,99.9");
-        s.f().cmdRadni1_Click();
-        EXPECT_EQ(s.f().Led1[3].fillStyle(),
-                  clamped >= 3 ? FillStyle::Transparent : FillStyle::Solid);
-    }
 }
 
 TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)

@@ -113,12 +113,7 @@ QProcess& E2eTest::startApp(const QByteArray& name, const Settings& s, QByteArra
     const QByteArray program = (folder.isEmpty() ? path : folder) + '/' + name;
     EXPECT_EQ(::symlink(QM_APP_PATH, program), 0);
     EXPECT_TRUE(replaceFile(program + ".ini", settingsFile(s).toStdString()));
-    // <name>.out, or <folder's name>-<name>.out
-    return run(
-        "'" + program + "'",
-        dir.filePath(
-            (folder.isEmpty() ? QString() : QFileInfo(QFile::decodeName(folder)).fileName() + '-') +
-            QString::fromUtf8(name) + ".out"));
+    return run("'" + program + "'", dir.filePath(QFile::decodeName(name) + ".out"));
 }
 
 int E2eTest::stop(QProcess& p, int signal)

@@ -191,27 +191,5 @@ TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
     EXPECT_STREQ(target, "/dev/serial/by-id/usb-X");
 }
 
-TEST_F(WindowTest, TextSetThroughTheAccessibilityInterfaceIsWhatGetsSaved)
-{
-    click("Open settings");
-    auto* rvnr = find<QLineEdit>("RVnr");
-    QAccessible::queryAccessibleInterface(rvnr)->editableTextInterface()->replaceText(0, 1, "5");
-    click("Save and close settings");
-    EXPECT_TRUE(fx.file("quellmark.ini").startsWith("1,\"9600\",\"\",30,5,\"not used\",0,0\r\n"));
-
-    // A refused entry stays marked through the window's own updates.
-    auto* box = find<QLineEdit>("V03 Set Hi");
-    form->txtSetHi[3].setError("refused");
-    form->txtSetHi[3].setText("12");
-    flush();
-    EXPECT_EQ(box->text(), "12");
-    EXPECT_EQ(box->toolTip(), "refused");
-    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 128, 128)) << "marked refused";
-    QTest::keyClick(box, Qt::Key_Backspace);
-    flush();
-    EXPECT_TRUE(box->toolTip().isEmpty()) << "an edit clears the mark";
-    EXPECT_TRUE(form->txtSetHi[3].error().isEmpty()) << "an edit clears the refusal";
-}
-
 } // namespace
 } // namespace qm::test

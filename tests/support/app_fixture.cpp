@@ -61,9 +61,9 @@ int SimSerialPort::output(const std::string& bytes)
         const std::string cmd = frame.substr(std::min(id.size(), frame.size()));
         const int n = cmd.size() == 3 && cmd[0] == 'V' && cmd[1] == '0' ? cmd[2] - '0' : 0;
         if (answering && frame.starts_with(id) && cmd == "AT")
-            receiveAt(loop_.now() + delayMs, id + "OK\r\n");
-        else if (answering && frame.starts_with(id) && n >= 1 && n <= 8 && !unanswered.count(n))
-            receiveAt(loop_.now() + delayMs, id + cmd + "=" + values[n] + "\r\n");
+            receiveAt(loop_.now() + 30, id + "OK\r\n");
+        else if (answering && frame.starts_with(id) && n >= 1 && n <= 8)
+            receiveAt(loop_.now() + 30, id + cmd + "=" + values[n] + "\r\n");
         frame.clear();
     }
     return 0;

@@ -12,7 +12,6 @@
 #include <deque>
 #include <memory>
 #include <ostream>
-#include <set>
 #include <vector>
 
 namespace qm::test {
@@ -25,7 +24,7 @@ using Writes = std::vector<std::pair<Millis, std::string>>;
 
 // A serial port on the simulated clock with the device behind it. While
 // `answering`, it answers "<id>AT" with "<id>OK" and "<id>V0n" with
-// "<id>V0n=<values[n]>" after delayMs, except the channels in `unanswered`.
+// "<id>V0n=<values[n]>" after 30 ms.
 class SimSerialPort final : public SerialPort {
 public:
     explicit SimSerialPort(SimEventLoop& loop)
@@ -64,7 +63,6 @@ public:
         return "/dev/ttyS" + QByteArray::number(commPort - 1);
     }
 
-    bool awaited() const { return replyAwaited(); } // as the core tells the port
     void receiveAt(Millis at, std::string bytes);
     void loseDeviceAt(Millis at); // the adapter is unplugged: closed and reported
     Writes valueRequests() const; // (time, "V0n")
@@ -72,8 +70,6 @@ public:
     bool answering = false;
     std::string id;
     std::array<std::string, 9> values{"", "1", "2", "3", "4", "5", "6", "7", "8"};
-    std::set<int> unanswered;
-    Millis delayMs = 30;
     int openError = 0, settingsError = 0; // what the next calls give
     int commPort = 0, handshaking = -1, rThreshold = 0, openCount = 0;
     std::string settings;
