@@ -260,7 +260,7 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
 TEST(Channels, TheSampleClockInOddSituations)
 {
     AppFixture set;
-    MainForm& f = set.startWith("1,\"9600\",\"\",2,3,\"x\",1,0");
+    MainForm& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
     set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
     set.loop.runUntil(60000);
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
