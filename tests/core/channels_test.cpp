@@ -186,7 +186,7 @@ TEST(Channels, TheDayFileIsHeldOnlyWhileLinesComeCloseTogether)
     EXPECT_EQ(heldOpen(path), 1) << "descriptors on the file 400 ms after a line";
     ASSERT_EQ(::unlink(path), 0); // the held file deleted: the next line makes it anew
     ASSERT_TRUE(file.append(dir, path, "new\r\n"));
-    EXPECT_EQ(QFile(QFile::decodeName(path)).size(), 5);
+    EXPECT_EQ(QFile(QFile::decodeName(path)).size(), 5) << "bytes in the file made anew";
     loop.runFor(AppendFile::kQuietMs);
     EXPECT_EQ(heldOpen(path), 0) << "descriptors on the file a second after the last line";
 }
