@@ -133,6 +133,12 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     const QColor off = pixel(lamp, centre);
     EXPECT_NE(off, QColor(255, 0, 0)) << "an unlit lamp is not red";
     EXPECT_NE(off, QColor(0, 0, 0)) << "an unlit lamp must show on the black panel";
+
+    auto* box = find<QLineEdit>("V03 Set Hi");
+    form->txtSetHi[3].setError("refused");
+    flush();
+    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 128, 128)) << "a refused entry";
+    EXPECT_EQ(box->toolTip(), "refused");
 }
 
 TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
