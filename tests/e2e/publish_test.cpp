@@ -52,12 +52,11 @@ protected:
                   number(brokerPort) + ' ' + option,
               "proxy");
     }
-    void configure(const QByteArray& lines, int port = 0, const QByteArray& folder = {})
+    void configure(const QByteArray& lines, int port = 0)
     {
-        writeAll(QFile::decodeName((folder.isEmpty() ? path : folder) + "/mqtt.conf"),
+        writeAll(dir.filePath("mqtt.conf"),
                  "[broker]\nhost = 127.0.0.1\nport = " + number(port ? port : brokerPort) + "\n" +
-                     lines + (lines.contains("[topics]") ? "" : "[topics]\n") +
-                     (lines.contains("prefix") ? "" : "prefix = qm/p\n"));
+                     lines + (lines.contains("[topics]") ? "" : "[topics]\n") + "prefix = qm/p\n");
     }
     QByteArray file(const char* name) const { return readAll(dir.filePath(name)); }
     // The payloads received on qm/p/<topic>.
@@ -151,7 +150,7 @@ TEST_F(PublishTest, HomeAssistantSeesTheChannelsReadAndTheInstanceGoneOffline)
 {
     startBroker();
     subscribe();
-    configure("[topics]\nhomeassistant = true\ndiscovery_prefix = qm/p/ha\nprefix = qm/p\n");
+    configure("[topics]\nhomeassistant = true\ndiscovery_prefix = qm/p/ha\n");
     startSim({"--link", port(1), "--continuous", "5"});
     QProcess& app = startApp("pump", {.rvnr = 2});
     const auto configs = [&](const char* object) { return file("received").count(object); };

@@ -117,6 +117,7 @@ TEST_F(SerialPortTest, OddMarkAndSpaceParityAreSetAsTheTextSays)
         bool odd, stick;
     } cases[] = {{'e', false, false}, {'o', true, false}, {'m', true, true}, {'s', false, true}};
     const int fd = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0) << "the terminal's slave side";
     for (const auto& c : cases) {
         applyLineSettings(fd, {9600, c.parity, 8, 2}, FlowControl::None);
         termios t{};
