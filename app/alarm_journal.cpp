@@ -2,6 +2,7 @@
 
 #include "app/log_categories.h"
 #include "app/numbers.h"
+#include "channels/channel_name.h"
 
 namespace qm {
 
@@ -17,9 +18,7 @@ QString number(Single value)
 QString alarmText(int channel, const String& label, bool entering, Single value, Single setHi,
                   Single setLo)
 {
-    QString text = QStringLiteral("V%1").arg(channel, 2, 10, QLatin1Char('0'));
-    if (!label.empty())
-        text += QLatin1Char(' ') + QString::fromLatin1(label);
+    const QString text = channelName(channel, label);
     if (!entering)
         return text + QStringLiteral(": alarm over, %1 (Set Lo %2, Set Hi %3)")
                           .arg(number(value), number(setLo), number(setHi));

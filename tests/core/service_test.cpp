@@ -49,6 +49,7 @@ TEST(Service, AlarmLinesOncePerChange)
     ChannelArray<Single> values{}, hi{}, lo{};
     hi.fill(10);
     ChannelArray<String> labels{}, colours{};
+    labels[2] = "V02 label:";
     labels[3] = "Tank \xe9";
     AlarmJournal journal;
     const auto take = [&](int channel, Single value) {
@@ -69,6 +70,7 @@ TEST(Service, AlarmLinesOncePerChange)
         {3,
          -0.5f,
          {{QtWarningMsg, QString::fromUtf8("V03 Tank \xc3\xa9: in alarm, -0.5 below Set Lo 0")}}},
+        {2, 11, {{QtWarningMsg, "V02: in alarm, 11 above Set Hi 10"}}},
         {1, 10, {{QtInfoMsg, "V01: alarm over, 10 (Set Lo 0, Set Hi 10)"}}}};
     for (const auto& s : steps) {
         const std::vector<AlarmChange> got = take(s.channel, s.value);
