@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-san run test format format-check fuzz bench screenshot package clean
+.PHONY: all deps build build-san run test test-plan format format-check fuzz bench screenshot package clean
 
 all: build
 
@@ -26,9 +26,18 @@ build-san: deps
 		-DQM_SANITIZE=ON -DQM_FUZZ=ON -DQM_BUILD_UI=OFF >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 
-test: format-check build build-san
+test: test-plan format-check build build-san
+	@echo "== The tests of $(BUILD)/ (core, window, end-to-end, packaging)"
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@echo "== The core's tests and the fuzz targets under the sanitizers, in $(SAN_BUILD)/"
 	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# What `make test` is about to do, before it does it.
+test-plan:
+	@echo "make test: checks the formatting, builds twice ($(BUILD)/ with g++, $(SAN_BUILD)/ with"
+	@echo "clang, AddressSanitizer and UndefinedBehaviorSanitizer), then runs the tests of both."
+	@echo "On two cores that takes about 25 minutes from a clean clone (both builds) and about"
+	@echo "5 minutes once they are built; the end-to-end tests alone need about 2 of those."
 
 # Every .cpp and .h as the project's .clang-format has it.
 format-check: deps
