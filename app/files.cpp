@@ -60,7 +60,8 @@ bool replaceFile(const QByteArray& path, std::string_view bytes)
     QByteArray target = path;
     mode_t mode = 0;
     struct stat st {};
-    if (::stat(path.constData(), &st) == 0) {
+    const bool existed = ::stat(path.constData(), &st) == 0;
+    if (existed) {
         if (char* real = ::realpath(path.constData(), nullptr)) {
             target = real;
             std::free(real);
@@ -76,12 +77,23 @@ bool replaceFile(const QByteArray& path, std::string_view bytes)
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) == bytes.size() && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok)
+    // The replaced file's owner too, where this user may give it (root
+    // setting up a service's files).
+    if (existed && ::geteuid() == 0) [[maybe_unused]]
+        const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+    errno = ENOSPC; // a write that takes less without a word: the disk is full
+    const bool ok =
+        ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) == bytes.size() && ::fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok)
+        error = errno;
+    if (!error && ::rename(temp.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
         ::unlink(temp.constData());
-    return ok;
+        errno = error;
+    }
+    return !error;
 }
 
 } // namespace qm

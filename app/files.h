@@ -19,7 +19,8 @@ std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t m
 // Replaces the file at `path` with `bytes` in one step: written beside it,
 // flushed to disk and renamed over it, so a crash or a full disk leaves either
 // the old file or the new one, whole. A link is replaced at its target; the
-// replaced file's permissions are kept. False when nothing was changed.
+// replaced file's permissions (and, for root, its owner) are kept. False when
+// nothing was changed; errno then says why.
 bool replaceFile(const QByteArray& path, std::string_view bytes);
 
 // Writes all of `bytes` to the descriptor, retrying interrupted and partial

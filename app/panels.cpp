@@ -25,9 +25,27 @@ void MainForm::cmdSet_Click()
 void MainForm::cmdExit_Click()
 {
     ReInit = kTrue;
+    const bool unwritableBefore = lastSave_ == SaveOutcome::Unwritable;
     // A refused entry keeps the panel open for correction.
-    if (SaveSettings())
+    if (SaveSettings()) {
         frmSet.setVisible(false);
+        return;
+    }
+    // A settings file that could not be written twice in a row: the panel
+    // closes without saving, and the instance goes on as its file has it
+    // (the sample clock, stopped while the panel was open, starts again with
+    // the reconnection).
+    if (!unwritableBefore || lastSave_ != SaveOutcome::Unwritable)
+        return;
+    const QString message = lblStatus.text();
+    if (port_.portOpen()) {
+        (void)port_.setPortOpen(false);
+        RxBuf.clear();
+    }
+    InitApp();
+    frmSet.setVisible(false);
+    lblStatus.setBackColor(colors::kStatusFailure);
+    lblStatus.setText(message + QStringLiteral(" - not saved"));
 }
 
 void MainForm::Form_Unload(Integer& cancel)

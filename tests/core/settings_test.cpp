@@ -188,19 +188,32 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
     }
 }
 
+// SAVE-CLOSE failing twice in a row leaves the panel, unsaved: the instance
+// reconnects as its file has it.
 TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
 {
     Saving s;
     QFile::remove(s.path("quellmark.ini"));
     ASSERT_TRUE(QDir(s.tmp.path()).mkdir("quellmark.ini")); // nothing can replace it
+    s.f().cmdSet_Click();
     s.f().txtSet1[4].setUserText("60");
     s.f().cmdExit_Click();
-    const QString message = "Cannot write settings file " + s.path("quellmark.ini");
+    const QString message =
+        "Cannot write settings file " + s.path("quellmark.ini") + ": Is a directory";
     EXPECT_EQ(s.f().lblStatus.text(), message);
     EXPECT_EQ(s.f().STime, 30) << "nothing is applied";
-    for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[1], &s.f().cmdSave[8]})
+    for (Control* c : {&s.f().cmdSave[1], &s.f().cmdSave[8]})
         EXPECT_EQ(c->error(), message);
+    EXPECT_TRUE(s.f().frmSet.visible()) << "open after the first failure";
+    EXPECT_TRUE(s.port.portOpen()) << "the first failure closes nothing";
+    s.f().cmdExit_Click();
+    EXPECT_FALSE(s.f().frmSet.visible()) << "left after the second";
+    EXPECT_EQ(s.f().lblStatus.text(), message + " - not saved");
+    EXPECT_EQ(s.f().txtSet1[4].text(), "30") << "the boxes as the file has them";
+    s.loop.runFor(2500);
+    EXPECT_TRUE(s.port.portOpen()) << "reconnected";
     QDir(s.tmp.path()).rmdir("quellmark.ini");
+    s.f().txtSet1[4].setUserText("60");
     s.f().cmdSave_Click(1);
     for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[8]})
         EXPECT_EQ(c->error(), "") << "a successful save clears every mark";
