@@ -7,13 +7,20 @@
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace qm {
 
@@ -25,6 +32,19 @@ public:
     Answer askYesNoCancel(const QString&, const QString&) override { return Answer::Cancel; }
 };
 
+// The alarm sound that comes with the program: in share/quellmark beside the
+// installed program (found from where the program really is, so that an
+// install anywhere finds its own), else in the system's data folders.
+QByteArray defaultAlarmSound()
+{
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/quellmark/a1.wav");
+    if (QFileInfo(beside).isFile())
+        return QFile::encodeName(QDir::cleanPath(beside));
+    return QFile::encodeName(QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                    QStringLiteral("quellmark/a1.wav")));
+}
+
 } // namespace
 
 Application::Application(const ProgramPaths& paths, Mode mode)
@@ -32,7 +52,8 @@ Application::Application(const ProgramPaths& paths, Mode mode)
     , port_(paths.dir)
     , dialogs_(mode == Mode::Window ? std::unique_ptr<Dialogs>(std::make_unique<QtDialogs>())
                                     : std::make_unique<NoDialogs>())
-    , form_(Platform{loop_, port_, sound_, *dialogs_, wallClock_, paths, QLocale::system()})
+    , form_(Platform{loop_, port_, sound_, *dialogs_, wallClock_, paths, QLocale::system(),
+                     defaultAlarmSound()})
     // A service manager's stop, a logout or Ctrl+C end the program as a
     // normal close does, without the question: the port (and its lock)
     // released.
@@ -93,14 +114,42 @@ void Application::buildWindow()
     window_->setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.quellmark.Quellmark")));
 }
 
+void Application::tellHome()
+{
+    if (homeNotice_.isEmpty())
+        return;
+    form_.lblStatus.addNote(homeNotice_);
+    if (homeNoticeExpected_) {
+        qCInfo(lcService).noquote() << homeNotice_;
+        return;
+    }
+    qCWarning(lcService).noquote() << homeNotice_;
+    if (!window_)
+        return;
+    // Once, at the start, without holding anything up.
+    auto* note = new QMessageBox(QMessageBox::Information, window_->windowTitle(), homeNotice_,
+                                 QMessageBox::Ok, window_.get());
+    note->setAttribute(Qt::WA_DeleteOnClose);
+    note->setModal(false);
+    note->show();
+}
+
 int Application::exportTrend(const QByteArray& file)
 {
     form_.LoadSettings();
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
-    if (replaceFile(file, historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                                     form_.MyLabel, form_.SetHi, form_.SetLo, form_.RVnr)))
+    const std::string csv = historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
+                                       form_.MyLabel, form_.SetHi, form_.SetLo, form_.RVnr);
+    // A header alone is no export: said, and nothing written.
+    if (std::count(csv.begin(), csv.end(), '\n') < 2) {
+        std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
+                     form_.paths().logDir().constData(), file.constData());
+        return 1;
+    }
+    if (replaceFile(file, csv))
         return 0;
-    std::fprintf(stderr, "quellmark: cannot write %s\n", file.constData());
+    std::fprintf(stderr, "quellmark: cannot write %s: %s\n", file.constData(),
+                 std::strerror(errno));
     return 1;
 }
 
@@ -115,6 +164,7 @@ int Application::run(bool openTrend)
     if (window_)
         window_->show();
     form_.Form_Load();
+    tellHome();
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)

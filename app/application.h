@@ -38,12 +38,21 @@ public:
     int exportTrend(const QByteArray& file);
     // Starts the instance and runs it until it is closed; the exit status.
     int run(bool openTrend);
+    // Why the instance's files are not in the program's folder, told at the
+    // start; `expected` for the installed program (a system folder), which
+    // only the tooltip and the journal mention.
+    void setHomeNotice(const QString& notice, bool expected)
+    {
+        homeNotice_ = notice;
+        homeNoticeExpected_ = expected;
+    }
 
 private:
     void attachJournal();
     void attachTrend();
     void attachPublisher();
     void buildWindow();
+    void tellHome();
 
     const Mode mode_;
     QtEventLoop loop_;
@@ -60,6 +69,8 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrendWindow> trendWindow_;
     QPushButton* trendButton_ = nullptr;
+    QString homeNotice_;
+    bool homeNoticeExpected_ = false;
 };
 
 } // namespace qm

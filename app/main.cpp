@@ -1,18 +1,24 @@
 #include "app/application.h"
+#include "app/instance_lock.h"
 #include "app/journal.h"
+#include "app/log_categories.h"
 #include "app/program_paths.h"
+#include "app/qt_signals.h"
+#include "app/settings_command.h"
 #include "device/port_list.h"
 #include "device/qt_serial_devices.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,7 +91,19 @@ int main(int argc, char* argv[])
             "Write the last 24 hours of the log files as CSV to <file> (a header row, the time "
             "with its UTC offset, a row a second) and exit."),
         QStringLiteral("file"));
-    options.addOptions({headlessOption, instanceOption, trendOption, listOption, exportOption});
+    const QCommandLineOption setOption(
+        QStringLiteral("set"),
+        QStringLiteral(
+            "Change one setting, as the Set panel does, and exit; repeatable. Keys: com, "
+            "baud, id, stime, rvnr, log, wav, channel<n>.label, channel<n>.color, "
+            "channel<n>.nr1, channel<n>.nr2, channel<n>.hi, channel<n>.lo (n = 1..8); "
+            "numbers with \".\" as the decimal point."),
+        QStringLiteral("key=value"));
+    const QCommandLineOption showOption(
+        QStringLiteral("show-settings"),
+        QStringLiteral("Print the settings, a key=value line each, and exit."));
+    options.addOptions({headlessOption, instanceOption, trendOption, listOption, exportOption,
+                        setOption, showOption});
     acceptQtOptions(options);
     const QByteArray startPath =
         argc > 0 && argv[0] && *argv[0] ? QByteArray(argv[0]) : "quellmark";
@@ -104,6 +122,9 @@ int main(int argc, char* argv[])
         QApplication app(argc, argv);
         options.process(app); // prints the help with Qt's options and exits
     }
+    if (!options.positionalArguments().isEmpty())
+        return fail(2, "unexpected argument: " + options.positionalArguments().first().toLatin1() +
+                           "\nTry '" + name + " --help'.");
     if (options.isSet(helpOption) || options.isSet(versionOption)) {
         std::fputs(qPrintable(options.isSet(versionOption)
                                   ? QString::fromLatin1(name + ' ' + QM_VERSION + '\n')
@@ -121,6 +142,8 @@ int main(int argc, char* argv[])
     // is an instance of its own. An installed program (/usr/bin) keeps its
     // files in the user's data folder ($XDG_DATA_HOME/quellmark).
     qm::ProgramPaths paths;
+    QString homeNotice; // why the program's folder does not hold the files
+    bool noticeExpected = false;
     if (options.isSet(instanceOption)) {
         const QByteArray folder = options.value(instanceOption).toLatin1();
         const auto named = qm::instanceFolder(folder, currentDirectory());
@@ -129,10 +152,40 @@ int main(int argc, char* argv[])
             return fail(1, "--instance: " + folder + " is not a folder with a name");
         paths = *named;
     } else {
-        paths = qm::instanceHome(
+        const qm::InstanceHome home = qm::instanceHome(
             qm::programPathsFromStartPath(startPath, qgetenv("PATH"), currentDirectory()),
             QFile::encodeName(
                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+        paths = home.paths;
+        if (!home.reason.isEmpty())
+            homeNotice = qm::instanceHomeNotice(home);
+        noticeExpected = home.systemFolder;
+    }
+
+    const QByteArray iniFile = paths.file(paths.name + ".ini");
+    const QByteArray lockFile = paths.file(paths.name + ".lock");
+    if (options.isSet(showOption) || options.isSet(setOption)) {
+        // The values' bytes as the terminal has them: a label with "°" is
+        // stored as the Set panel stores it.
+        QStringList assignments;
+        for (const QString& a : options.values(setOption))
+            assignments << QString::fromLocal8Bit(a.toLatin1());
+        if (!homeNotice.isEmpty() && !noticeExpected)
+            std::fprintf(stderr, "%s: %s\n", name.constData(),
+                         homeNotice.toLocal8Bit().constData());
+        const qm::CommandResult r = options.isSet(setOption) ? qm::setSettings(iniFile, assignments)
+                                                             : qm::showSettings(iniFile);
+        std::fputs(r.out.toLocal8Bit().constData(), stdout);
+        if (!r.err.isEmpty())
+            std::fputs((name + ": " + r.err.toLocal8Bit()).constData(), stderr);
+        if (const long holder = options.isSet(setOption) && r.status == 0
+                                    ? qm::InstanceLock::holderOf(lockFile)
+                                    : 0)
+            std::fprintf(stderr,
+                         "%s: the instance runs as process %ld: it takes the new settings when it "
+                         "starts again\n",
+                         name.constData(), holder);
+        return r.status;
     }
 
     // The window needs a display. Without one, a clear word and status 1
@@ -164,8 +217,37 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // One running program per instance: a second start says who runs it.
+    std::optional<qm::InstanceLock> lock;
+    if (!options.isSet(exportOption)) {
+        lock.emplace(lockFile);
+        if (lock->state() == qm::InstanceLock::State::HeldElsewhere) {
+            const QString text =
+                QStringLiteral("The instance %1 (%2) is already running as process %3.")
+                    .arg(paths.displayName(), QString::fromUtf8(paths.dir))
+                    .arg(lock->holder());
+            std::fprintf(stderr, "%s: %s\n", name.constData(), text.toLocal8Bit().constData());
+            if (!windowless) { // shown until read, or a stop
+                QMessageBox note(QMessageBox::Information,
+                                 QStringLiteral("Quellmark: ") + paths.displayName(), text);
+                QObject::connect(&note, &QMessageBox::finished, app.get(), &QCoreApplication::quit);
+                const qm::QtSignalWatcher stop({SIGTERM, SIGINT, SIGHUP},
+                                               [] { QCoreApplication::quit(); });
+                note.show();
+                QCoreApplication::exec();
+            }
+            return 3;
+        }
+        if (lock->state() == qm::InstanceLock::State::Failed)
+            qCWarning(qm::lcService).noquote()
+                << "cannot lock" << QString::fromUtf8(lockFile) + ':'
+                << QString::fromLocal8Bit(lock->error())
+                << "- a second start of this instance is not refused";
+    }
+
     qm::Application application(paths, headless ? qm::Application::Mode::Headless
                                                 : qm::Application::Mode::Window);
+    application.setHomeNotice(homeNotice, noticeExpected);
     if (options.isSet(exportOption))
         return application.exportTrend(options.value(exportOption).toLatin1());
     return application.run(options.isSet(trendOption));

@@ -1,11 +1,18 @@
 #include "app/program_paths.h"
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm {
 
 namespace {
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 bool isExecutableFile(const QByteArray& path)
 {
@@ -67,21 +74,38 @@ bool programDirHoldsInstance(const QByteArray& dir, uint owner, uint euid,
     return true;
 }
 
-ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome)
+InstanceHome instanceHome(ProgramPaths paths, const QByteArray& dataHome)
 {
+    InstanceHome home{paths, paths.dir, {}, false};
     struct stat st {};
-    if (::stat(paths.dir.constData(), &st) == 0 &&
-        programDirHoldsInstance(paths.dir, st.st_uid, ::geteuid()) &&
-        ::access(paths.dir.constData(), W_OK) == 0)
-        return paths;
-    paths.dir = dataHome + "/quellmark";
+    if (::stat(paths.dir.constData(), &st) != 0) {
+        home.reason = QStringLiteral("it cannot be read (%1)").arg(errorText(errno));
+    } else if (!programDirHoldsInstance(paths.dir, ::geteuid(), ::geteuid())) {
+        home.systemFolder = true;
+        home.reason = QStringLiteral("it is a system folder");
+    } else if (st.st_uid != ::geteuid()) {
+        home.reason = QStringLiteral("it belongs to another user");
+    } else if (::access(paths.dir.constData(), W_OK) != 0) {
+        home.reason = QStringLiteral("it is not writable (%1)").arg(errorText(errno));
+    } else {
+        return home;
+    }
+    home.paths.dir = dataHome + "/quellmark";
     QByteArray made;
-    for (const QByteArray& part : paths.dir.split('/')) { // mkdir -p
+    for (const QByteArray& part : home.paths.dir.split('/')) { // mkdir -p
         made += part.isEmpty() && made.isEmpty() ? QByteArray() : '/' + part;
         if (!made.isEmpty())
             ::mkdir(made.constData(), 0700);
     }
-    return paths;
+    return home;
+}
+
+QString instanceHomeNotice(const InstanceHome& home)
+{
+    return QStringLiteral("The files of %1 (%1.ini, %1Log/, ports/, a1.wav, mqtt.conf) are kept in "
+                          "%2, not in the program's folder %3: %4.")
+        .arg(home.paths.displayName(), QString::fromUtf8(home.paths.dir),
+             QString::fromUtf8(home.programDir), home.reason);
 }
 
 std::optional<ProgramPaths> instanceFolder(const QByteArray& dir, const QByteArray& cwd)

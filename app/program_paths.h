@@ -27,10 +27,25 @@ inline const QList<QByteArray> kSystemFolders = {"/usr", "/bin", "/sbin", "/opt"
 bool programDirHoldsInstance(const QByteArray& dir, uint owner, uint euid,
                              const QList<QByteArray>& systemFolders = kSystemFolders);
 
+// Where the instance keeps its files, and why not in the program directory.
+struct InstanceHome {
+    ProgramPaths paths;
+    QByteArray programDir; // the directory the program was started from
+    // Why the program directory does not hold the files: "it is a system
+    // folder", "it belongs to another user", "it is not writable (Permission
+    // denied)"; empty when it holds them.
+    QString reason;
+    bool systemFolder = false; // the reason is the installed program's own
+};
+
 // Where the instance keeps its files: the program directory when it may hold
 // them (above) and is writable, else (an installed program, /usr/bin)
 // `dataHome`/quellmark, made when missing. The name stays.
-ProgramPaths instanceHome(ProgramPaths paths, const QByteArray& dataHome);
+InstanceHome instanceHome(ProgramPaths paths, const QByteArray& dataHome);
+
+// What the user is told when the program directory does not hold the
+// instance's files: "<files> are kept in <data> because <dir>: <reason>".
+QString instanceHomeNotice(const InstanceHome& home);
 
 // The instance a folder names (--instance DIR): DIR made absolute against
 // `cwd`, the name its last component. Nothing when DIR has no name ("/").
