@@ -1,6 +1,8 @@
 #include "channels/qt_sound_player.h"
 
+#include <QAudioDevice>
 #include <QFile>
+#include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
 
@@ -41,15 +43,26 @@ void QtSoundPlayer::play(const QByteArray& path)
 
     // Created at the first request, so a program that never sounds an alarm
     // never touches the audio system.
-    if (!effect_)
+    if (!effect_) {
         effect_ = std::make_unique<QSoundEffect>();
+        QObject::connect(effect_.get(), &QSoundEffect::statusChanged, effect_.get(), [this] {
+            if (effect_->status() != QSoundEffect::Error)
+                return;
+            failed(requested_,
+                   QMediaDevices::audioOutputs().isEmpty()
+                       ? QStringLiteral("there is no audio output device")
+                       : QStringLiteral("the audio system cannot play it (a WAV file of "
+                                        "uncompressed PCM samples can be played)"));
+        });
+    }
 
+    requested_ = path;
     const QUrl source = QUrl::fromLocalFile(name);
     // Setting the same source again is a no-op in Qt; after a failed load
     // (file missing until now, unreadable) clear it first so the file is
     // looked at anew. Loading and playing are asynchronous: this returns at
-    // once, and a missing file or absent audio output only sets the effect's
-    // status to Error, which nobody reads.
+    // once, and a file that cannot play or an absent audio output sets the
+    // effect's status to Error later, which is told (above).
     if (effect_->status() == QSoundEffect::Error)
         effect_->setSource(QUrl());
     effect_->setSource(source);

@@ -17,7 +17,8 @@ public:
 
 private:
     std::unique_ptr<QSoundEffect> effect_;
-    int fd_ = -1; // the file being played, where only a descriptor can name it
+    int fd_ = -1;          // the file being played, where only a descriptor can name it
+    QByteArray requested_; // the path of the file asked for last
 };
 
 } // namespace qm

@@ -9,7 +9,9 @@ set -euo pipefail
 build="${1:-build}"
 exe="$build/quellmark"
 sim="$build/quellmark-sim"
-for f in "$exe" "$sim"; do
+for f in # The default alarm sound the build made (build/share/quellmark/a1.wav).
+export XDG_DATA_DIRS="$(cd "$build" && pwd)/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
+"$exe" "$sim"; do
   [ -x "$f" ] || { echo "run.sh: $f not found; build it first (make build)" >&2; exit 1; }
 done
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
@@ -25,4 +27,6 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
+# The default alarm sound the build made (build/share/quellmark/a1.wav).
+export XDG_DATA_DIRS="$(cd "$build" && pwd)/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
 "$exe"

@@ -240,6 +240,41 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
 }
 
+// Without a WAV file of its own the instance plays the program's sound; what
+// keeps a sound from playing is told once, in the status line's tooltip.
+TEST(Channels, TheAlarmSoundFallsBackAndSaysOnceWhyItCannotPlay)
+{
+    const QByteArray wav("RIFF\x24\0\0\0WAVEfmt ", 16);
+    const struct {
+        QByteArray own;
+        bool withDefault;
+        const char* played;
+        QString why; // of a1.wav
+    } cases[] = {{wav, true, "a1.wav", ""},
+                 {"", true, "default.wav", ""},
+                 {"ID3\x04", true, "default.wav", "it is not a WAV file; the default sound plays"},
+                 {"", false, "a1.wav", "there is no such file, and no default sound"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.played + c.why);
+        AppFixture fx;
+        if (!c.own.isEmpty())
+            fx.write("a1.wav", c.own);
+        if (c.withDefault)
+            fx.write("default.wav", wav);
+        fx.defaultSound = c.withDefault ? QFile::encodeName(fx.path("default.wav")) : "";
+        MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+        fx.port.receiveAt(3000, "V01=150\r");
+        fx.loop.runUntil(9000);
+        EXPECT_EQ(fx.plays.size(), 2u);
+        EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path(c.played)));
+        const QString own = "Alarm sound " + fx.path("a1.wav") + ": ";
+        EXPECT_EQ(f.lblStatus.notes(), c.why.isEmpty() ? QStringList() : QStringList{own + c.why});
+        fx.failed(fx.soundPath, "there is no audio output device");
+        fx.failed(fx.soundPath, "there is no audio output device");
+        EXPECT_EQ(f.lblStatus.notes().size(), c.why.isEmpty() ? 1 : 2) << "told once";
+    }
+}
+
 TEST(Channels, ThirtySecondCyclesOfEightValues)
 {
     AppFixture fx;

@@ -112,7 +112,8 @@ MainForm& AppFixture::start(const QByteArray& settings)
     if (!settings.isEmpty())
         write(QStringLiteral("quellmark.ini"), settings);
     const ProgramPaths paths{"quellmark", QFile::encodeName(tmp.path())};
-    form = std::make_unique<MainForm>(Platform{loop, port, *this, *this, *this, paths, locale});
+    form = std::make_unique<MainForm>(
+        Platform{loop, port, *this, *this, *this, paths, locale, defaultSound});
     form->lblStatus.setObserver(this);
     form->Form_Load();
     return *form;

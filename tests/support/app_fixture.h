@@ -110,6 +110,7 @@ public:
     std::vector<std::pair<Millis, QString>> status; // every status text, when shown
     std::vector<Millis> plays;                      // alarm sounds
     QByteArray soundPath;
+    QByteArray defaultSound;    // the sound that comes with the program
     std::deque<Answer> answers; // to the close question; then Cancel
     int questions = 0;
     QDateTime clockStart{QDate(2025, 3, 12), QTime(8, 15, 0)};
@@ -122,6 +123,7 @@ public:
         soundPath = path;
     }
     void controlChanged(const Control& c) override { status.push_back({loop.now(), c.text()}); }
+    using SoundPlayer::failed; // the audio system's word
 };
 
 } // namespace qm::test
