@@ -79,6 +79,14 @@ void Control::setToolTip(const QString& tip)
     changed();
 }
 
+void Control::addNote(const QString& note)
+{
+    if (notes_.contains(note))
+        return;
+    notes_.append(note);
+    changed();
+}
+
 void Control::setUserText(const QString& text)
 {
     text_ = text;

@@ -3,6 +3,7 @@
 #include "app/types.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <string>
@@ -61,6 +62,10 @@ public:
     // error, while there is one, takes its place).
     const QString& toolTip() const { return toolTip_; }
     void setToolTip(const QString& tip);
+    // Standing remarks under the tooltip, whatever it says meanwhile (the
+    // instance's folder, an alarm sound that cannot play), a line each.
+    const QStringList& notes() const { return notes_; }
+    void addNote(const QString& note);
 
     // The user's edits, from the widget: the text is not sent back to it. An
     // edit clears the control's error.
@@ -83,6 +88,7 @@ private:
     FillStyle fill_ = FillStyle::Solid;
     QString error_;
     QString toolTip_;
+    QStringList notes_;
     ControlObserver* observer_ = nullptr;
 };
 

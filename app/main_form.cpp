@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "app/help_text.h"
+#include "channels/sound_player.h"
 #include "device/serial_port.h"
 
 namespace qm {
@@ -43,6 +44,7 @@ MainForm::MainForm(const Platform& platform)
     , dialogs_(platform.dialogs)
     , wallClock_(platform.wallClock)
     , paths_(platform.paths)
+    , defaultSound_(platform.defaultSound)
     , locale_(platform.locale)
 {
     using K = ControlKind;
@@ -78,7 +80,10 @@ MainForm::MainForm(const Platform& platform)
     // Help panel
     frmHelp = make(K::Frame, "frmHelp", QStringLiteral("Help:"), black, face);
     frmHelp.setVisible(false);
-    Text1 = make(K::TextBox, "Text1", QString::fromLatin1(kHelpText), black, white);
+    Text1 =
+        make(K::TextBox, "Text1",
+             QString::fromUtf8(kHelpText).arg(QString::fromUtf8(paths_.dir), paths_.displayName()),
+             black, white);
     cmdCloseHelp = make(K::Button, "cmdCloseHelp", QStringLiteral("Close"), black, face);
 
     // Settings panel
@@ -105,6 +110,7 @@ MainForm::MainForm(const Platform& platform)
     makeArray(txtSetNR5, K::TextBox, "txtSetNR5", QStringLiteral("-"));
     makeArray(txtSetNR6, K::TextBox, "txtSetNR6", QStringLiteral("-"));
     cmdExit = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
+    setTips();
 
     // Hidden container
     frmNevidi = make(K::Frame, "frmNevidi", QStringLiteral("frmNevidise:"), black, face);
@@ -119,6 +125,30 @@ MainForm::MainForm(const Platform& platform)
     makeArray(txtOutName, K::TextBox, "txtOutName", QStringLiteral("Text2"));
 
     port_.setOnComm([this] { MSComm1_OnComm(); });
+    sound_.setOnFailure(
+        [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });
+}
+
+// What each entry box means and takes, for the pointer resting on it.
+void MainForm::setTips()
+{
+    const auto tip = [](const char* text) { return QString::fromUtf8(text); };
+    const char* portTips[] = {"", kComPortTip, kBaudTip, kIdTip, kSTimeTip, kRVnrTip};
+    for (int k = 1; k <= 5; ++k)
+        txtSet1[k].setToolTip(tip(portTips[k]));
+    txtBPass.setToolTip(tip(kBPassTip));
+    Chk1.setToolTip(tip(kLogTip).arg(paths_.displayName()));
+    Chk2.setToolTip(tip(kSoundTip));
+    for (int i = 1; i <= 8; ++i) {
+        txtSetLabel1[i].setToolTip(tip(kLabelTip).arg(i));
+        txtSetColor1[i].setToolTip(tip(kColorTip).arg(i));
+        txtSetNR1[i].setToolTip(tip(kNr1Tip).arg(i));
+        txtSetNR2[i].setToolTip(tip(kNr2Tip).arg(i));
+        for (auto* unused : {&txtSetNR3, &txtSetNR4, &txtSetNR5, &txtSetNR6})
+            (*unused)[i].setToolTip(tip(kUnusedTip));
+        txtSetHi[i].setToolTip(tip(kSetHiTip));
+        txtSetLo[i].setToolTip(tip(kSetLoTip));
+    }
 }
 
 } // namespace qm

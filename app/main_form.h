@@ -66,7 +66,8 @@ struct Platform {
     Dialogs& dialogs;
     WallClock& wallClock;
     ProgramPaths paths;
-    QLocale locale; // the user's number settings
+    QLocale locale;          // the user's number settings
+    QByteArray defaultSound; // the alarm sound that comes with the program; empty: none
 };
 
 // The one window: every piece of application state, the control model, the
@@ -191,6 +192,7 @@ public:
     bool UpdateChannelValue(Integer channel, std::string_view valueText);
     void cmdRadni1_Click();
     void TimerWav_Timer();
+    QByteArray alarmSoundFile();
     void PlaySound(const QByteArray& strFileName);
     void cmdSave_Click(Integer index);
 
@@ -204,6 +206,8 @@ public:
     // Returns false when nothing was saved: a box held no valid entry or the
     // file could not be written (the status line says which).
     bool SaveSettings();
+    enum class SaveOutcome { Saved, Refused, Unwritable };
+    SaveOutcome lastSave() const { return lastSave_; }
 
     // --- Observers ---------------------------------------------------------------------
     // Hears of every evaluation and link change from now on.
@@ -227,14 +231,20 @@ private:
     void notifyReading(QDateTime time);
     // Tells the observers of a new link state, once per change.
     void linkIs(const QString& state);
+    void setTips();
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
+    // Tells the status line's tooltip and the journal, once, why the alarm
+    // sound `path` cannot play.
+    void soundFailed(const QByteArray& path, const QString& why);
 
     // The status line's text before a received line, for this port and baud.
     QString statusPrefix_;
     bool statusPrefixSet_ = false;
     Integer statusPrefixPort_ = 0;
     String statusPrefixBaud_;
+
+    SaveOutcome lastSave_ = SaveOutcome::Saved;
 
     // A sample cycle is running (it waits inside a tick of the sample clock).
     bool cycleRunning_ = false;
@@ -251,6 +261,7 @@ private:
     Dialogs& dialogs_;
     WallClock& wallClock_;
     ProgramPaths paths_;
+    QByteArray defaultSound_;
     AppendFile logFile_{loop_};
     bool logFailing_ = false; // the last line could not be written
     QDate logDay_;            // the day logDir_ and logPath_ were made for

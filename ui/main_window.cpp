@@ -7,6 +7,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -313,7 +314,7 @@ void MainWindow::addToBar(QWidget* widget, int width)
 
 void MainWindow::buildHelpPanel(const QRect& area)
 {
-    const int w = area.width() - 40, h = 266;
+    const int w = area.width() - 40, h = 300;
     auto* panel = addFrame(form_.frmHelp, this, QStringLiteral("Help panel"));
     panel->setProminent(true);
     panel->setGeometry(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2, w, h);
@@ -340,7 +341,8 @@ void MainWindow::buildSettingsPanel(const QRect& area)
 
     // Port and device row: the heading frame's words stand over their boxes.
     auto* heading = addFrame(form_.Frame2, panel, QStringLiteral("Port settings"));
-    heading->setGeometry(10, 20, 520, 54);
+    // Below its boxes, room for the device chosen for the COM port.
+    heading->setGeometry(10, 20, 520, 64);
     const int headingTop = heading->captionHeight() + 4;
     std::vector<QWidget*> portBoxes;
     const char* portNames[] = {"", "COM port", "Baud", "ID", "STime", "RVnr"};
@@ -354,6 +356,10 @@ void MainWindow::buildSettingsPanel(const QRect& area)
     const QRect com = portBoxes[0]->geometry();
     portBoxes[0]->setGeometry(com.adjusted(0, 0, -24, 0));
     chooser_->button()->setGeometry(com.right() - 22, com.top(), 24, com.height());
+    // The device chosen, until SAVE-CLOSE makes it the link, under the boxes.
+    QLabel* pending = chooser_->pendingLabel();
+    pending->setFont(arialLike(8));
+    pending->setGeometry(com.left(), com.bottom() + 3, heading->width() - com.left() - kMargin, 16);
 
     addCheckBox(form_.Chk1, panel, QStringLiteral("Log file"))->setGeometry(546, 24, 130, 22);
     addCheckBox(form_.Chk2, panel, QStringLiteral("Play wav a1"))->setGeometry(546, 48, 130, 22);
@@ -361,12 +367,12 @@ void MainWindow::buildSettingsPanel(const QRect& area)
         if (!chooser_->beforeSave())
             return;
         form_.cmdExit_Click();
-        chooser_->afterSave(!form_.frmSet.visible());
+        chooser_->afterSave(form_.lastSave() == MainForm::SaveOutcome::Saved);
     })->setGeometry(w - 10 - 120, 32, 120, 30);
 
     // The eight channel rows.
     auto* rows = addFrame(form_.frmSet2, panel, QStringLiteral("Channel settings"));
-    const int rowsTop = 82;
+    const int rowsTop = 92;
     rows->setGeometry(10, rowsTop, w - 20, area.height() - rowsTop - 8);
     const int rowStep = (rows->height() - rows->captionHeight() - 6) / 8;
     for (int i = 1; i <= 8; ++i) {
@@ -379,11 +385,16 @@ void MainWindow::buildSettingsPanel(const QRect& area)
             addLineEdit(form_.txtSetColor1[i], row, v + QStringLiteral("color")),
             addLineEdit(form_.txtSetNR1[i], row, v + QStringLiteral("Nr1")),
             addLineEdit(form_.txtSetNR2[i], row, v + QStringLiteral("Nr2")),
-            addLineEdit(form_.txtSetNR3[i], row, v + QStringLiteral("nc3")),
-            addLineEdit(form_.txtSetNR4[i], row, v + QStringLiteral("nc4")),
-            addLineEdit(form_.txtSetNR5[i], row, v + QStringLiteral("nc5")),
-            addLineEdit(form_.txtSetNR6[i], row, v + QStringLiteral("nc6")),
         };
+        // The "nc" columns: shown, never read.
+        int nc = 3;
+        for (auto* unused :
+             {&form_.txtSetNR3, &form_.txtSetNR4, &form_.txtSetNR5, &form_.txtSetNR6}) {
+            auto* box = static_cast<QLineEdit*>(
+                addLineEdit((*unused)[i], row, v + QStringLiteral("nc%1").arg(nc++)));
+            box->setReadOnly(true);
+            boxes.push_back(box);
+        }
         const int top = row->captionHeight();
         layoutColumns(row, boxes, 1, top, row->height() - top - 3);
     }
@@ -438,7 +449,10 @@ void MainWindow::apply(Binding& b)
     QWidget* w = b.widget;
     // A refused entry shows on its control until the user acts on it.
     const Rgb back = c.error().isEmpty() ? c.backColor() : colors::kStatusFailure;
-    const QString& tip = c.error().isEmpty() ? c.toolTip() : c.error();
+    QStringList tips = c.notes();
+    if (!c.toolTip().isEmpty())
+        tips.prepend(c.toolTip());
+    const QString tip = c.error().isEmpty() ? tips.join(QLatin1Char('\n')) : c.error();
     if (w->toolTip() != tip)
         w->setToolTip(tip);
     switch (b.kind) {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -21,6 +22,23 @@ PortChooser::PortChooser(MainForm& form, QWidget* parent)
     button_->setAccessibleName(QStringLiteral("Choose port"));
     button_->setAutoDefault(false);
     connect(button_, &QPushButton::clicked, this, &PortChooser::choose);
+    pending_ = new QLabel(parent);
+    pending_->setTextFormat(Qt::PlainText);
+    pending_->setAccessibleDescription(QStringLiteral("Chosen port"));
+}
+
+void PortChooser::setChosen(const QString& chosen)
+{
+    chosen_ = chosen;
+    const QString tip =
+        chosen.isEmpty() ? QString() : tr("On SAVE-CLOSE: ports/com<COM port> -> %1").arg(chosen);
+    button_->setToolTip(tip);
+    pending_->setText(chosen.isEmpty() ? QString()
+                                       : pending_->fontMetrics().elidedText(
+                                             tr("\u2192 %1, linked at SAVE-CLOSE").arg(chosen),
+                                             Qt::ElideMiddle, pending_->width()));
+    pending_->setToolTip(tip);
+    pending_->setAccessibleName(tip);
 }
 
 void PortChooser::choose()
@@ -39,22 +57,36 @@ void PortChooser::choose()
     }
     for (const SerialDevice& d : devices()) {
         auto* item = new QListWidgetItem(deviceText(d));
-        item->setData(Qt::UserRole, d.stableName.isEmpty() ? d.path : d.stableName);
+        const QString target = d.stableName.isEmpty() ? d.path : d.stableName;
+        item->setData(Qt::UserRole, target);
         list->addItem(item);
+        if (target == chosen_) // the choice not yet saved
+            list->setCurrentItem(item);
     }
+    auto* pending = new QLabel(&dialog);
+    pending->setTextFormat(Qt::PlainText);
+    pending->setAccessibleDescription(QStringLiteral("Pending choice"));
+    pending->setText(chosen_.isEmpty()
+                         ? tr("Nothing chosen yet.")
+                         : tr("Chosen, made the COM port's link at SAVE-CLOSE: %1").arg(chosen_));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QPushButton* keep = buttons->addButton(tr("Keep the link"), QDialogButtonBox::ResetRole);
+    keep->setEnabled(!chosen_.isEmpty());
+    connect(keep, &QPushButton::clicked, &dialog, [this, &dialog] {
+        setChosen({});
+        dialog.reject();
+    });
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
     auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(pending);
     layout->addWidget(list);
     layout->addWidget(buttons);
     dialog.resize(640, 300);
     if (dialog.exec() == QDialog::Accepted && list->currentItem() &&
-        list->currentItem()->data(Qt::UserRole).isValid()) {
-        chosen_ = list->currentItem()->data(Qt::UserRole).toString();
-        button_->setToolTip(tr("On SAVE-CLOSE: COM port -> %1").arg(chosen_));
-    }
+        list->currentItem()->data(Qt::UserRole).isValid())
+        setChosen(list->currentItem()->data(Qt::UserRole).toString());
 }
 
 bool PortChooser::beforeSave()
@@ -87,8 +119,7 @@ void PortChooser::afterSave(bool saved)
     if (!replaced_)
         return;
     if (saved) {
-        chosen_.clear();
-        button_->setToolTip({});
+        setChosen({});
         return;
     }
     QString error; // the save failed: the link as it was

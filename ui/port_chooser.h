@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -22,6 +23,9 @@ class PortChooser final : public QObject {
 public:
     PortChooser(MainForm& form, QWidget* parent);
     QPushButton* button() const { return button_; }
+    // The choice waiting for SAVE-CLOSE, shown beside the COM port box;
+    // empty while there is none.
+    QLabel* pendingLabel() const { return pending_; }
     // Where the devices come from (the system's by default).
     std::function<std::vector<SerialDevice>()> devices = systemSerialDevices;
 
@@ -32,9 +36,11 @@ public:
 
 private:
     void choose();
+    void setChosen(const QString& chosen);
 
     MainForm& form_;
     QPushButton* button_;
+    QLabel* pending_;
     QString chosen_;                                 // the device's stable name or path
     std::optional<std::optional<QString>> replaced_; // the link before (none: there was none)
     int number_ = 0;

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -105,6 +106,9 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
             << "line " << i + 1 << " of " << golden.fileName();
     EXPECT_EQ(window->windowTitle(), "Quellmark: quellmark");
     EXPECT_FALSE(find<QLineEdit>("BPass")->isEnabled()) << "BPass is shown, never edited";
+    EXPECT_TRUE(find<QLineEdit>("V8 nc6")->isReadOnly()) << "an nc box takes no typing";
+    EXPECT_TRUE(find<QLineEdit>("RVnr")->toolTip().contains("1 to 8"))
+        << find<QLineEdit>("RVnr")->toolTip();
 }
 
 TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
@@ -186,15 +190,28 @@ TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
     };
     const QByteArray link = QFile::encodeName(fx.path("ports/com4"));
     char target[256] = {};
+    auto* pending = find<QLabel>("Chosen port");
     for (const bool accept : {false, true}) {
         click("Open settings");
         type("COM port", "4");
         choose(accept);
         EXPECT_EQ(::readlink(link, target, sizeof target), -1) << "a link before SAVE-CLOSE";
+        EXPECT_EQ(pending->text(),
+                  accept ? "\u2192 /dev/serial/by-id/usb-X, linked at SAVE-CLOSE" : "")
+            << "shown before SAVE-CLOSE";
+        int reopenedOn = -1;
+        QTimer::singleShot(0, [&reopenedOn] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            reopenedOn = dialog->findChild<QListWidget*>()->currentRow();
+            dialog->reject();
+        });
+        click("Choose port");
+        EXPECT_EQ(reopenedOn, accept ? 0 : -1) << "the chooser opens on the pending choice";
         click("Save and close settings");
     }
     EXPECT_GT(::readlink(link, target, sizeof target), 0);
     EXPECT_STREQ(target, "/dev/serial/by-id/usb-X");
+    EXPECT_EQ(pending->text(), "") << "nothing pending after SAVE-CLOSE";
 }
 
 } // namespace
