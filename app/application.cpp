@@ -127,8 +127,9 @@ void Application::tellHome()
     if (!window_)
         return;
     // Once, at the start, without holding anything up.
-    auto* note = new QMessageBox(QMessageBox::Information, window_->windowTitle(), homeNotice_,
-                                 QMessageBox::Ok, window_.get());
+    auto* note = new QMessageBox(QMessageBox::Information,
+                                 QStringLiteral("Quellmark: ") + form_.paths().displayName(),
+                                 homeNotice_, QMessageBox::Ok, window_.get());
     note->setAttribute(Qt::WA_DeleteOnClose);
     note->setModal(false);
     note->show();
@@ -163,8 +164,8 @@ int Application::run(bool openTrend)
     attachPublisher();
     if (window_)
         window_->show();
-    form_.Form_Load();
     tellHome();
+    form_.Form_Load();
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)

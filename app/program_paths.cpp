@@ -90,6 +90,7 @@ InstanceHome instanceHome(ProgramPaths paths, const QByteArray& dataHome)
     } else {
         return home;
     }
+    home.settingsThere = ::access(paths.file(paths.name + ".ini").constData(), F_OK) == 0;
     home.paths.dir = dataHome + "/quellmark";
     QByteArray made;
     for (const QByteArray& part : home.paths.dir.split('/')) { // mkdir -p
@@ -104,8 +105,11 @@ QString instanceHomeNotice(const InstanceHome& home)
 {
     return QStringLiteral("The files of %1 (%1.ini, %1Log/, ports/, a1.wav, mqtt.conf) are kept in "
                           "%2, not in the program's folder %3: %4.")
-        .arg(home.paths.displayName(), QString::fromUtf8(home.paths.dir),
-             QString::fromUtf8(home.programDir), home.reason);
+               .arg(home.paths.displayName(), QString::fromUtf8(home.paths.dir),
+                    QString::fromUtf8(home.programDir), home.reason) +
+           (home.settingsThere ? QStringLiteral(" Its settings file there, %1.ini, is not used.")
+                                     .arg(home.paths.displayName())
+                               : QString());
 }
 
 std::optional<ProgramPaths> instanceFolder(const QByteArray& dir, const QByteArray& cwd)

@@ -35,7 +35,8 @@ struct InstanceHome {
     // folder", "it belongs to another user", "it is not writable (Permission
     // denied)"; empty when it holds them.
     QString reason;
-    bool systemFolder = false; // the reason is the installed program's own
+    bool systemFolder = false;  // the reason is the installed program's own
+    bool settingsThere = false; // the program's folder has a settings file of the name
 };
 
 // Where the instance keeps its files: the program directory when it may hold

@@ -41,22 +41,20 @@ void QtSoundPlayer::play(const QByteArray& path)
         name = QStringLiteral("/proc/self/fd/%1").arg(fd_);
     }
 
-    // Created at the first request, so a program that never sounds an alarm
-    // never touches the audio system.
+    // Asked at the first request, so a program that never sounds an alarm
+    // never touches the audio system; a device plugged in later is used.
+    requested_ = path;
+    if (QMediaDevices::audioOutputs().isEmpty())
+        return failed(path, QStringLiteral("there is no audio output device"));
     if (!effect_) {
         effect_ = std::make_unique<QSoundEffect>();
         QObject::connect(effect_.get(), &QSoundEffect::statusChanged, effect_.get(), [this] {
-            if (effect_->status() != QSoundEffect::Error)
-                return;
-            failed(requested_,
-                   QMediaDevices::audioOutputs().isEmpty()
-                       ? QStringLiteral("there is no audio output device")
-                       : QStringLiteral("the audio system cannot play it (a WAV file of "
-                                        "uncompressed PCM samples can be played)"));
+            if (effect_->status() == QSoundEffect::Error)
+                failed(requested_, QStringLiteral("the audio system cannot play it (a WAV file "
+                                                  "of uncompressed PCM samples can be played)"));
         });
     }
 
-    requested_ = path;
     const QUrl source = QUrl::fromLocalFile(name);
     // Setting the same source again is a no-op in Qt; after a failed load
     // (file missing until now, unreadable) clear it first so the file is

@@ -43,7 +43,8 @@ TEST_F(E2eTest, ASecondStartOfARunningInstanceSaysWhoRunsIt)
 }
 
 // --set takes what the Set panel takes, in any locale, and tells what
-// changed; a refused key or an unusable command line changes nothing.
+// changed; a refused key or an unusable command line changes nothing, and an
+// export without readings writes nothing.
 TEST_F(E2eTest, SettingsAreMadeFromTheCommandLineWithTheSetPanelsChecks)
 {
     const QByteArray program = "'" QM_APP_PATH "' --instance '" + path + "' ";
@@ -60,6 +61,7 @@ TEST_F(E2eTest, SettingsAreMadeFromTheCommandLineWithTheSetPanelsChecks)
         {"--set stime=5 --set 'channel1.label=5\" pipe'", 2, "a double quote cannot be stored"},
         {"--set stime=5 --set colour=R", 2, "--set colour=R: not KEY=VALUE"},
         {"--set stime=5 extra", 2, "unexpected argument: extra"},
+        {"--export-trend " + path + "/day.csv", 1, "no readings in the last 24 hours"},
         {"--show-settings", 0, "\nlog=1\n"},
     };
     QByteArray saved;
@@ -78,6 +80,7 @@ TEST_F(E2eTest, SettingsAreMadeFromTheCommandLineWithTheSetPanelsChecks)
     expected.MyLabel[3] = "Tank";
     expected.SetHi[3] = 30.5f;
     EXPECT_EQ(saved, QByteArray::fromStdString(writeSettingsFile(expected)));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("day.csv")));
 }
 
 // The sound on, a channel in alarm, no a1.wav and no sound of the program's:
