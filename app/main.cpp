@@ -176,6 +176,7 @@ int main(int argc, char* argv[])
         const qm::CommandResult r = options.isSet(setOption) ? qm::setSettings(iniFile, assignments)
                                                              : qm::showSettings(iniFile);
         std::fputs(r.out.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout); // before what follows on standard error
         if (!r.err.isEmpty())
             std::fputs((name + ": " + r.err.toLocal8Bit()).constData(), stderr);
         if (const long holder = options.isSet(setOption) && r.status == 0

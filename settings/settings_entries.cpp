@@ -130,7 +130,7 @@ QString takeSingle(const QString& text, const QLocale& locale, Single& out)
     bool ok = false;
     const float v = locale.toFloat(text.trimmed(), &ok);
     if (!ok || !std::isfinite(v))
-        return QStringLiteral("a number is needed (at most about 3.4E+38 either way)");
+        return QStringLiteral("a number is needed, such as ") + locale.toString(-12.5);
     out = v;
     return {};
 }
