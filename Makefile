@@ -36,8 +36,8 @@ test: test-plan format-check build build-san
 test-plan:
 	@echo "make test: checks the formatting, builds twice ($(BUILD)/ with g++, $(SAN_BUILD)/ with"
 	@echo "clang, AddressSanitizer and UndefinedBehaviorSanitizer), then runs the tests of both."
-	@echo "On two cores that takes about 25 minutes from a clean clone (both builds) and about"
-	@echo "5 minutes once they are built; the end-to-end tests alone need about 2 of those."
+	@echo "On two cores that takes 20 to 30 minutes from a fresh clone (both builds) and 2 to 3"
+	@echo "minutes once both are built."
 
 # Every .cpp and .h as the project's .clang-format has it.
 format-check: deps
