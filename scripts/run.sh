@@ -9,9 +9,7 @@ set -euo pipefail
 build="${1:-build}"
 exe="$build/quellmark"
 sim="$build/quellmark-sim"
-for f in # The default alarm sound the build made (build/share/quellmark/a1.wav).
-export XDG_DATA_DIRS="$(cd "$build" && pwd)/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
-"$exe" "$sim"; do
+for f in "$exe" "$sim"; do
   [ -x "$f" ] || { echo "run.sh: $f not found; build it first (make build)" >&2; exit 1; }
 done
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
