@@ -21,7 +21,9 @@ std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t m
         std::string bytes;
         char buf[65536];
         for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
+            // No more than is wanted (a byte at least, to see the end).
+            const ssize_t n = ::read(
+                fd, buf, std::min(sizeof buf, std::max<std::size_t>(maxSize - bytes.size(), 1)));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
