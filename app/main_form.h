@@ -4,12 +4,14 @@
 #include "app/event_loop.h"
 #include "app/timer.h"
 #include "app/types.h"
+#include "device/malformed_lines.h"
 #include "sampling/append_file.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -227,6 +229,14 @@ private:
     void notifyReading(QDateTime time);
     // Tells the observers of a new link state, once per change.
     void linkIs(const QString& state);
+    // Tells the journal and the observers of the link: "connected" (`text`
+    // at info, when it is news) ends a spell of absence; any other state
+    // begins one or gives a new reason in it, `text` at warning, each reason
+    // once a spell, whatever the retry repeats meanwhile.
+    void tellLink(const QString& state, const QString& text);
+    // The status line's tooltip: what was found in the settings file, then
+    // `portNote` (why the port failed, what to do).
+    void showStatusToolTip(const QString& portNote);
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
 
@@ -244,6 +254,11 @@ private:
 
     std::vector<ReadingObserver*> observers_;
     QString linkState_;
+    QStringList reasonsTold_; // in this spell of absence
+    // The port failed in this connection attempt: a watchdog that runs out
+    // now had nothing to wait for.
+    bool attemptFailed_ = false;
+    QStringList settingsNotes_; // what the last load found odd in the file
 
     EventLoop& loop_;
     SerialPort& port_;
@@ -252,6 +267,7 @@ private:
     WallClock& wallClock_;
     ProgramPaths paths_;
     AppendFile logFile_{loop_};
+    MalformedLines malformed_{loop_};
     bool logFailing_ = false; // the last line could not be written
     QDate logDay_;            // the day logDir_ and logPath_ were made for
     QByteArray logDir_;
