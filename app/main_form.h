@@ -229,11 +229,15 @@ private:
     void notifyReading(QDateTime time);
     // Tells the observers of a new link state, once per change.
     void linkIs(const QString& state);
-    // Tells the journal and the observers of the link: "connected" (`text`
-    // at info, when it is news) ends a spell of absence; any other state
-    // begins one or gives a new reason in it, `text` at warning, each reason
-    // once a spell, whatever the retry repeats meanwhile.
+    // Tells the journal and the observers of the link. Any state but
+    // "connected" begins a spell of trouble or gives a new reason in it:
+    // `text` at warning, each reason once a spell, whatever the retry repeats
+    // meanwhile. "connected" (`text` at info) is told at once when nothing
+    // was wrong, else once the device has answered for kSteadyMs without a
+    // new failure, which ends the spell: a device that fails every other
+    // request is one spell, not two lines a cycle.
     void tellLink(const QString& state, const QString& text);
+    static constexpr Millis kSteadyMs = 60'000;
     // The status line's tooltip: what was found in the settings file, then
     // `portNote` (why the port failed, what to do).
     void showStatusToolTip(const QString& portNote);
@@ -254,7 +258,8 @@ private:
 
     std::vector<ReadingObserver*> observers_;
     QString linkState_;
-    QStringList reasonsTold_; // in this spell of absence
+    QStringList reasonsTold_; // in this spell of trouble
+    Millis connectedAt_ = 0;  // the last change to "connected"
     // The port failed in this connection attempt: a watchdog that runs out
     // now had nothing to wait for.
     bool attemptFailed_ = false;

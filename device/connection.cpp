@@ -74,14 +74,21 @@ void MainForm::showPortFailure(int error, bool lost)
 
 void MainForm::tellLink(const QString& state, const QString& text)
 {
-    if (state == QLatin1String("connected")) {
-        if (linkState_ != state) {
-            qCInfo(lcDevice).noquote() << text;
-            reasonsTold_.clear();
+    const Millis now = loop_.now();
+    if (state != QLatin1String("connected")) {
+        if (!reasonsTold_.contains(state)) {
+            qCWarning(lcDevice).noquote() << text;
+            reasonsTold_.append(state);
         }
-    } else if (!reasonsTold_.contains(state)) {
-        qCWarning(lcDevice).noquote() << text;
-        reasonsTold_.append(state);
+    } else if (linkState_ != state) {
+        connectedAt_ = now;
+        if (reasonsTold_.isEmpty())
+            qCInfo(lcDevice).noquote() << text; // nothing was wrong: found at once
+    } else if (!reasonsTold_.isEmpty() && now - connectedAt_ >= kSteadyMs) {
+        // Back after trouble, and answering since: a device that fails again
+        // meanwhile stays in the spell, and says nothing more.
+        qCInfo(lcDevice).noquote() << text + QStringLiteral(", answering steadily again");
+        reasonsTold_.clear();
     }
     linkIs(state);
 }

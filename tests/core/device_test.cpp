@@ -42,15 +42,21 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 
     fx.port.answering = true;
     fx.loop.runUntil(15100);
-    qInstallMessageHandler(journal);
-    EXPECT_EQ(g_journal, (QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)",
-                                      "Device found on COM1 (/dev/ttyS0)"}));
+    EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
     EXPECT_FALSE(f.Timer1.enabled()) << "the retries go on after recognition";
     EXPECT_FALSE(f.TimerCom.enabled()) << "the watchdog runs on after recognition";
     EXPECT_TRUE(f.StTimer.enabled()) << "the sample clock did not start";
     EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
+    // Back, but not steadily: the value requests go unanswered for a while.
+    fx.port.answering = false;
+    fx.loop.runUntil(120000);
+    fx.port.answering = true;
+    fx.loop.runUntil(240000);
+    qInstallMessageHandler(journal);
+    EXPECT_EQ(g_journal.size(), 2) << "lines while the device failed again after it came back";
+    EXPECT_EQ(g_journal.value(1), "Device found on COM1 (/dev/ttyS0), answering steadily again");
 }
 
 // For a minute of retries the journal hears of a failure once, with what the
