@@ -80,17 +80,16 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         const char* tip; // the end of the status line's tooltip
     } cases[] = {
         {"port rejected", kExample, [](AppFixture& fx) { fx.port.setPortOpen(true); },
-         "quellmark.ini: the port refuses COM3 at 19200 - defaults used"},
+         "COM3 at 19200 - defaults used"},
         {"settings rejected", kExample,
          [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; },
-         "quellmark.ini: the port refuses COM3 at 19200 - defaults used"},
+         "COM3 at 19200 - defaults used"},
         {"fifo",
          {},
          [](AppFixture& fx) { ::mkfifo(QFile::encodeName(fx.path("quellmark.ini")), 0666); },
-         "quellmark.ini could not be read - defaults used"},
+         "could not be read - defaults used"},
         {"no number", settingsWithFirstLine("x,\"9600\",\"\",30,8,\"\",0,0"), [](AppFixture&) {},
-         "quellmark.ini is not a valid settings file: line 1: COM \"x\" is not a number - "
-         "defaults used"},
+         "file: line 1: COM \"x\" is not a number - defaults used"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

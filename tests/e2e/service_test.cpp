@@ -49,8 +49,7 @@ double cpuSecondsOf(qint64 pid)
 // journal lines with their priority. The terminal then hangs up
 // as an unplugged adapter's does (TIOCVHANGUP, as root: reads of 0 bytes):
 // the device is reported gone once, the program does not spin and reads
-// again. The alarm sound, without an audio device or a runtime folder of the
-// session, writes nothing outside the instance folder. SIGTERM ends it with
+// again. The alarm sound writes nothing under $HOME. SIGTERM ends it with
 // status 0.
 TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp)
 {

@@ -149,11 +149,7 @@ TEST_F(SerialPortTest, AStaleUucpLockFileIsTakenOver)
     EXPECT_EQ(held.readAll(), QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n');
 }
 
-// As a service runs it: a user without CAP_SYS_ADMIN (nobody, where the suite
-// runs as root) and umask 027. The port opens again after a close (the kernel
-// keeps a pseudo-terminal exclusive after the close unless told otherwise),
-// its lock is readable by all, and a stale lock of another user that it may
-// not remove is named with what to do.
+// As a service runs it: as nobody (no CAP_SYS_ADMIN), umask 027.
 TEST_F(SerialPortTest, AsAnotherUserThePortReopensAndAStaleForeignLockIsNamed)
 {
     const passwd* nobody = ::getpwnam("nobody");
@@ -162,7 +158,7 @@ TEST_F(SerialPortTest, AsAnotherUserThePortReopensAndAStaleForeignLockIsNamed)
     const QByteArray device = ::ptsname(master), lock = "/var/lock/" + DeviceLock::fileName(device);
     ASSERT_EQ(::chmod(device, 0666), 0);
     ASSERT_EQ(::chmod(dir, 0755), 0);
-    // What the port says to nobody: the results of two openings, or why it failed.
+    // Two openings (the lock's mode), or why one failed.
     const auto asNobody = [&] {
         int out[2];
         EXPECT_EQ(::pipe(out), 0);
