@@ -59,8 +59,14 @@ void MainForm::showPortFailure(int error, bool lost)
         lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
         break;
     }
+    // A request that finds the port closed by a failure already told (the
+    // rest of a sample cycle after a loss) has nothing new to tell.
+    if (error == comm_error::kPortNotOpen && linkState_.startsWith(QLatin1String("port error")))
+        return;
     const QString advice = error == comm_error::kPermission ? permissionAdvice(port_.devicePath())
-                                                            : port_.failureDetail();
+                           : error == comm_error::kInvalidPort || error == comm_error::kPortInUse
+                               ? port_.failureDetail()
+                               : QString();
     showStatusToolTip(advice);
     QString text = portDescription() + QStringLiteral(": ") + lblStatus.text();
     if (lost)
