@@ -42,6 +42,10 @@ std::optional<SettingsValues> readSettingsFile(const QByteArray& path, QStringLi
              QString::fromStdString(read.failure) + QStringLiteral(" - defaults used"));
     for (const std::string& note : read.notes)
         tell(name + QStringLiteral(": ") + QString::fromStdString(note));
+    if (::stat(path.constData(), &st) == 0 && std::size_t(st.st_size) > kMaxSettingsFileSize)
+        tell(name + QStringLiteral(": only the first %1 of its %2 bytes are read")
+                        .arg(kMaxSettingsFileSize)
+                        .arg(st.st_size));
     return read.values;
 }
 
