@@ -40,7 +40,6 @@ public:
     // `line` came from the device on `port` ("COM1 (/dev/ttyUSB0)") and
     // cannot be used, for the reason `problem`.
     void seen(std::string_view line, const std::string& problem, const QString& port);
-    int count() const { return count_; } // in the spell running
 
 private:
     void tick();
