@@ -148,7 +148,7 @@ TEST(Formats, ReplyLinesTheProgramCannotUse)
         std::string line, id;
         const char* problem;
     } cases[] = {{"AOK", "A", ""},
-                 {"V08= -1.5e3 ", "", ""},
+                 {"V08= -1.5E+3 ", "", ""},
                  {"V01=21.5C", "", "the value after V01= is not a number"},
                  {"V09=1", "", "not a reply the program knows"},
                  {"V01=1", "A", "not a reply the program knows"},
