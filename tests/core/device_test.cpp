@@ -53,6 +53,8 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = false;
     fx.loop.runUntil(120000);
     fx.port.answering = true;
+    fx.loop.runUntil(180000); // answering again since 162 s
+    EXPECT_EQ(g_journal.size(), 1) << "the device told back before it answered steadily";
     fx.loop.runUntil(240000);
     qInstallMessageHandler(journal);
     EXPECT_EQ(g_journal.size(), 2) << "lines while the device failed again after it came back";
