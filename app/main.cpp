@@ -4,6 +4,7 @@
 #include "app/log_categories.h"
 #include "app/program_paths.h"
 #include "app/qt_signals.h"
+#include "app/runtime_folder.h"
 #include "app/settings_command.h"
 #include "device/port_list.h"
 #include "device/qt_serial_devices.h"
@@ -195,6 +196,8 @@ int main(int argc, char* argv[])
     const bool windowless = headless || options.isSet(listOption) || options.isSet(exportOption);
     const QByteArray noDisplay = name + ": no display to show the window on; start with "
                                         "--headless to run without one\n";
+    if (!options.isSet(listOption) && !options.isSet(exportOption))
+        qm::useInstanceRuntimeFolder(paths); // before Qt asks for it
     std::unique_ptr<QCoreApplication> app;
     if (windowless) {
         app = std::make_unique<QCoreApplication>(argc, argv);

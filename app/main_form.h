@@ -4,12 +4,14 @@
 #include "app/event_loop.h"
 #include "app/timer.h"
 #include "app/types.h"
+#include "device/malformed_lines.h"
 #include "sampling/append_file.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -232,6 +234,18 @@ private:
     // Tells the observers of a new link state, once per change.
     void linkIs(const QString& state);
     void setTips();
+    // Tells the journal and the observers of the link. Any state but
+    // "connected" begins a spell of trouble or gives a new reason in it:
+    // `text` at warning, each reason once a spell, whatever the retry repeats
+    // meanwhile. "connected" (`text` at info) is told at once when nothing
+    // was wrong, else once the device has answered for kSteadyMs without a
+    // new failure, which ends the spell: a device that fails every other
+    // request is one spell, not two lines a cycle.
+    void tellLink(const QString& state, const QString& text);
+    static constexpr Millis kSteadyMs = 60'000;
+    // The status line's tooltip: what was found in the settings file, then
+    // `portNote` (why the port failed, what to do).
+    void showStatusToolTip(const QString& portNote);
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
     // Tells the status line's tooltip and the journal, once, why the alarm
@@ -254,6 +268,12 @@ private:
 
     std::vector<ReadingObserver*> observers_;
     QString linkState_;
+    QStringList reasonsTold_; // in this spell of trouble
+    Millis connectedAt_ = 0;  // the last change to "connected"
+    // The port failed in this connection attempt: a watchdog that runs out
+    // now had nothing to wait for.
+    bool attemptFailed_ = false;
+    QStringList settingsNotes_; // what the last load found odd in the file
 
     EventLoop& loop_;
     SerialPort& port_;
@@ -263,6 +283,7 @@ private:
     ProgramPaths paths_;
     QByteArray defaultSound_;
     AppendFile logFile_{loop_};
+    MalformedLines malformed_{loop_};
     bool logFailing_ = false; // the last line could not be written
     QDate logDay_;            // the day logDir_ and logPath_ were made for
     QByteArray logDir_;

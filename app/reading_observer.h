@@ -22,8 +22,10 @@ struct Reading {
 };
 
 // Told of every evaluation, in order (the same ones the log gets a line
-// for), of every change of the link as the status line reports it:
-// "connected", "no response", "port error <n>", and of a normal close.
+// for), of every change of the link: "connected", "no response" (the device
+// was asked on an open port and did not answer; never after a port error of
+// the same attempt, as the status line has it), "port error <n>", and of a
+// normal close.
 // Called on the event-loop thread; must not wait.
 class ReadingObserver {
 public:

@@ -29,12 +29,13 @@ QString permissionAdvice(const QByteArray& device)
 
 } // namespace
 
-// "COM3 (/dev/ttyUSB0)", for the journal.
+// "COM3 (/dev/ttyUSB0)", or "COM3" where it leads to no device, for the
+// journal.
 QString MainForm::portDescription() const
 {
     const QByteArray device = port_.devicePath();
-    return QStringLiteral("COM") + QString::number(ComPort) + QStringLiteral(" (") +
-           (device.isEmpty() ? QStringLiteral("no device") : QFile::decodeName(device)) + ')';
+    const QString port = QStringLiteral("COM") + QString::number(ComPort);
+    return device.isEmpty() ? port : port + QStringLiteral(" (") + QFile::decodeName(device) + ')';
 }
 
 void MainForm::Timer1_Timer()
@@ -45,9 +46,7 @@ void MainForm::Timer1_Timer()
 // Shows why the port failed, on the failure colour.
 void MainForm::showPortFailure(int error, bool lost)
 {
-    const QString state = QStringLiteral("port error ") + QString::number(error);
-    const bool news = state != linkState_;
-    linkIs(state);
+    attemptFailed_ = true;
     lblStatus.setBackColor(colors::kStatusFailure);
     switch (error) {
     case comm_error::kInvalidPort:
@@ -60,23 +59,57 @@ void MainForm::showPortFailure(int error, bool lost)
         lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
         break;
     }
-    const QString advice =
-        error == comm_error::kPermission ? permissionAdvice(port_.devicePath()) : QString();
-    lblStatus.setToolTip(advice);
-    if (!news && !lost)
-        return; // the retry repeats it every 2.5 s: the journal hears it once
+    // A request that finds the port closed by a failure already told (the
+    // rest of a sample cycle after a loss) has nothing new to tell.
+    if (error == comm_error::kPortNotOpen && linkState_.startsWith(QLatin1String("port error")))
+        return;
+    const QString advice = error == comm_error::kPermission ? permissionAdvice(port_.devicePath())
+                           : error == comm_error::kInvalidPort || error == comm_error::kPortInUse
+                               ? port_.failureDetail()
+                               : QString();
+    showStatusToolTip(advice);
+    QString text = portDescription() + QStringLiteral(": ") + lblStatus.text();
     if (lost)
-        qCWarning(lcDevice).noquote() << "Lost" << portDescription() + ':' << lblStatus.text()
-                                      << "(the device went away; reconnecting)";
-    else if (!advice.isEmpty())
-        qCWarning(lcDevice).noquote() << advice;
-    else
-        qCWarning(lcDevice).noquote() << portDescription() + ':' << lblStatus.text()
-                                      << QStringLiteral("(error %1)").arg(error);
+        text = QStringLiteral("Lost ") + text + QStringLiteral(" (the device went away)");
+    else if (error == comm_error::kInvalidPort || error == comm_error::kPortInUse)
+        text += QStringLiteral(" (error %1)").arg(error);
+    if (!advice.isEmpty())
+        text += QStringLiteral(": ") + advice;
+    tellLink(QStringLiteral("port error ") + QString::number(error), text);
+}
+
+void MainForm::tellLink(const QString& state, const QString& text)
+{
+    const Millis now = loop_.now();
+    if (state != QLatin1String("connected")) {
+        if (!reasonsTold_.contains(state)) {
+            qCWarning(lcDevice).noquote() << text;
+            reasonsTold_.append(state);
+        }
+    } else if (linkState_ != state) {
+        connectedAt_ = now;
+        if (reasonsTold_.isEmpty())
+            qCInfo(lcDevice).noquote() << text; // nothing was wrong: found at once
+    } else if (!reasonsTold_.isEmpty() && now - connectedAt_ >= kSteadyMs) {
+        // Back after trouble, and answering since: a device that fails again
+        // meanwhile stays in the spell, and says nothing more.
+        qCInfo(lcDevice).noquote() << text + QStringLiteral(", answering steadily again");
+        reasonsTold_.clear();
+    }
+    linkIs(state);
+}
+
+void MainForm::showStatusToolTip(const QString& portNote)
+{
+    QStringList notes = settingsNotes_;
+    if (!portNote.isEmpty())
+        notes.append(portNote);
+    lblStatus.setToolTip(notes.join(QLatin1Char('\n')));
 }
 
 void MainForm::cmdInicijalizacija_Click()
 {
+    attemptFailed_ = false;
     int error = port_.setSettings(Baud + ",n,8,1");
     if (!error)
         error = port_.setHandshaking(0);
@@ -92,7 +125,7 @@ void MainForm::cmdInicijalizacija_Click()
     if (!port_.portOpen()) {
         error = port_.setPortOpen(true);
         if (!error)
-            lblStatus.setToolTip({});
+            showStatusToolTip({});
     }
     if (!error)
         error = port_.setDTREnable(false);
@@ -114,9 +147,11 @@ void MainForm::TimerCom_Timer()
     TimerCom.setEnabled(false);
     lblStatus.setBackColor(colors::kStatusFailure);
     lblStatus.setText(QStringLiteral("No response!"));
-    if (linkState_ != QStringLiteral("no response"))
-        qCWarning(lcDevice).noquote() << portDescription() + ": No response! (none within 5 s)";
-    linkIs(QStringLiteral("no response"));
+    // Only an open port that took the attempt can have gone unanswered; after
+    // a port error the device was never asked.
+    if (port_.portOpen() && !attemptFailed_)
+        tellLink(QStringLiteral("no response"),
+                 portDescription() + QStringLiteral(": No response! (none within 5 s)"));
 }
 
 void MainForm::CommError(int errorNumber)

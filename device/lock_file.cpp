@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +58,39 @@ QByteArray lockFolder()
     return {};
 }
 
+QString userName(uid_t uid)
+{
+    const passwd* p = ::getpwuid(uid);
+    return p ? QString::fromLocal8Bit(p->pw_name) : QString::number(uid);
+}
+
+// "process 1234 (minicom)", the name where it can be read.
+QString processText(pid_t pid)
+{
+    QString text = QStringLiteral("process %1").arg(pid);
+    const QByteArray comm = "/proc/" + QByteArray::number(pid) + "/comm";
+    const int fd = ::open(comm.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char name[64];
+    const ssize_t n = ::read(fd, name, sizeof name);
+    ::close(fd);
+    if (n > 1)
+        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(name, n - 1));
+    return text;
+}
+
+// The lock file and who made it: "the lock file /run/lock/LCK..pts_3 (owner
+// root)".
+QString lockText(const QByteArray& path)
+{
+    QString text = QStringLiteral("the lock file ") + QString::fromLocal8Bit(path);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0)
+        text += QStringLiteral(" (owner %1)").arg(userName(st.st_uid));
+    return text;
+}
+
 } // namespace
 
 QByteArray DeviceLock::fileName(const QByteArray& devicePath)
@@ -68,6 +103,7 @@ QByteArray DeviceLock::fileName(const QByteArray& devicePath)
 bool DeviceLock::acquire(const QByteArray& devicePath)
 {
     release();
+    refusal_.clear();
     const QByteArray folder = lockFolder();
     if (folder.isEmpty())
         return true;
@@ -81,6 +117,8 @@ bool DeviceLock::acquire(const QByteArray& devicePath)
         const int fd =
             ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd >= 0) {
+            // Readable by every serial program, whatever the umask.
+            ::fchmod(fd, 0644);
             const bool written = ::write(fd, content.constData(), content.size()) == content.size();
             ::close(fd);
             if (!written) {
@@ -93,10 +131,34 @@ bool DeviceLock::acquire(const QByteArray& devicePath)
         if (errno != EEXIST)
             return true; // no lock to be had here; the exclusive open still guards
         const pid_t owner = lockOwner(path);
-        if (owner > 0 ? running(owner) : justMade(path))
+        if (owner > 0 && running(owner)) {
+            refusal_ =
+                lockText(path) + QStringLiteral(" names %1, which is running: close that "
+                                                "program, or give this instance another port")
+                                     .arg(processText(owner));
             return false;
-        ::unlink(path.constData()); // stale: its process is gone
+        }
+        if (owner <= 0 && justMade(path)) {
+            refusal_ = lockText(path) +
+                       QStringLiteral(" names no process yet: another program is taking the "
+                                      "device just now");
+            return false;
+        }
+        // Stale: its process is gone.
+        if (::unlink(path.constData()) != 0 && errno != ENOENT) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            refusal_ =
+                lockText(path) +
+                (owner > 0 ? QStringLiteral(" names process %1, which no longer runs,").arg(owner)
+                           : QStringLiteral(" names no process,")) +
+                QStringLiteral(" and user %1 may not remove it (%2): remove it with "
+                               "sudo rm %3")
+                    .arg(userName(::geteuid()), reason, QString::fromLocal8Bit(path));
+            return false;
+        }
     }
+    refusal_ = lockText(path) +
+               QStringLiteral(" keeps coming back: another program is taking the device just now");
     return false;
 }
 

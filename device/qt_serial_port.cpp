@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -40,6 +41,25 @@ int openErrorNumber(int error)
     default:
         return comm_error::kOpenFailed;
     }
+}
+
+// Why COM `number` leads to no device: the device path that is not there,
+// or the link of the ports folder and where it leads.
+QString missingDeviceText(const QByteArray& programDir, int number, const QByteArray& device)
+{
+    if (!device.isEmpty())
+        return QFile::decodeName(device) + QStringLiteral(" does not exist");
+    const QByteArray link = "ports/com" + QByteArray::number(number);
+    const QString linkName = QFile::decodeName(link);
+    char target[4096];
+    const ssize_t n = ::readlink((programDir + '/' + link).constData(), target, sizeof target);
+    if (n >= 0 && n < static_cast<ssize_t>(sizeof target))
+        return QStringLiteral("%1 leads to %2, which does not exist")
+            .arg(linkName, QFile::decodeName(QByteArray(target, n)));
+    if (n < 0 && errno == ENOENT)
+        return QStringLiteral("there is no link %1 in the program's folder").arg(linkName);
+    return QStringLiteral("%1 cannot be followed: %2")
+        .arg(linkName, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENAMETOOLONG)));
 }
 
 } // namespace
@@ -148,12 +168,26 @@ int QtSerialPort::setPortOpen(bool open)
 int QtSerialPort::openDevice()
 {
     devicePath_ = devicePathBytes(programDir_, commPort_);
+    failureDetail_.clear();
     struct stat st {};
-    if (devicePath_.isEmpty() || ::stat(devicePath_.constData(), &st) != 0)
+    if (devicePath_.isEmpty() || ::stat(devicePath_.constData(), &st) != 0) {
+        failureDetail_ = missingDeviceText(programDir_, commPort_, devicePath_);
         return comm_error::kInvalidPort;
-    if (!lock_.acquire(devicePath_))
+    }
+    if (!lock_.acquire(devicePath_)) {
+        failureDetail_ = lock_.refusal();
         return comm_error::kPortInUse;
+    }
     fd_ = ::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0 && errno == EBUSY) {
+        const QString device = QFile::decodeName(devicePath_);
+        failureDetail_ =
+            hungUp_ != 0 && st.st_rdev == hungUp_
+                ? device + QStringLiteral(" was hung up while this program held it, and the "
+                                          "kernel keeps it exclusive until its other end closes: "
+                                          "restart the program that provides it")
+                : device + QStringLiteral(" is held exclusively by another program");
+    }
     if (fd_ < 0)
         return openErrorNumber(errno);
     termios t{};
@@ -169,6 +203,7 @@ int QtSerialPort::openDevice()
     pending_.clear();
     outgoing_.clear();
     lastError_ = comm_error::kNone;
+    hungUp_ = 0;
     readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onReadable);
     writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
@@ -182,8 +217,12 @@ void QtSerialPort::closeDevice()
     readGate_.stop();
     readNotifier_.reset();
     writeNotifier_.reset();
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        // A pseudo-terminal keeps the flag after the close. A hung-up
+        // terminal refuses this (EIO), and nothing else can clear it then.
+        ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
+    }
     fd_ = -1;
     lock_.release();
     pending_.clear();
@@ -361,6 +400,8 @@ void QtSerialPort::deviceLost()
 {
     if (fd_ < 0)
         return;
+    struct stat st {};
+    hungUp_ = ::fstat(fd_, &st) == 0 ? st.st_rdev : 0;
     closeDevice();
     lastError_ = comm_error::kDeviceLost;
     // Reported from the queue, so a caller in the middle of a write hears

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/types.h>
 
 namespace qm {
 
@@ -36,6 +37,10 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 // A read of 0 bytes (a hung-up terminal: an adapter unplugged), EIO, POLLHUP
 // or POLLERR is the device gone: what was read before it is delivered, then
 // the port closes and reports kDeviceLost.
+//
+// The exclusive use (TIOCEXCL) is given up before every close: on a
+// pseudo-terminal the kernel keeps the flag after the close, and every later
+// open by a user without CAP_SYS_ADMIN would fail.
 class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
@@ -62,6 +67,7 @@ public:
     int commEvent() const override;
     int lastError() const override;
     QByteArray devicePath() const override { return devicePath_; }
+    QString failureDetail() const override { return failureDetail_; }
 
 private:
     int openDevice();
@@ -80,6 +86,8 @@ private:
 
     QByteArray programDir_;
     QByteArray devicePath_;
+    QString failureDetail_;
+    dev_t hungUp_ = 0; // the terminal last lost through a hang-up
     int fd_ = -1;
     DeviceLock lock_;
     std::unique_ptr<QSocketNotifier> readNotifier_;

@@ -1,4 +1,3 @@
-#include "app/log_categories.h"
 #include "app/main_form.h"
 #include "device/serial_port.h"
 
@@ -42,6 +41,7 @@ void MainForm::receiveBytes(const std::string& bytes)
         if (rxDiscarding_)
             continue;
         if (RxBuf.size() >= kMaxLineLength) {
+            malformed_.seen(RxBuf, "longer than 32767 characters: dropped", portDescription());
             RxBuf.clear();
             RxBuf.shrink_to_fit();
             rxDiscarding_ = true;
@@ -75,9 +75,11 @@ void MainForm::ProcessReply(const String& line)
 {
     const std::size_t n = line.size();
     TimerCom.setEnabled(false);
-    if (linkState_ != QStringLiteral("connected"))
-        qCInfo(lcDevice).noquote() << "Device found on" << portDescription();
-    linkIs(QStringLiteral("connected")); // a line came: the device is there
+    const QString connected = QStringLiteral("connected");
+    if (linkState_ != connected || !reasonsTold_.isEmpty()) // a line came: the device is there
+        tellLink(connected, QStringLiteral("Device found on ") + portDescription());
+    if (const std::string problem = replyLineProblem(line, DevId); !problem.empty())
+        malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.
     if (!statusPrefixSet_ || statusPrefixPort_ != ComPort || statusPrefixBaud_ != Baud) {
         statusPrefixSet_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <functional>
 #include <string>
@@ -71,6 +72,10 @@ public:
     // The device the last opening tried (or holds), for messages; empty when
     // the port number leads to no device.
     virtual QByteArray devicePath() const = 0;
+    // More on the last failure to open, for messages: what the port number
+    // leads to when there is no device, what holds a device in use. Empty
+    // when there is nothing more to say.
+    virtual QString failureDetail() const { return {}; }
 
     // The port's event, raised on the event-loop thread, one at a time.
     void setOnComm(std::function<void()> handler) { onComm_ = std::move(handler); }

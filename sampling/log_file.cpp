@@ -52,7 +52,8 @@ QDateTime MainForm::WriteLog()
         logPath_ = logDir_ + '/' + logFileName(day);
     }
     // A failure loses the line, and the next evaluation tries again. The
-    // journal hears of a failing spell once, and of its end.
+    // journal hears of a failing spell once, as an error (lines are lost),
+    // and of its end.
     const bool written = logFile_.append(logDir_, logPath_, logLine(now.time(), VValue));
     if (written == logFailing_) {
         logFailing_ = !written;
@@ -60,7 +61,7 @@ QDateTime MainForm::WriteLog()
             qCInfo(lcLog).noquote()
                 << "Log lines are written again to" << QFile::decodeName(logPath_);
         else
-            qCWarning(lcLog).noquote()
+            qCCritical(lcLog).noquote()
                 << "Cannot write the log file" << QFile::decodeName(logPath_) + ':'
                 << QString::fromLocal8Bit(std::strerror(logFile_.error()))
                 << "(lines are lost until it can be written again)";

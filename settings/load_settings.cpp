@@ -16,9 +16,10 @@ constexpr std::size_t kMaxSettingsFileSize = 1 << 20;
 
 // Only a regular file is read: anything else (a FIFO, a device) is as good as
 // a missing file, and never blocks the start.
-// A file that is there but cannot be used is told to the journal; a missing
-// one is the first start.
-std::optional<SettingsValues> readSettingsFile(const QByteArray& path)
+// A file that is there but cannot be used, or holds what looks wrong, is told
+// to the journal and noted in `notes` (for the status line's tooltip), each
+// finding naming its line; a missing one is the first start.
+std::optional<SettingsValues> readSettingsFile(const QByteArray& path, QStringList& notes)
 {
     const QString name = QString::fromUtf8(path);
     const std::optional<std::string> bytes = readRegularFile(path, kMaxSettingsFileSize);
@@ -27,14 +28,25 @@ std::optional<SettingsValues> readSettingsFile(const QByteArray& path)
         qCInfo(lcSettings).noquote() << "no settings file" << name << "- defaults used";
         return std::nullopt;
     }
+    const auto tell = [&](const QString& text) {
+        qCWarning(lcSettings).noquote() << text;
+        notes.append(QStringLiteral("Settings file ") + text);
+    };
     if (!bytes) {
-        qCWarning(lcSettings).noquote() << name << "could not be read - defaults used";
+        tell(name + QStringLiteral(" could not be read - defaults used"));
         return std::nullopt;
     }
-    std::optional<SettingsValues> values = parseSettingsFile(*bytes);
-    if (!values)
-        qCWarning(lcSettings).noquote() << name << "is not a valid settings file - defaults used";
-    return values;
+    const SettingsRead read = readSettings(*bytes);
+    if (!read.values)
+        tell(name + QStringLiteral(" is not a valid settings file: ") +
+             QString::fromStdString(read.failure) + QStringLiteral(" - defaults used"));
+    for (const std::string& note : read.notes)
+        tell(name + QStringLiteral(": ") + QString::fromStdString(note));
+    if (::stat(path.constData(), &st) == 0 && std::size_t(st.st_size) > kMaxSettingsFileSize)
+        tell(name + QStringLiteral(": only the first %1 of its %2 bytes are read")
+                        .arg(kMaxSettingsFileSize)
+                        .arg(st.st_size));
+    return read.values;
 }
 
 } // namespace
@@ -64,7 +76,8 @@ void MainForm::useSettings(const SettingsValues& s)
 void MainForm::LoadSettings()
 {
     IniFile = paths_.file(paths_.name + ".ini");
-    const std::optional<SettingsValues> fromFile = readSettingsFile(IniFile);
+    settingsNotes_.clear();
+    const std::optional<SettingsValues> fromFile = readSettingsFile(IniFile, settingsNotes_);
     SettingsValues s = fromFile ? *fromFile : defaultSettings();
 
     // A port number or settings text the serial layer rejects counts as a read
@@ -77,15 +90,19 @@ void MainForm::LoadSettings()
         txtSet1[2].setText(QString::fromLatin1(Baud));
         const int settingsError = port_.setSettings(Baud + ",N,8,1");
         if ((portError || settingsError) && !usingDefaults) {
-            qCWarning(lcSettings).noquote()
-                << QString::fromUtf8(IniFile) << "- the port refuses COM" << ComPort << "at"
-                << QString::fromLatin1(Baud) << "- defaults used";
+            const QString text = QString::fromUtf8(IniFile) +
+                                 QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
+                                     .arg(ComPort)
+                                     .arg(QString::fromLatin1(Baud));
+            qCWarning(lcSettings).noquote() << text;
+            settingsNotes_.append(QStringLiteral("Settings file ") + text);
             s = defaultSettings();
             continue;
         }
         break;
     }
 
+    showStatusToolTip({});
     txtSet1[3].setText(QString::fromLatin1(DevId));
     txtSet1[4].setText(QString::number(STime));
     if (STime == 0)

@@ -4,6 +4,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 namespace qm {
 
@@ -154,7 +157,7 @@ std::optional<Integer> parseIntegerItem(std::string_view item)
 
 namespace {
 
-// Splits the file into items as one stream.
+// Splits the file into items as one stream, and knows the line each starts on.
 class ItemReader {
 public:
     explicit ItemReader(std::string_view bytes)
@@ -163,18 +166,22 @@ public:
     }
 
     // The next item's text without its quotes, or nothing at the end of the
-    // file.
+    // file (or at a text whose closing quote never comes: unclosed() then).
     std::optional<std::string_view> next()
     {
         while (pos_ < s_.size() && isBlank(s_[pos_]))
             ++pos_;
         if (pos_ >= s_.size())
             return std::nullopt;
+        itemLine_ = lineAt(pos_);
+        quoted_ = s_[pos_] == '"';
         std::string_view item;
-        if (s_[pos_] == '"') {
+        if (quoted_) {
             const std::size_t close = s_.find('"', pos_ + 1);
-            if (close == std::string_view::npos)
+            if (close == std::string_view::npos) {
+                unclosed_ = true;
                 return std::nullopt; // the text never ends: the file is cut short
+            }
             item = s_.substr(pos_ + 1, close - pos_ - 1);
             pos_ = close + 1;
             // Whatever stands between the closing quote and the item's end is dropped.
@@ -190,6 +197,27 @@ public:
         }
         skipEnd();
         return item;
+    }
+
+    int itemLine() const { return itemLine_; } // of the last item, from 1
+    bool quoted() const { return quoted_; }    // the last item was a quoted text
+    bool unclosed() const { return unclosed_; }
+    std::size_t position() const { return pos_; }
+    // Whether only blanks and line ends are left.
+    bool blankRest() const
+    {
+        for (std::size_t i = pos_; i < s_.size(); ++i)
+            if (!isBlank(s_[i]) && s_[i] != '\r' && s_[i] != '\n')
+                return false;
+        return true;
+    }
+    // The line of the first character left that is not blank, from 1.
+    int restLine()
+    {
+        std::size_t i = pos_;
+        while (i < s_.size() && (isBlank(s_[i]) || s_[i] == '\r' || s_[i] == '\n'))
+            ++i;
+        return lineAt(i);
     }
 
 private:
@@ -210,75 +238,154 @@ private:
         }
     }
 
+    // CR LF, CR and LF each end a line. Counted on from the last look, which
+    // is never further on.
+    int lineAt(std::size_t pos)
+    {
+        for (; counted_ < pos && counted_ < s_.size(); ++counted_) {
+            const char c = s_[counted_];
+            if (c == '\n' || (c == '\r' && (counted_ + 1 >= s_.size() || s_[counted_ + 1] != '\n')))
+                ++line_;
+        }
+        return line_;
+    }
+
     std::string_view s_;
     std::size_t pos_ = 0;
+    std::size_t counted_ = 0;
+    int line_ = 1;
+    int itemLine_ = 0;
+    bool quoted_ = false;
+    bool unclosed_ = false;
 };
+
+// The name of item `index` (0 to 63) for messages: "STime", "Set Hi of V3".
+std::string itemName(int index)
+{
+    static const char* const first[] = {"COM",  "Baud",  "ID",       "STime",
+                                        "RVnr", "BPass", "Log file", "Play wav a1"};
+    static const char* const arrays[] = {"label",       "color",  "Nr1",   "Nr2",
+                                         "output name", "Set Hi", "Set Lo"};
+    if (index < 8)
+        return first[index];
+    return std::string(arrays[index / 8 - 1]) + " of V" + std::to_string(index % 8 + 1);
+}
+
+std::string lineText(int line)
+{
+    return "line " + std::to_string(line);
+}
 
 } // namespace
 
+SettingsRead readSettings(std::string_view bytes)
+{
+    SettingsRead out;
+    SettingsValues s;
+    // The 64 items in file order, each to its setting.
+    std::vector<std::variant<Integer*, String*, Single*>> places{
+        &s.ComPort, &s.Baud, &s.DevId, &s.STime, &s.RVnr, &s.BPass, &s.LogOn, &s.WavOn};
+    const auto addArray = [&places](auto& array) {
+        for (int i = 1; i <= 8; ++i)
+            places.emplace_back(&array[i]);
+    };
+    addArray(s.MyLabel);
+    addArray(s.VColor);
+    addArray(s.Nr1);
+    addArray(s.Nr2);
+    addArray(s.OutName);
+    addArray(s.SetHi);
+    addArray(s.SetLo);
+
+    ItemReader reader(bytes);
+    std::vector<int> itemLines; // of every item that counts, the 64 and any after them
+    for (int index = 0; index < 64; ++index) {
+        const std::optional<std::string_view> item = reader.next();
+        if (!item) {
+            out.failure = reader.unclosed()
+                              ? lineText(reader.itemLine()) + ": a text in quotes never ends"
+                              : "the file ends after " + std::to_string(index) + " of the 64 items";
+            return out;
+        }
+        itemLines.push_back(reader.itemLine());
+        const auto badNumber = [&](bool whole) {
+            std::string normalized;
+            out.failure = lineText(reader.itemLine()) + ": " + itemName(index) + " \"" +
+                          std::string(*item) + "\" " +
+                          (!normalizeNumber(trimBlanks(*item), normalized) ? "is not a number"
+                           : whole ? "is outside -32768 to 32767"
+                                   : "is out of range");
+        };
+        bool taken = true;
+        std::visit(
+            [&](auto* value) {
+                using T = std::remove_pointer_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, String>) {
+                    value->assign(item->begin(), item->end());
+                } else if constexpr (std::is_same_v<T, Integer>) {
+                    const std::optional<Integer> v = parseIntegerItem(*item);
+                    taken = v.has_value();
+                    if (v)
+                        *value = *v;
+                    else
+                        badNumber(true);
+                } else {
+                    const std::optional<Single> v = parseSingleItem(*item);
+                    taken = v.has_value();
+                    if (v)
+                        *value = *v;
+                    else
+                        badNumber(false);
+                }
+            },
+            places[static_cast<std::size_t>(index)]);
+        if (!taken)
+            return out;
+    }
+    out.values = s;
+
+    // Loaded as it stands; what looks wrong is noted.
+    const bool junk = !reader.blankRest();
+    const int junkLine = junk ? reader.restLine() : 0;
+    const std::size_t junkAt = reader.position();
+    // Items after the 64th on its own line count for that line.
+    const int lastLine = itemLines.back();
+    for (std::optional<std::string_view> item;
+         (item = reader.next()) && reader.itemLine() == lastLine;)
+        if (!trimBlanks(*item).empty() || reader.quoted())
+            itemLines.push_back(lastLine);
+    // Every line holds eight items, or the items stand 64 to a line: the
+    // first line after which the count is not a multiple of 8 is the odd one.
+    for (std::size_t i = 0, total = 0; i < itemLines.size();) {
+        std::size_t end = i;
+        while (end < itemLines.size() && itemLines[end] == itemLines[i])
+            ++end;
+        total += end - i;
+        if (total % 8 != 0) {
+            const std::size_t held = end - i;
+            out.notes.push_back(lineText(itemLines[i]) + " holds " + std::to_string(held) +
+                                " items, not 8" + (held > 8 ? " (a decimal comma?)" : "") +
+                                ": every later item lands in the wrong setting");
+            break;
+        }
+        i = end;
+    }
+    // Items that a line too many pushed past the end say nothing more.
+    if (junk && out.notes.empty())
+        out.notes.push_back(lineText(junkLine) + ": what follows the 64th item is ignored (" +
+                            std::to_string(bytes.size() - junkAt) + " bytes)");
+    if (s.STime < 0)
+        out.notes.push_back(lineText(itemLines[3]) + ": STime " + std::to_string(s.STime) +
+                            " is below 0: nothing is ever read");
+    if (s.RVnr < 1 || s.RVnr > 8)
+        out.notes.push_back(lineText(itemLines[4]) + ": RVnr " + std::to_string(s.RVnr) +
+                            " is outside 1 to 8: no channel is evaluated or logged");
+    return out;
+}
+
 std::optional<SettingsValues> parseSettingsFile(std::string_view bytes)
 {
-    ItemReader reader(bytes);
-    bool ok = true;
-    auto text = [&](String& out) {
-        if (!ok)
-            return;
-        auto item = reader.next();
-        if (!item) {
-            ok = false;
-            return;
-        }
-        out.assign(item->begin(), item->end());
-    };
-    auto integer = [&](Integer& out) {
-        if (!ok)
-            return;
-        auto item = reader.next();
-        std::optional<Integer> v = item ? parseIntegerItem(*item) : std::nullopt;
-        if (!v) {
-            ok = false;
-            return;
-        }
-        out = *v;
-    };
-    auto single = [&](Single& out) {
-        if (!ok)
-            return;
-        auto item = reader.next();
-        std::optional<Single> v = item ? parseSingleItem(*item) : std::nullopt;
-        if (!v) {
-            ok = false;
-            return;
-        }
-        out = *v;
-    };
-
-    SettingsValues s;
-    integer(s.ComPort);
-    text(s.Baud);
-    text(s.DevId);
-    integer(s.STime);
-    integer(s.RVnr);
-    text(s.BPass);
-    integer(s.LogOn);
-    integer(s.WavOn);
-    for (int i = 1; i <= 8; ++i)
-        text(s.MyLabel[i]);
-    for (int i = 1; i <= 8; ++i)
-        text(s.VColor[i]);
-    for (int i = 1; i <= 8; ++i)
-        single(s.Nr1[i]);
-    for (int i = 1; i <= 8; ++i)
-        single(s.Nr2[i]);
-    for (int i = 1; i <= 8; ++i)
-        text(s.OutName[i]);
-    for (int i = 1; i <= 8; ++i)
-        single(s.SetHi[i]);
-    for (int i = 1; i <= 8; ++i)
-        single(s.SetLo[i]);
-    if (!ok)
-        return std::nullopt;
-    return s;
+    return readSettings(bytes).values;
 }
 
 } // namespace qm

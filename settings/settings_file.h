@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -39,6 +40,18 @@ SettingsValues defaultSettings();
 // items are there, a number item holds no number, a Single is out of range or
 // an Integer lies outside -32768..32767 (a fraction rounds half to even).
 std::optional<SettingsValues> parseSettingsFile(std::string_view bytes);
+
+// A settings file read as parseSettingsFile() reads it, with what it found,
+// each naming its line.
+struct SettingsRead {
+    std::optional<SettingsValues> values; // nothing when the file cannot be used,
+    std::string failure;                  // and then why
+    // Loaded as it stands, but looks wrong: a line with more or fewer items
+    // than 8 (a decimal comma), a sample time below 0, a number of values
+    // outside 1 to 8, text after the 64th item.
+    std::vector<std::string> notes;
+};
+SettingsRead readSettings(std::string_view bytes);
 
 // The file's bytes for `s`: eight lines ended by CR LF, texts quoted, numbers
 // in the invariant form. Reads back to the same values.

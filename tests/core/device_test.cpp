@@ -19,6 +19,8 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 {
     AppFixture fx;
     MainForm& f = fx.start();
+    g_journal.clear();
+    const QtMessageHandler journal = qInstallMessageHandler(toJournal);
     fx.loop.runUntil(7499);
     EXPECT_TRUE(fx.port.portOpen());
     EXPECT_EQ(fx.port.settings, "9600,n,8,1");
@@ -40,29 +42,48 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 
     fx.port.answering = true;
     fx.loop.runUntil(15100);
+    EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
     EXPECT_FALSE(f.Timer1.enabled()) << "the retries go on after recognition";
     EXPECT_FALSE(f.TimerCom.enabled()) << "the watchdog runs on after recognition";
     EXPECT_TRUE(f.StTimer.enabled()) << "the sample clock did not start";
     EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
+    // Back, but not steadily: the value requests go unanswered for a while.
+    fx.port.answering = false;
+    fx.loop.runUntil(120000);
+    fx.port.answering = true;
+    fx.loop.runUntil(180000); // answering again since 162 s
+    EXPECT_EQ(g_journal.size(), 1) << "the device told back before it answered steadily";
+    fx.loop.runUntil(240000);
+    qInstallMessageHandler(journal);
+    EXPECT_EQ(g_journal.size(), 2) << "lines while the device failed again after it came back";
+    EXPECT_EQ(g_journal.value(1), "Device found on COM1 (/dev/ttyS0), answering steadily again");
 }
 
+// For a minute of retries the journal hears of a failure once, with what the
+// port knows of it, and never of "No response!": nothing was asked.
 TEST(Device, PortFailuresAreShownAndRetried)
 {
     const struct {
         int open, settings;
         const char* text;
         bool watchdog; // enabled before the failing step
-    } cases[] = {{comm_error::kInvalidPort, 0, "Invalid Port Number!", true},
-                 {comm_error::kPortInUse, 0, "Port already open!", true},
-                 {0, comm_error::kBadSettings, "COM Port comm-error! 8015", false}};
+        const char *detail, *journal;
+    } cases[] = {{comm_error::kInvalidPort, 0, "Invalid Port Number!", true,
+                  "ports/com1 leads to x",
+                  "Invalid Port Number! (error 8002): ports/com1 leads to x"},
+                 {comm_error::kPortInUse, 0, "Port already open!", true, "",
+                  "Port already open! (error 8005)"},
+                 {0, comm_error::kBadSettings, "COM Port comm-error! 8015", false, "",
+                  "COM Port comm-error! 8015"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
+        fx.port.detail = c.detail;
         g_journal.clear();
         const QtMessageHandler journal = qInstallMessageHandler(toJournal);
         fx.loop.runUntil(2500);
@@ -70,11 +91,11 @@ TEST(Device, PortFailuresAreShownAndRetried)
         EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
         EXPECT_EQ(f.TimerCom.enabled(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
-        fx.loop.runUntil(5000);
+        fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
-        EXPECT_EQ(g_journal.size(), 1) << "lines for a failure the retry repeated";
+        EXPECT_EQ(g_journal, QStringList{QStringLiteral("COM1 (/dev/ttyS0): ") + c.journal});
         fx.port.openError = fx.port.settingsError = 0;
-        fx.loop.runUntil(7500); // the next retry opens it
+        fx.loop.runUntil(62500); // the next retry opens it
         EXPECT_EQ(fx.port.writes.size(), 1u);
     }
 }
@@ -116,6 +137,26 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
     EXPECT_EQ(f.lblDIS[1].text(), "2");
+}
+
+// The first at once, with its reason; how many when a minute has passed
+// without one.
+TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
+{
+    AppFixture fx;
+    fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    fx.loop.runUntil(2500);
+    g_journal.clear();
+    const QtMessageHandler journal = qInstallMessageHandler(toJournal);
+    for (const char* line : {"V01=abc\r", "\x01\xff\r", "V01=1\r", "1,2,3\r"})
+        fx.send(line);
+    fx.loop.runUntil(200000);
+    qInstallMessageHandler(journal);
+    const QString first = "COM1 (/dev/ttyS0): \"V01=abc\" (the value after V01= is not a number)";
+    EXPECT_EQ(g_journal,
+              (QStringList{"Device found on COM1 (/dev/ttyS0)",
+                           "A line the program cannot use from " + first + " - more are counted",
+                           "3 lines the program cannot use in 0 s, the first from " + first}));
 }
 
 TEST(Device, ReadRequestAndOutputButtons)

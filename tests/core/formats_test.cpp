@@ -2,6 +2,7 @@
 #include "app/numbers.h"
 #include "app/program_paths.h"
 #include "channels/value_text.h"
+#include "device/malformed_lines.h"
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
 
@@ -93,10 +94,30 @@ TEST(Formats, SettingsFileReading)
         lines[n - 1] = text + '\r';
         return lines.join('\n').toStdString();
     };
-    const std::string failures[] = {"", line(4, "0,0,abc,0,0,0,0,0"),
-                                    line(7, "99.9x,1,1,1,1,1,1,1"), line(7, "1E+39,1,1,1,1,1,1,1")};
-    for (const std::string& f : failures)
-        EXPECT_FALSE(parseSettingsFile(f)) << f;
+    const std::pair<std::string, std::string> failures[] = {
+        {"", "the file ends after 0 of the 64 items"},
+        {line(4, "0,0,abc,0,0,0,0,0"), "line 4: Nr1 of V3 \"abc\" is not a number"},
+        {line(7, "99.9x,1,1,1,1,1,1,1"), "line 7: Set Hi of V1 \"99.9x\" is not a number"},
+        {line(7, "1E+39,1,1,1,1,1,1,1"), "line 7: Set Hi of V1 \"1E+39\" is out of range"},
+        {line(1, "1,\"9600\",\"\",30,40000,\"x\",0,0"),
+         "line 1: RVnr \"40000\" is outside -32768 to 32767"},
+        {line(8, "0,0,0,0,0,0,0,\"0"), "line 8: a text in quotes never ends"}};
+    for (const auto& [f, failure] : failures)
+        EXPECT_EQ(readSettings(f).failure, failure) << f;
+
+    // Loaded as they stand, but told.
+    const std::pair<std::string, std::vector<std::string>> noted[] = {
+        {oneLine, {}},
+        {line(7, "99,5,99.9,99.9,99.9,99.9,99.9,99.9,99.9"),
+         {"line 7 holds 9 items, not 8 (a decimal comma?): every later item lands in the wrong "
+          "setting"}},
+        {line(1, "1,\"9600\",\"\",-5,0,\"x\",0,0"),
+         {"line 1: STime -5 is below 0: nothing is ever read",
+          "line 1: RVnr 0 is outside 1 to 8: no channel is evaluated or logged"}},
+        {file + "\r\n\r\n  junk,\"more\"\r\n",
+         {"line 11: what follows the 64th item is ignored (19 bytes)"}}};
+    for (const auto& [f, notes] : noted)
+        EXPECT_EQ(readSettings(f).notes, notes) << f;
 
     auto s = parseSettingsFile(line(1, "  7 ,9600,,-5,12,\"a,b,\" ,2,1"));
     ASSERT_TRUE(s);
@@ -119,6 +140,24 @@ TEST(Formats, SettingsFileReading)
     for (const auto& [text, value] : integers)
         EXPECT_EQ(parseIntegerItem(text), value) << text;
     EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
+}
+
+TEST(Formats, ReplyLinesTheProgramCannotUse)
+{
+    const struct {
+        std::string line, id;
+        const char* problem;
+    } cases[] = {{"AOK", "A", ""},
+                 {"V08= -1.5E+3 ", "", ""},
+                 {"V01=21.5C", "", "the value after V01= is not a number"},
+                 {"V09=1", "", "not a reply the program knows"},
+                 {"V01=1", "A", "not a reply the program knows"},
+                 {"ABV01=5", "AB", "value lines are read only with an ID of at most one character"},
+                 {std::string("V01=1\0", 6), "", "control bytes: noise, or a wrong baud rate"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(replyLineProblem(c.line, c.id), c.problem) << c.line;
+    EXPECT_EQ(escapedLine("a\\b\x01\xff"), "a\\\\b\\x01\\xFF");
+    EXPECT_EQ(escapedLine(std::string(100, 'x'), 4), "xxxx... (100 bytes)");
 }
 
 TEST(Formats, SettingsFileWritingReadsBackTheSame)

@@ -77,13 +77,19 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         const char* what;
         QByteArray file;
         std::function<void(AppFixture&)> arrange;
+        const char* tip; // the end of the status line's tooltip
     } cases[] = {
-        {"port rejected", kExample, [](AppFixture& fx) { fx.port.setPortOpen(true); }},
+        {"port rejected", kExample, [](AppFixture& fx) { fx.port.setPortOpen(true); },
+         "COM3 at 19200 - defaults used"},
         {"settings rejected", kExample,
-         [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; }},
+         [](AppFixture& fx) { fx.port.settingsError = comm_error::kBadSettings; },
+         "COM3 at 19200 - defaults used"},
         {"fifo",
          {},
-         [](AppFixture& fx) { ::mkfifo(QFile::encodeName(fx.path("quellmark.ini")), 0666); }},
+         [](AppFixture& fx) { ::mkfifo(QFile::encodeName(fx.path("quellmark.ini")), 0666); },
+         "could not be read - defaults used"},
+        {"no number", settingsWithFirstLine("x,\"9600\",\"\",30,8,\"\",0,0"), [](AppFixture&) {},
+         "file: line 1: COM \"x\" is not a number - defaults used"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -91,7 +97,23 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         c.arrange(fx);
         MainForm& f = fx.start(c.file);
         EXPECT_EQ(shown(f), kDefaultsShown);
+        EXPECT_TRUE(f.lblStatus.toolTip().endsWith(c.tip)) << f.lblStatus.toolTip();
     }
+}
+
+// A decimal comma shifts every later item; the retries keep the word.
+TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
+{
+    AppFixture fx;
+    fx.port.openError = comm_error::kInvalidPort;
+    fx.port.detail = "no link";
+    MainForm& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
+    fx.loop.runUntil(10000);
+    EXPECT_EQ(f.SetHi[2], 5.0f) << "taken as it stands";
+    EXPECT_TRUE(f.lblStatus.toolTip().contains(
+        "quellmark.ini: line 7 holds 15 items, not 8 (a decimal comma?)"))
+        << f.lblStatus.toolTip();
+    EXPECT_TRUE(f.lblStatus.toolTip().endsWith("setting\nno link")) << f.lblStatus.toolTip();
 }
 
 struct Saving : AppFixture {

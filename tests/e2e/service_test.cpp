@@ -28,7 +28,7 @@ QProcessEnvironment noDisplay()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET",
-                             "WATCHDOG_USEC", "WATCHDOG_PID", "JOURNAL_STREAM"})
+                             "WATCHDOG_USEC", "WATCHDOG_PID", "JOURNAL_STREAM", "XDG_RUNTIME_DIR"})
         env.remove(QString::fromLatin1(name));
     return env;
 }
@@ -46,10 +46,11 @@ double cpuSecondsOf(qint64 pid)
 }
 
 // --headless --instance DIR, as the unit starts it: READY=1, then WATCHDOG=1;
-// journal lines with their priority. The terminal then hangs up as an
-// unplugged adapter's does (TIOCVHANGUP, as root: reads of 0 bytes): the
-// device is reported gone once, the program does not spin and reads again.
-// SIGTERM ends it with status 0.
+// journal lines with their priority. The terminal then hangs up
+// as an unplugged adapter's does (TIOCVHANGUP, as root: reads of 0 bytes):
+// the device is reported gone once, the program does not spin and reads
+// again. The alarm sound writes nothing under $HOME. SIGTERM ends it with
+// status 0.
 TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp)
 {
     startSim({"--link", port(1), "--continuous", "20", "--seed", "5"});
@@ -58,8 +59,14 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     v.STime = 0;
     v.LogOn = 1;
     v.SetHi[1] = -9999; // channel 1 in alarm at any value
+    v.WavOn = 1;
     writeAll(QFile::decodeName(path + '/' + name + ".ini"),
              QByteArray::fromStdString(writeSettingsFile(v)));
+    const char wav[] = "RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0"
+                       "\x01\0\x08\0data\x08\0\0\0\x80\x80\x80\x80\x80\x80\x80\x80";
+    writeAll(dir.filePath("a1.wav"), QByteArray(wav, sizeof wav - 1));
+    const QString home = dir.filePath("home");
+    ASSERT_TRUE(QDir().mkdir(home));
     // The service manager's end, read at every look (a full queue would block).
     const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const auto closeNotify = qScopeGuard([&] { ::close(notify); });
@@ -90,6 +97,7 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     env.insert("NOTIFY_SOCKET", QString::fromLatin1(address.sun_path));
     env.insert("WATCHDOG_USEC", "1000000");
     env.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+    env.insert("HOME", home);
     QProcess& app = run("'" QM_APP_PATH "' --headless --instance '" + path + "'", err, env);
 
     ASSERT_TRUE(until([&] { return got.contains("WATCHDOG=1"); }, 10s));
@@ -116,8 +124,12 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
             << "CPU seconds in the " << seconds << " s from the hang-up to lines again";
         EXPECT_EQ(readAll(err).count(lost), 1) << readAll(err);
     }
+    const QString runtime = QFile::decodeName(path + '/' + name + "Run");
+    EXPECT_TRUE(until([&] { return QFileInfo::exists(runtime + "/pulse"); }, 10s))
+        << "the audio library was not tried, or not in the instance's runtime folder";
     EXPECT_EQ(stop(app, SIGTERM), 0);
     EXPECT_EQ(received().last(), "STOPPING=1");
+    EXPECT_TRUE(QDir(home).isEmpty()) << "written under $HOME";
     if (hangUp != 0) // EBUSY (held exclusively) or EPERM unless root
         GTEST_SKIP() << "cannot hang the terminal up here: " << std::strerror(hangUp);
 }

@@ -62,6 +62,7 @@ public:
     {
         return "/dev/ttyS" + QByteArray::number(commPort - 1);
     }
+    QString failureDetail() const override { return detail; }
 
     void receiveAt(Millis at, std::string bytes);
     void loseDeviceAt(Millis at); // the adapter is unplugged: closed and reported
@@ -71,6 +72,7 @@ public:
     std::string id;
     std::array<std::string, 9> values{"", "1", "2", "3", "4", "5", "6", "7", "8"};
     int openError = 0, settingsError = 0; // what the next calls give
+    QString detail;                       // of their failures
     int commPort = 0, handshaking = -1, rThreshold = 0, openCount = 0;
     std::string settings;
     bool dtr = true, rts = true;
