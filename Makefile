@@ -52,13 +52,14 @@ bench: deps
 	@scripts/bench.sh $(BUILD)
 
 # The Debian package, built by dpkg-buildpackage from a clean copy of the
-# tree: build/package/quellmark_<version>_amd64.deb and its -dbgsym.
-package: deps
+# tree: build/package/quellmark_<version>_amd64.deb and its -dbgsym. The
+# script installs the build dependencies it misses.
+package:
 	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)/package
 
 # The same cross-built for arm64 boards with Debian's multiarch, the core
 # tests run under qemu-user: build/package/quellmark_<version>_arm64.deb
-package-arm64: deps
+package-arm64:
 	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)/package arm64
 
 # A picture of the window under Xvfb: build/screenshot.png
