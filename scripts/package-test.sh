@@ -13,6 +13,7 @@ build="$(cd "${1:-build}" && pwd)"
 for tool in desktop-file-validate appstreamcli lintian dh dpkg-architecture systemd-analyze man unshare; do
   command -v "$tool" >/dev/null || { echo "package-test: $tool is missing"; exit 77; }
 done
+unshare --map-root-user --mount true 2>/dev/null || { echo "package-test: no user namespaces here"; exit 77; }
 fail() { echo "package-test: $*"; exit 1; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
