@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-san run test test-plan format format-check fuzz bench screenshot package clean
+.PHONY: all deps build build-san run test test-plan format format-check fuzz bench screenshot package package-arm64 clean
 
 all: build
 
@@ -60,9 +60,16 @@ bench: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 	@scripts/bench.sh $(BUILD)
 
-# A Debian package of the program: build/quellmark_<version>_<arch>.deb
-package: build
-	@cd $(BUILD) && cpack -G DEB
+# The Debian package, built by dpkg-buildpackage from a clean copy of the
+# tree: build/package/quellmark_<version>_amd64.deb and its -dbgsym. The
+# script installs the build dependencies it misses.
+package:
+	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)/package
+
+# The same cross-built for arm64 boards with Debian's multiarch, the core
+# tests run under qemu-user: build/package/quellmark_<version>_arm64.deb
+package-arm64:
+	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)/package arm64
 
 # A picture of the window under Xvfb: build/screenshot.png
 screenshot: build

@@ -10,7 +10,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libgtest-dev libbenchmark-dev fonts-liberation2 locales
   clang libclang-rt-14-dev
-  dpkg-dev lintian desktop-file-utils appstream
+  dpkg-dev debhelper lintian desktop-file-utils appstream
   xvfb x11-utils imagemagick
   python3 python3-serial strace
 )
