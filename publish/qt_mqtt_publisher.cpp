@@ -15,6 +15,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qm {
 
@@ -469,13 +470,16 @@ void MqttPublisher::published(int mid, int reason)
     if (const auto it = unconfirmed_.find(mid); it != unconfirmed_.end()) {
         const Unconfirmed u = it->second;
         unconfirmed_.erase(it);
+        bool changed = false;
         if (reason >= 0x80) {
             if (u.reading)
                 lose(1, "refused by the broker");
-            if (reason != 0x92) // a session the broker lost, not a refusal
-                refused_[u.topic] = refusal(reason, u.topic);
+            if (reason != 0x92) { // a session the broker lost, not a refusal
+                const QString why = refusal(reason, u.topic);
+                changed = std::exchange(refused_[u.topic], why) != why;
+            }
         } else {
-            refused_.erase(u.topic);
+            changed = refused_.erase(u.topic) > 0;
             // A removed sensor is forgotten once the broker has its removal.
             const auto r = retained_.find(u.topic);
             if (announced_.count(u.topic) && r != retained_.end() && r->second.payload.isEmpty() &&
@@ -492,7 +496,8 @@ void MqttPublisher::published(int mid, int reason)
                 });
             }
         }
-        tell();
+        if (changed)
+            tell();
     }
     if (unconfirmed_.empty() || stopping_)
         changed_.notify_all();
@@ -637,6 +642,7 @@ void MqttPublisher::closing()
     if (!mosq_ || !networkRunning_)
         return;
     std::unique_lock lock(mutex_);
+    setRetained(droppedTopic_, QByteArray::number(dropped_)); // the last total
     changed_.wait_for(lock, std::chrono::milliseconds(kCloseMs), [this] {
         return !online_ || (queue_.empty() && dirty_.empty() && unconfirmed_.empty());
     });

@@ -170,8 +170,11 @@ TEST_F(PublishTest, HomeAssistantSeesTheChannelsReadAndTheInstanceGoneOffline)
     stop(app, SIGKILL);
     EXPECT_TRUE(waitUntil([&] { return last("status") == "offline"; }, 10s));
     configure(topics);
-    run("'" + path + "/pump'", dir.filePath("again.out"));
+    QProcess& again = run("'" + path + "/pump'", dir.filePath("again.out"));
     EXPECT_TRUE(waitUntil([&] { return !QFile::exists(dir.filePath("pump.mqtt-sensors")); }, 10s));
+    stop(again, SIGTERM); // what was queued out before "offline"
+    ASSERT_TRUE(waitUntil([&] { return received("status").size() == 4; }, 5s)) << file("received");
+    EXPECT_EQ(configs("/V01_alarm/config (null)"), 1);
     EXPECT_EQ(configs("/V03/config (null)"), 1) << "never announced, not removed again";
 }
 
