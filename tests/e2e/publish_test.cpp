@@ -213,8 +213,12 @@ TEST_F(PublishTest, ABrokerSharedUnderAnAclIsNeverHammered)
     const QByteArray broker = file("broker.log");
     EXPECT_EQ(broker.count("'homeassistant/"), 0) << "nothing outside the instance's topics";
     EXPECT_EQ(broker.count(" as p ("), 1);
-    EXPECT_EQ(out("denied").count("connected, but refused: not authorised: qm/d/reading"), 1)
+    EXPECT_EQ(out("denied").count("connected, but refused: not authorised: qm/d/reading\n"), 1)
         << out("denied");
+    EXPECT_TRUE(QRegularExpression("^qm/d/dropped [1-9]", QRegularExpression::MultilineOption)
+                    .match(file("received"))
+                    .hasMatch())
+        << "refused readings counted";
     EXPECT_TRUE(out("pump2").contains("qm/p is also used by the instance p:")) << out("pump2");
     QSet<QByteArray> twins;
     for (const QByteArray& line : file("received").split('\n'))
