@@ -24,14 +24,16 @@ struct MqttConfig {
     int qos = 1;
     bool homeAssistant = false;
     int expireAfter = 0;          // s; 0: the sensors never expire
+    int maxQueued = 100'000;      // readings waiting for the broker, at most
     std::array<QString, 9> units; // [channel1]..[channel8] unit, elements 1..8
     QStringList unknownKeys;      // reported, not used
 };
 
 // What an instance is, for the defaults: the default client id is unique per
 // instance (the machine, the program's folder and name, hashed), so that two
-// same-named instances in different folders neither share sensors nor take
-// each other's place on the broker.
+// same-named instances in different folders neither share sensors and topics
+// nor take each other's place on the broker. The node id and the prefix
+// follow from it.
 struct MqttInstance {
     QByteArray machineId; // stable across a rename of the host
     QString hostName;
@@ -39,9 +41,11 @@ struct MqttInstance {
 };
 QString defaultClientId(const MqttInstance& instance);
 
-// Nothing (and no error) when there is no file; an error naming the key when
-// the file cannot be used: nothing is published then. Values are taken as
-// written, commas included; a ';' or '#' after a blank starts a comment.
+// Nothing (and no error) when there is no file; an error naming the key (or
+// the line, or the limit of 1 MiB) when the file cannot be used: nothing is
+// published then. Values are taken as written, commas included; a ';' or '#'
+// after a blank starts a comment, after a section header too. A key given
+// twice is an error.
 struct MqttSetup {
     std::optional<MqttConfig> config;
     QString error;
@@ -56,8 +60,9 @@ QByteArray valuePayload(float value);
 QByteArray readingJson(const Reading& r);
 
 // Home Assistant discovery: the retained config topic of channel i's sensor
-// or alarm sensor, and its payload; without a label an empty payload, which
-// removes the sensor.
+// or alarm sensor, and its payload; the sensor is called `name` (the alarm
+// sensor "<name> alarm") and reads the retained V0n or V0n/alarm. Without a
+// name an empty payload, which removes the sensor.
 struct Discovery {
     QByteArray topic, payload;
 };
@@ -65,6 +70,10 @@ struct DiscoveryDevice {
     QString name, version;
 };
 Discovery discovery(const MqttConfig& c, const DiscoveryDevice& device, int channel,
-                    const std::optional<QString>& label, bool alarm);
+                    const std::optional<QString>& name, bool alarm);
+
+// A publish the broker refused (an MQTT 5 reason code of 0x80 or more), in
+// words: "not authorised: farm/shed/pump2/reading".
+QString refusal(int reasonCode, const QByteArray& topic);
 
 } // namespace qm

@@ -13,9 +13,12 @@ namespace qm {
 void showMqttState(QLabel& indicator, const QString& state)
 {
     QPalette pal = indicator.palette();
-    pal.setColor(QPalette::Window, state == QLatin1String("connected")    ? QColor(0, 192, 0)
-                                   : state == QLatin1String("connecting") ? QColor(255, 255, 192)
-                                                                          : QColor(255, 128, 128));
+    const QColor colour = state == QLatin1String("connected") ? QColor(0, 192, 0)
+                          : state.startsWith(QLatin1String("connected, but "))
+                              ? QColor(255, 176, 64)
+                          : state == QLatin1String("connecting") ? QColor(255, 255, 192)
+                                                                 : QColor(255, 128, 128);
+    pal.setColor(QPalette::Window, colour);
     indicator.setPalette(pal);
     indicator.setToolTip(state);
     indicator.setAccessibleName(state);
@@ -36,7 +39,8 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     }
     const DiscoveryDevice device{
         paths.displayName() + QStringLiteral(" on ") + QSysInfo::machineHostName(), version};
-    publisher_ = std::make_unique<MqttPublisher>(*setup.config, device);
+    publisher_ = std::make_unique<MqttPublisher>(*setup.config, device,
+                                                 paths.file(paths.name + ".mqtt-sensors"));
     state_ = publisher_->state();
     publisher_->onStateChanged = [this](const QString& s) {
         state_ = s;

@@ -16,8 +16,9 @@ class ReadingObserver;
 class MqttPublisher;
 
 // Shows a publishing state in the bottom bar's "MQTT" field: green when
-// connected, yellow while connecting, red otherwise; the words (and the last
-// reason) in its tooltip and accessible name.
+// connected, orange when connected but something is refused or shared,
+// yellow while connecting, red otherwise; the words (and the last reason)
+// in its tooltip and accessible name.
 void showMqttState(QLabel& indicator, const QString& state);
 
 // The publishing of an instance, from the mqtt.conf of its folder; nothing

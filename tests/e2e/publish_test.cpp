@@ -1,7 +1,11 @@
 // Publishing to a real mosquitto broker on 127.0.0.1, with a real subscriber,
-// and a proxy of the test's own (mqtt_proxy.py) where a line must break.
+// and a proxy of the test's own (mqtt_proxy.py) where a line must break or a
+// broker behave otherwise.
 #include "tests/e2e/harness.h"
 
+#include <QDir>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 
 #include <csignal>
@@ -41,8 +45,7 @@ protected:
     }
     void subscribe()
     {
-        start("mosquitto_sub -h 127.0.0.1 -p " + number(brokerPort) +
-                  " -t 'qm/#' -v -q 1 -c -i sub",
+        start("mosquitto_sub -h 127.0.0.1 -p " + number(brokerPort) + " -t '#' -v -q 1 -c -i sub",
               "received");
     }
     // The program connects to proxyPort.
@@ -52,13 +55,24 @@ protected:
                   number(brokerPort) + ' ' + option,
               "proxy");
     }
-    void configure(const QByteArray& lines, int port = 0)
+    // The mqtt.conf of the folder `where` (default: the test's).
+    void configure(const QByteArray& lines, int port = 0, const QByteArray& where = {})
     {
-        writeAll(dir.filePath("mqtt.conf"),
+        writeAll(QFile::decodeName((where.isEmpty() ? path : where) + "/mqtt.conf"),
                  "[broker]\nhost = 127.0.0.1\nport = " + number(port ? port : brokerPort) + "\n" +
-                     lines + (lines.contains("[topics]") ? "" : "[topics]\n") + "prefix = qm/p\n");
+                     lines);
     }
-    QByteArray file(const char* name) const { return readAll(dir.filePath(name)); }
+    // Instance `name` on `lines`, started once it has read them.
+    QProcess& startOn(const QByteArray& lines, const QByteArray& name, const Settings& s = {},
+                      int port = 0)
+    {
+        configure(lines, port);
+        QProcess& p = startApp(name, s);
+        EXPECT_TRUE(waitUntil([&] { return out(name).contains("MQTT"); }, 5s));
+        return p;
+    }
+    QByteArray file(const QByteArray& name) const { return readAll(dir.filePath(name)); }
+    QByteArray out(const QByteArray& name) const { return file(name + ".out"); }
     // The payloads received on qm/p/<topic>.
     QList<QByteArray> received(const QByteArray& topic) const
     {
@@ -67,6 +81,11 @@ protected:
             if (line.startsWith("qm/p/" + topic + ' '))
                 out << line.mid(topic.size() + 6);
         return out;
+    }
+    QByteArray last(const QByteArray& topic) const
+    {
+        const QList<QByteArray> all = received(topic);
+        return all.isEmpty() ? QByteArray() : all.last();
     }
     static QByteArray number(int n) { return QByteArray::number(n); }
     int brokerPort = freePort(), proxyPort = freePort();
@@ -80,9 +99,8 @@ TEST_F(PublishTest, NothingIsLostAcrossARestartALostPubrelOrAtACloseUnderLoad)
     QProcess* broker = &startBroker();
     subscribe();
     startProxy("--drop-pubrel 40");
-    configure("[topics]\nqos = 2\n", proxyPort);
     startSim({"--link", port(1), "--continuous", "100", "--seed", "2"});
-    QProcess& app = startApp("quellmark", {});
+    QProcess& app = startOn("[topics]\nqos = 2\nprefix = qm/p\n", "quellmark", {}, proxyPort);
     ASSERT_TRUE(waitUntil([&] { return received("reading").size() >= 100; }, 10s))
         << file("quellmark.out");
     EXPECT_TRUE(file("proxy").contains("dropped PUBREL"));
@@ -100,7 +118,7 @@ TEST_F(PublishTest, NothingIsLostAcrossARestartALostPubrelOrAtACloseUnderLoad)
         i += i < lines.size() && r.contains("\"values\":[" + lines[i].mid(11).trimmed() + ']');
     EXPECT_EQ(i, lines.size()) << "published in order up to "
                                << lines[std::min(i, lines.size() - 1)];
-    EXPECT_EQ(received("status").last(), "offline");
+    EXPECT_EQ(last("status"), "offline");
     stop(*broker, SIGTERM); // its log written out
     EXPECT_TRUE(file("broker.log").contains("Received DISCONNECT from quellmark-"))
         << file("quellmark.out");
@@ -122,17 +140,9 @@ TEST_F(PublishTest, TlsIsVerifiedAndEveryFailureIsTriedAgain)
     startBroker("127.0.0.1\ncafile " + path + "/ca.pem\ncertfile " + path +
                 "/server.pem\nkeyfile " + path + "/server.key\n");
     startProxy("--close-first 2");
-    const std::pair<const char*, QByteArray> instances[] = {
-        {"good", "tls = true\nca_file = " + path + "/ca.pem\n"},
-        {"system", "tls = true\n"},
-        {"closed", {}}};
-    for (const auto& [name, lines] : instances) {
-        configure(lines, name[0] == 'g' ? proxyPort : name[0] == 'c' ? freePort() : 0);
-        startApp(name, {}); // started on its own mqtt.conf
-        ASSERT_TRUE(
-            waitUntil([&] { return file(name + QByteArray(".out")).contains("MQTT"); }, 5s));
-    }
-    const auto out = [&](const char* name) { return file(name + QByteArray(".out")); };
+    startOn("tls = true\nca_file = " + path + "/ca.pem\n", "good", {}, proxyPort);
+    startOn("tls = true\n", "system");
+    startOn({}, "closed", {}, freePort());
     EXPECT_TRUE(waitUntil([&] { return out("good").contains(": connected"); }, 15s)) << out("good");
     EXPECT_TRUE(file("proxy").contains("closed connection 2"));
     EXPECT_TRUE(
@@ -144,22 +154,117 @@ TEST_F(PublishTest, TlsIsVerifiedAndEveryFailureIsTriedAgain)
 }
 
 // A Home Assistant device of two channels: their sensors, those of the
-// channels not read removed, a last will when the program is killed.
-// (Same-named instances in two folders differ by their client id.)
+// channels not read removed, a last will when the program is killed; with
+// discovery off, the sensors it announced (and only those) removed.
 TEST_F(PublishTest, HomeAssistantSeesTheChannelsReadAndTheInstanceGoneOffline)
 {
     startBroker();
     subscribe();
-    configure("[topics]\nhomeassistant = true\ndiscovery_prefix = qm/p/ha\n");
     startSim({"--link", port(1), "--continuous", "5"});
-    QProcess& app = startApp("pump", {.rvnr = 2});
+    const QByteArray topics = "[topics]\nprefix = qm/p\ndiscovery_prefix = qm/p/ha\n";
+    QProcess& app = startOn(topics + "homeassistant = true\n", "pump", {.rvnr = 2});
     const auto configs = [&](const char* object) { return file("received").count(object); };
     ASSERT_TRUE(waitUntil([&] { return configs("/V03/config (null)") == 1; }, 15s))
         << file("received");
-    EXPECT_EQ(configs("\"state_topic\":\"qm/p/reading\""), 2) << "V01, V02";
-    EXPECT_EQ(configs("/V08/config (null)"), 1) << "V08 removed";
+    EXPECT_EQ(configs("\"state_class\":\"measurement\""), 2) << "V01, V02";
     stop(app, SIGKILL);
-    EXPECT_TRUE(waitUntil([&] { return received("status").last() == "offline"; }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return last("status") == "offline"; }, 10s));
+    configure(topics);
+    QProcess& again = run("'" + path + "/pump'", dir.filePath("again.out"));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(dir.filePath("pump.mqtt-sensors")); }, 10s));
+    stop(again, SIGTERM); // what was queued out before "offline"
+    ASSERT_TRUE(waitUntil([&] { return received("status").size() == 4; }, 5s)) << file("received");
+    EXPECT_EQ(configs("/V01_alarm/config (null)"), 1);
+    EXPECT_EQ(configs("/V03/config (null)"), 1) << "never announced, not removed again";
+}
+
+// An ACL allowing each instance its own prefix. A refusal told with MQTT 5;
+// a 3.1.1 broker closing the connection at it tried ever later. Twins in two
+// folders apart; one prefix shared is warned of.
+TEST_F(PublishTest, ABrokerSharedUnderAnAclIsNeverHammered)
+{
+    writeAll(dir.filePath("acl"), "topic read #\npattern write qm/%c/#\n"
+                                  "pattern write quellmark/+/%c/#\ntopic deny qm/d/reading\n");
+    startBroker("127.0.0.1\nacl_file " + path + "/acl\n");
+    subscribe();
+    startProxy("--mqtt311 --cut-at /reading");
+    for (const int n : {1, 2, 3})
+        startSim({"--link", port(n), "--continuous", "20"});
+    const auto own = [](const QByteArray& id, const QByteArray& prefix) {
+        return "client_id = " + id + "\n[topics]\nprefix = qm/" + prefix + '\n';
+    };
+    startOn(own("p", "p"), "pump", {});
+    startOn(own("p2", "p"), "pump2", {.comPort = 9});
+    startOn(own("d", "d"), "denied", {.comPort = 2});
+    startOn(own("c", "c"), "cut", {.comPort = 3}, proxyPort);
+    for (const QByteArray& folder : {path + "/a", path + "/b"}) {
+        ASSERT_TRUE(QDir().mkpath(QFile::decodeName(folder)));
+        configure({}, 0, folder);
+        startApp("twin", {.comPort = 9}, folder);
+    }
+    // MQTT 5 refused, 3.1.1 cut at once, after 1 s, 2 s, then 4 s.
+    const auto connections = [&] { return file("proxy").count(" connection "); };
+    ASSERT_TRUE(waitUntil([&] { return connections() == 4; }, 15s)) << file("proxy");
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(connections(), 4) << "tried ever later";
+    EXPECT_TRUE(out("cut").contains("after publishing qm/c/reading (is it allowed?)"))
+        << out("cut");
+    EXPECT_GE(received("reading").size(), 5);
+    const QByteArray broker = file("broker.log");
+    EXPECT_EQ(broker.count("'homeassistant/"), 0) << "nothing outside the instance's topics";
+    EXPECT_EQ(broker.count(" as p ("), 1);
+    EXPECT_EQ(out("denied").count("connected, but refused: not authorised: qm/d/reading\n"), 1)
+        << out("denied");
+    EXPECT_TRUE(QRegularExpression("^qm/d/dropped [1-9]", QRegularExpression::MultilineOption)
+                    .match(file("received"))
+                    .hasMatch())
+        << "refused readings counted";
+    EXPECT_TRUE(out("pump2").contains("qm/p is also used by the instance p:")) << out("pump2");
+    QSet<QByteArray> twins;
+    for (const QByteArray& line : file("received").split('\n'))
+        if (line.startsWith("quellmark/") && line.endsWith("/status online"))
+            twins << line;
+    EXPECT_EQ(twins.size(), 2) << file("received");
+}
+
+// Readings given up while connected to a slow broker: counted at once, exactly.
+TEST_F(PublishTest, ReadingsGivenUpWhileConnectedAreCounted)
+{
+    startBroker();
+    subscribe();
+    startProxy("--delay 0.3");
+    startSim({"--link", port(1), "--continuous", "200"});
+    startOn("max_queued = 100\n[topics]\nprefix = qm/p\n", "pump", {}, proxyPort);
+    ASSERT_TRUE(waitUntil([&] { return out("pump").contains("given up"); }, 15s)) << out("pump");
+    const auto lost = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil([&] { return last("dropped") != "0"; }, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - lost, 3s);
+    stop(*sims[0], SIGTERM);
+    const auto sum = [&] { return received("reading").size() + last("dropped").toLongLong(); };
+    EXPECT_TRUE(waitUntil([&] { return sum() == qsizetype(log("pump").size()); }, 15s))
+        << sum() << " published or counted of " << log("pump").size();
+}
+
+// The README's example and the packaged one, naming the broker.
+TEST_F(PublishTest, TheDocumentedExamplesWork)
+{
+    startBroker();
+    const QString source = QDir::cleanPath(QM_PROXY_PATH "/../../..");
+    const QByteArray readme = readAll(source + "/README.md");
+    const qsizetype start = readme.indexOf("```ini\n", readme.indexOf("### Publishing")) + 7;
+    const std::pair<const char*, QByteArray> examples[] = {
+        {"readme", readme.mid(start, readme.indexOf("```", start) - start)},
+        {"example", readAll(source + "/packaging/examples/mqtt.conf")}};
+    for (const auto& [name, text] : examples) {
+        const QRegularExpression host("^;?host *=.*$", QRegularExpression::MultilineOption),
+            port("^;?port *=.*$", QRegularExpression::MultilineOption);
+        writeAll(dir.filePath("mqtt.conf"), QString::fromUtf8(text)
+                                                .replace(host, "host = 127.0.0.1")
+                                                .replace(port, "port = " + number(brokerPort))
+                                                .toUtf8());
+        startApp(name, {});
+        EXPECT_TRUE(waitUntil([&] { return out(name).contains(": connected"); }, 10s)) << out(name);
+    }
 }
 
 } // namespace
