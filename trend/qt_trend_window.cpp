@@ -2,6 +2,7 @@
 
 #include "app/files.h"
 #include "app/numbers.h"
+#include "channels/channel_name.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,10 +45,9 @@ QColor qcolour(Rgb c)
     return {c.r, c.g, c.b};
 }
 
-QString channelName(const ChannelArray<String>& labels, int i)
+QString nameOf(const ChannelArray<String>& labels, int i)
 {
-    const QString label = QString::fromLatin1(labels[std::size_t(i)]);
-    return QStringLiteral("V0%1").arg(i) + (label.isEmpty() ? QString() : QLatin1Char(' ') + label);
+    return channelName(i, labels[std::size_t(i)]);
 }
 
 QString timeText(qint64 ms, const char* format)
@@ -493,7 +493,7 @@ void TrendWindow::draw()
         QCheckBox* box = boxes_[std::size_t(i)];
         const bool inUse = (shown | hidden_) >> (i - 1) & 1;
         box->setVisible(inUse);
-        box->setText(channelName(store_.labels, i));
+        box->setText(nameOf(store_.labels, i));
     }
     if (shown != layoutOf_ || overlay_ != layoutOverlay_)
         rebuild(shown);
@@ -552,7 +552,7 @@ void TrendWindow::draw()
             line->setPen(QPen(colour.darker(130), 0, Qt::DashLine));
             line->setVisible(!overlay_ || strips_.size() == 1);
         }
-        s->name->setText(channelName(store_.labels, i));
+        s->name->setText(nameOf(store_.labels, i));
         s->name->setColor(colour);
         if (overlay_) {
             s->valueAxis->setBasePen(QPen(colour));
@@ -650,7 +650,7 @@ void TrendWindow::crosshair(const QPoint& pos)
     QString text = timeText(best->lastMs, "yyyy-MM-dd hh:mm:ss.zzz");
     for (const auto& s : strips_) {
         const std::size_t c = std::size_t(s->channel - 1);
-        text += QLatin1Char('\n') + channelName(store_.labels, s->channel) + QStringLiteral(": ") +
+        text += QLatin1Char('\n') + nameOf(store_.labels, s->channel) + QStringLiteral(": ") +
                 (!(best->has >> c & 1) ? QStringLiteral("–")
                  : std::isinf(best->last[c])
                      ? (best->last[c] > 0 ? QStringLiteral("INF") : QStringLiteral("-INF"))
@@ -691,7 +691,7 @@ QString TrendWindow::summary() const
         };
         const int episodes = alarmEpisodes(alarmStretches(series_, i), pause);
         parts << tr("%1: min %2, max %3, last %4, %5 alarm episode(s)")
-                     .arg(channelName(store_.labels, i), form(lo), form(hi), form(last))
+                     .arg(nameOf(store_.labels, i), form(lo), form(hi), form(last))
                      .arg(episodes);
     }
     return tr("%1, %2 readings. ").arg(rangeText()).arg(series_.readings()) +

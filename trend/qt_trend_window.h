@@ -85,7 +85,7 @@ private:
     QTimer* settle_ = nullptr;
     std::array<QCheckBox*, 9> boxes_{};
     std::vector<std::unique_ptr<Strip>> strips_;
-    quint8 layoutOf_ = 0xff;
+    int layoutOf_ = -1; // the channels the strips were built for; -1: none yet
     bool overlay_ = false, layoutOverlay_ = false;
     qint64 end_ = 0, span_ = 600'000, liveSpan_ = 600'000;
     qint64 rangeFrom_ = 0, rangeTo_ = 0; // the range chosen (not live)

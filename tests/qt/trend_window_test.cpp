@@ -50,6 +50,39 @@ TEST(TrendWindow, ListsEveryChannelBeforeTheFirstReadingAndAClickHidesOne)
     EXPECT_EQ(w.plot()->axisRectCount(), 2);
 }
 
+// A new user's instance: eight channels with their default captions. Each
+// strip shows its channel's name in the channel's colour at once.
+TEST(TrendWindow, TheDefaultEightChannelsDrawAStripEachAtFirstShow)
+{
+    TrendStore store;
+    ChannelArray<String> labels, colours;
+    for (int i = 1; i <= 8; ++i)
+        labels[std::size_t(i)] = "V0" + std::to_string(i) + " label:";
+    colours.fill("W");
+    store.setChannels(labels, colours, {}, {}, 8);
+    TrendWindow w(store, {}, "quellmark");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ASSERT_EQ(w.plot()->axisRectCount(), 8);
+    w.plot()->replot();
+    const QImage image = w.plot()->toPixmap().toImage();
+    const std::array<Rgb, 9> rgb = trendColours(colours, 0xff);
+    for (int k = 0; k < 8; ++k) {
+        const QRect r = w.plot()->axisRect(k)->rect();
+        const QColor colour(rgb[std::size_t(k + 1)].r, rgb[std::size_t(k + 1)].g,
+                            rgb[std::size_t(k + 1)].b);
+        int inColour = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                inColour += std::abs(image.pixelColor(x, y).red() - colour.red()) +
+                                std::abs(image.pixelColor(x, y).green() - colour.green()) +
+                                std::abs(image.pixelColor(x, y).blue() - colour.blue()) <
+                            60;
+        EXPECT_GT(inColour, 20) << "strip " << k + 1 << " drawn in its colour";
+    }
+    EXPECT_EQ(stripNames(w).value(0), "V01") << "a default caption adds nothing to the name";
+}
+
 TEST(TrendWindow, TheTimeAxisIsLabelledInEveryRangeWhenFirstShown)
 {
     const qint64 spans[] = {600'000,    3'600'000,        28'800'000,
