@@ -18,7 +18,7 @@ public:
     qint64 midnight() const { return localMidnight_ - qint64(offsetBefore_) * 1000; }
 
 private:
-    qint64 localMidnight_ = 0; // the date's midnight as if it were UTC
+    qint64 localMidnight_ = 0;               // the date's midnight as if it were UTC
     int offsetBefore_ = 0, offsetAfter_ = 0; // seconds east of UTC
     // The local second of the change on the clock before and after it.
     int changeOld_ = 0, changeNew_ = 0;

@@ -289,7 +289,8 @@ TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
 TEST_F(Berlin, TheCsvHasEveryReadingAsLoggedWithItsOffset)
 {
     const QDate day(2026, 10, 25);
-    const qint64 from = at(day, 2) + 1800'000; // 02:30 +02:00, an hour before 02:30 +01:00
+    // 02:30 +02:00 (02:30 itself is ambiguous), an hour before 02:30 +01:00
+    const qint64 from = at(day, 1, 30) + 3600'000;
     DayFiles files;
     logReadings(files, from, from + 3600'000, 1000, [](qint64 ms) { return float(ms % 7); });
     AppFixture fx;
