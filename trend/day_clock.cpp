@@ -53,4 +53,47 @@ qint64 DayClock::instant(int second)
     return localMidnight_ + (second - offset) * 1000ll;
 }
 
+std::vector<qint64> localTicks(qint64 from, qint64 to, int most)
+{
+    static constexpr qint64 steps[] = {
+        1,    2,    5,    10,    15,    30,    60,    120,       300,       600,        900,
+        1800, 3600, 7200, 10800, 21600, 43200, 86400, 2 * 86400, 7 * 86400, 14 * 86400, 28 * 86400};
+    std::vector<qint64> out;
+    if (to <= from || most < 1)
+        return out;
+    qint64 step = std::end(steps)[-1];
+    for (const qint64 s : steps)
+        if ((to - from) / (s * 1000) + 1 <= most) {
+            step = s;
+            break;
+        }
+    if (step < 3600) {
+        // Within an hour the offset is one: round the local time.
+        const qint64 offset = offsetAt(from) * 1000ll, stepMs = step * 1000;
+        const qint64 local = from + offset;
+        qint64 t = (local >= 0 ? (local + stepMs - 1) / stepMs : local / stepMs) * stepMs;
+        for (; t - offset < to; t += stepMs)
+            out.push_back(t - offset - (offsetAt(t - offset) * 1000ll - offset));
+        return out;
+    }
+    const QDate first = QDateTime::fromMSecsSinceEpoch(from).date();
+    const QDate last = QDateTime::fromMSecsSinceEpoch(to).date();
+    for (QDate d = first; d <= last; d = d.addDays(1)) {
+        if (step >= 86400) {
+            const qint64 days = step / 86400;
+            // Weeks begin on Monday; other day steps count from the epoch.
+            const qint64 n =
+                days >= 7 ? (d.dayOfWeek() == 1 ? d.toJulianDay() / 7 : -1) : d.toJulianDay();
+            if (n < 0 || n % (days >= 7 ? days / 7 : days) != 0)
+                continue;
+        }
+        for (qint64 s = 0; s < 86400; s += std::min<qint64>(step, 86400)) {
+            const qint64 t = QDateTime(d, QTime(0, 0).addSecs(int(s))).toMSecsSinceEpoch();
+            if (t >= from && t < to && (out.empty() || t > out.back()))
+                out.push_back(t);
+        }
+    }
+    return out;
+}
+
 } // namespace qm

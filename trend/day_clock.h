@@ -2,6 +2,8 @@
 
 #include <QDate>
 
+#include <vector>
+
 namespace qm {
 
 // The instants of a day file's lines. The log holds local wall-clock times of
@@ -26,5 +28,10 @@ private:
     bool nextDay_ = false;
     int previous_ = -1;
 };
+
+// Times for the ticks of a time axis over [from, to): at most `most` of them
+// on round local times (whole minutes, hours, local midnights, Mondays), the
+// step the smallest round one that fits.
+std::vector<qint64> localTicks(qint64 from, qint64 to, int most);
 
 } // namespace qm

@@ -3,6 +3,7 @@
 #include "app/files.h"
 #include "app/numbers.h"
 #include "channels/channel_name.h"
+#include "trend/day_clock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -49,6 +50,21 @@ QString withSuffix(const QString& path, const char* suffix)
         return path;
     return path + QLatin1String(suffix);
 }
+
+// Ticks on local minutes, hours and midnights, as many as the axis has room
+// for.
+class LocalTimeTicker final : public QCPAxisTickerDateTime {
+protected:
+    QVector<double> createTickVector(double, const QCPRange& range) override
+    {
+        QVector<double> out;
+        for (const qint64 t : localTicks(qint64(std::ceil(range.lower * 1000)),
+                                         qint64(std::floor(range.upper * 1000)) + 1, tickCount()))
+            out.append(double(t) / 1000);
+        return out;
+    }
+    int getSubTickCount(double) override { return 0; }
+};
 
 QColor qcolour(Rgb c)
 {
@@ -243,7 +259,40 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     plot_->setMouseTracking(true);
     connect(plot_, &QCustomPlot::mouseMove, this,
             [this](QMouseEvent* e) { crosshair(e->position().toPoint()); });
-    connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this] {
+    // On a strip's value axis the wheel zooms it and a drag moves it; a
+    // double-click gives it back its automatic scale.
+    const auto onValueAxis = [this](QMouseEvent* e) -> Strip* {
+        for (const auto& s : strips_)
+            if (s->valueAxis->visible() && s->valueAxis->selectTest(e->position(), false) >= 0)
+                return s.get();
+        return nullptr;
+    };
+    const auto grip = [this, onValueAxis](QMouseEvent* e) {
+        Strip* held = onValueAxis(e);
+        for (const auto& s : strips_) {
+            QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
+            const bool value = held && held->rect == s->rect;
+            QCPAxis* y = value ? held->valueAxis : nullptr;
+            s->rect->setRangeDrag(value ? Qt::Vertical : Qt::Horizontal);
+            s->rect->setRangeZoom(value ? Qt::Vertical : Qt::Horizontal);
+            s->rect->setRangeDragAxes(value ? nullptr : x, y);
+            s->rect->setRangeZoomAxes(value ? nullptr : x, y);
+        }
+        if (held)
+            held->ownScale = true;
+    };
+    connect(plot_, &QCustomPlot::mousePress, this, grip);
+    connect(plot_, &QCustomPlot::mouseWheel, this, [grip](QWheelEvent* e) {
+        QMouseEvent at(QEvent::MouseMove, e->position(), e->globalPosition(), Qt::NoButton,
+                       Qt::NoButton, Qt::NoModifier);
+        grip(&at);
+    });
+    plot_->installEventFilter(this);
+    connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this, onValueAxis](QMouseEvent* e) {
+        if (Strip* s = onValueAxis(e)) {
+            s->ownScale = false;
+            return refresh(true);
+        }
         if (range_->currentIndex() < kLiveRanges)
             showLive(liveSpan_);
         else
@@ -267,6 +316,19 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
 }
 
 TrendWindow::~TrendWindow() = default;
+
+bool TrendWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The crosshair leaves with the pointer.
+    if (watched == plot_ && event->type() == QEvent::Leave && !strips_.empty() &&
+        strips_.front()->cross->visible()) {
+        for (const auto& s : strips_)
+            s->cross->setVisible(false);
+        QToolTip::hideText();
+        plot_->replot(QCustomPlot::rpQueuedReplot);
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 void TrendWindow::showEvent(QShowEvent* event)
 {
@@ -475,7 +537,7 @@ void TrendWindow::rebuild(quint8 shown)
     layoutOf_ = shown;
     layoutOverlay_ = overlay_;
     auto* margins = new QCPMarginGroup(plot_);
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    auto ticker = QSharedPointer<LocalTimeTicker>::create();
     ticker->setTickCount(8);
     int row = 0;
     QCPAxisRect* overlayRect = nullptr;
@@ -486,7 +548,11 @@ void TrendWindow::rebuild(quint8 shown)
         s->channel = i;
         if (overlay_ && overlayRect) {
             s->rect = overlayRect;
-            s->valueAxis = overlayRect->addAxis(QCPAxis::atLeft);
+            // A few axes, two on either side; the others' values are in the
+            // crosshair's tooltip.
+            const int index = int(strips_.size());
+            s->valueAxis = overlayRect->addAxis(index % 2 ? QCPAxis::atRight : QCPAxis::atLeft);
+            s->valueAxis->setVisible(index < 4);
         } else {
             s->rect = new QCPAxisRect(plot_);
             plot_->plotLayout()->addElement(row++, 0, s->rect);
@@ -541,8 +607,13 @@ void TrendWindow::rebuild(quint8 shown)
         s->name->position->setType(QCPItemPosition::ptAxisRectRatio);
         s->name->position->setAxisRect(s->rect);
         s->name->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
-        const int index = int(strips_.size());
-        s->name->position->setCoords(overlay_ ? 0.01 + 0.12 * (index % 8) : 0.005, 0.02);
+        // In one plot the names follow each other along the top.
+        if (overlay_ && !strips_.empty()) {
+            s->name->position->setParentAnchor(strips_.back()->name->topRight);
+            s->name->position->setCoords(14, 0);
+        } else {
+            s->name->position->setCoords(0.005, 0.02);
+        }
         strips_.push_back(std::move(s));
     }
     // The time axis is labelled under the lowest strip, the others show its grid.
@@ -670,6 +741,8 @@ void TrendWindow::draw()
         const QDate first = QDateTime::fromMSecsSinceEpoch(series_.from).date();
         const QDate last = QDateTime::fromMSecsSinceEpoch(end_ - 1).date();
         const bool today = first == last && last == QDate::currentDate();
+        // Labels apart: a tick for every 110 pixels at most.
+        ticker->setTickCount(std::max(3, (plot_->width() - 120) / 110));
         const QString format = span_ > 8 * TrendStore::kDayMs ? QStringLiteral("yyyy-MM-dd")
                                : span_ > 36 * 3'600'000       ? QStringLiteral("yyyy-MM-dd\nhh:mm")
                                : span_ <= 900'000             ? QStringLiteral("hh:mm:ss")
@@ -725,7 +798,7 @@ void TrendWindow::crosshair(const QPoint& pos)
     plot_->replot(QCustomPlot::rpQueuedReplot);
     if (!best)
         return QToolTip::hideText();
-    QString text = timeText(best->lastMs, "yyyy-MM-dd hh:mm:ss.zzz");
+    QString text = QString::fromStdString(isoLocal(best->lastMs)).replace(QLatin1Char('T'), ' ');
     for (const auto& s : strips_) {
         const std::size_t c = std::size_t(s->channel - 1);
         text += QLatin1Char('\n') + nameOf(store_.labels, s->channel) + QStringLiteral(": ") +
