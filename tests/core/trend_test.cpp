@@ -132,6 +132,28 @@ TEST_F(Berlin, EveryLineOfAClockChangeDayHasItsOwnInstant)
     }
 }
 
+// Ticks of a day at most 12 (every two hours), a week (midnights), ten
+// minutes (whole minutes), on local time across the autumn change.
+TEST_F(Berlin, TicksFallOnLocalHoursAndMidnights)
+{
+    const QDate day(2026, 10, 25);
+    const struct {
+        qint64 from, to;
+        int most;
+        const char* first;
+        int count;
+    } cases[] = {
+        {at(day, 0) - 3000, at(day.addDays(1), 0), 13, "2026-10-25T00:00:00+02:00", 12},
+        {at(day, 0) + 1, at(day.addDays(7), 0) + 1, 8, "2026-10-26T00:00:00+01:00", 7},
+        {at(day, 5, 2) + 500, at(day, 5, 12), 6, "2026-10-25T05:04:00+01:00", 4},
+    };
+    for (const auto& c : cases) {
+        const std::vector<qint64> ticks = localTicks(c.from, c.to, c.most);
+        EXPECT_EQ(isoLocal(ticks.empty() ? 0 : ticks.front()), c.first) << c.first;
+        EXPECT_EQ(int(ticks.size()), c.count) << c.first;
+    }
+}
+
 // Day files written as the program writes them, read for the whole span:
 // the breaks in V01's line, the readings, V01's zeros that are drawn.
 TEST_F(Berlin, LinesBreakOnlyWhereTheDeviceStopped)

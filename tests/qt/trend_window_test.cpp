@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 
@@ -137,6 +138,56 @@ TEST(TrendWindow, ADayWithAlarmsAndAGapIsReadInTheBackground)
     EXPECT_EQ(QImage(fx.path("day.png")).height(), w.plot()->height() + 28) << "a title above";
     w.hide(); // closed, it no longer wakes the program to redraw
     EXPECT_FALSE(w.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
+}
+
+// The chosen day's file cannot be read: the note names it, not the day
+// before, with the reason; the tooltip has every problem.
+TEST(TrendWindow, TheNoteNamesTheChosenDaysOwnFile)
+{
+    AppFixture fx;
+    const QDate day(2025, 3, 12);
+    QDir(fx.tmp.path()).mkpath("log/" + QString::fromLatin1(logFileName(day)));
+    fx.write("log/" + QString::fromLatin1(logFileName(day.addDays(-1))), "\"23:59:59\",1\r\n");
+    fx.write("log/" + QString::fromLatin1(logFileName(day.addDays(1))), "bad\r\n");
+    TrendStore store;
+    TrendWindow w(store, QFile::encodeName(fx.path("log")), "pump2");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.showRange(QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch(),
+                QDateTime(day.addDays(2), QTime(0, 0)).toMSecsSinceEpoch(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.loading(), 20000);
+    EXPECT_EQ(w.note(), "250312.txt: cannot be read: a directory, not a file (and 1 more)");
+    EXPECT_EQ(w.findChild<QLabel*>()->toolTip(),
+              "250312.txt: cannot be read: a directory, not a file\n"
+              "250313.txt: 1 line not in the log's form");
+    EXPECT_EQ(w.proposedName(), "pump2-2025-03-12--2025-03-13") << "dates name the export";
+}
+
+// An hour of a reading a second: the CSV written from the window has them all.
+TEST(TrendWindow, TheCsvOfAnHourHasEveryReading)
+{
+    AppFixture fx;
+    const QDate day(2025, 3, 12);
+    QByteArray log;
+    for (int s = 8 * 3600; s < 9 * 3600; ++s)
+        log +=
+            QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toLatin1() + ",1.5,2,0,0,0,0,0,0\r\n";
+    QDir(fx.tmp.path()).mkdir("log");
+    fx.write("log/" + QString::fromLatin1(logFileName(day)), log);
+    TrendStore store;
+    store.setChannels({"", "Room"}, {}, {}, {}, 2);
+    TrendWindow w(store, QFile::encodeName(fx.path("log")), "pump2");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.showRange(QDateTime(day, QTime(8, 0)).toMSecsSinceEpoch(),
+                QDateTime(day, QTime(9, 0)).toMSecsSinceEpoch());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.loading(), 20000);
+    w.exportCsv(fx.path("hour.csv"));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.exporting(), 20000);
+    ASSERT_TRUE(w.exported()) << w.note().toStdString();
+    const QList<QByteArray> rows = fx.file("hour.csv").split('\n');
+    EXPECT_EQ(rows.value(0), "\"time\",\"V01 Room\",\"V02\"\r");
+    EXPECT_EQ(rows.size(), 3600 + 2) << "a header, every reading, the end";
 }
 
 } // namespace
