@@ -609,6 +609,7 @@ void TrendWindow::rebuild(quint8 shown)
         s->name->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
         // In one plot the names follow each other along the top.
         if (overlay_ && !strips_.empty()) {
+            s->name->position->setType(QCPItemPosition::ptAbsolute);
             s->name->position->setParentAnchor(strips_.back()->name->topRight);
             s->name->position->setCoords(14, 0);
         } else {
