@@ -1,11 +1,11 @@
 // trend_shot: a picture of the trend window over a range of a log folder, as
 // the program shows it (offscreen or on any display).
 //
-//   trend_shot LOGDIR OUT.png RANGE [CHANNELS [LABEL...]] [--overlay]
+//   trend_shot LOGDIR OUT.png RANGE [CHANNELS [LABEL...]] [--overlay] [--csv FILE]
 //
 // RANGE: "24h" or "30d" (the last 24 hours, the last 30 days, now), or
 // "YYYY-MM-DD" or "YYYY-MM-DD..YYYY-MM-DD" (whole days). Limits: V01 above 25.
-// Prints the note and the plot's text alternative.
+// Prints the note and the plot's text alternative; --csv exports the range.
 #include "trend/qt_trend_window.h"
 
 #include <QApplication>
@@ -33,8 +33,11 @@ int main(int argc, char** argv)
     int channels = 8;
     int n = 0;
     bool overlay = false;
+    QString csv;
     for (int i = 4; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--overlay"))
+        if (args[i] == QLatin1String("--csv") && i + 1 < args.size())
+            csv = args[++i];
+        else if (args[i] == QLatin1String("--overlay"))
             overlay = true;
         else if (n++ == 0)
             channels = args[i].toInt();
@@ -68,6 +71,11 @@ int main(int argc, char** argv)
     w.plot()->replot();
     if (!w.grab().save(args[2]))
         return 1;
+    if (!csv.isEmpty()) {
+        w.exportCsv(csv);
+        while (w.exporting())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
     std::printf("read in %lld ms\nnote: %s\n%s\n", took.elapsed(), qPrintable(w.note()),
                 qPrintable(w.plot()->accessibleDescription()));
     return 0;
