@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
@@ -138,6 +139,28 @@ TEST(TrendWindow, ADayWithAlarmsAndAGapIsReadInTheBackground)
     EXPECT_EQ(QImage(fx.path("day.png")).height(), w.plot()->height() + 28) << "a title above";
     w.hide(); // closed, it no longer wakes the program to redraw
     EXPECT_FALSE(w.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
+}
+
+// The wheel on a strip's value axis zooms it and the scale stays through
+// redraws; a double click there gives the automatic scale back.
+TEST(TrendWindow, AValueAxisIsZoomedByTheWheelUntilADoubleClick)
+{
+    TrendStore store;
+    store.add(QDateTime::currentMSecsSinceEpoch() - 5000, {0, 20, 12}, 0, 2);
+    TrendWindow w(store, {}, "quellmark");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QCPAxis* axis = w.plot()->axisRect(0)->axis(QCPAxis::atLeft);
+    const QCPRange automatic = axis->range();
+    const QPointF on(axis->axisRect()->left() - 10, axis->axisRect()->center().y());
+    QWheelEvent wheel(on, w.plot()->mapToGlobal(on), {}, {0, 120}, Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.plot(), &wheel);
+    EXPECT_LT(axis->range().size(), automatic.size()) << "zoomed in";
+    w.showLive(600'000); // redrawn
+    EXPECT_LT(axis->range().size(), automatic.size()) << "the user's scale is kept";
+    QTest::mouseDClick(w.plot(), Qt::LeftButton, {}, on.toPoint());
+    EXPECT_EQ(axis->range(), automatic);
 }
 
 // The chosen day's file cannot be read: the note names it, not the day
