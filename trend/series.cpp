@@ -123,17 +123,6 @@ void Rhythm::add(qint64 intervalMs)
     ++total_;
 }
 
-void Rhythm::add(const Rhythm& r)
-{
-    if (r.bins_.empty())
-        return;
-    if (bins_.empty())
-        bins_.resize(6001);
-    for (std::size_t i = 0; i < bins_.size(); ++i)
-        bins_[i] += r.bins_[i];
-    total_ += r.total_;
-}
-
 qint64 Rhythm::medianMs() const
 {
     std::uint64_t seen = 0;

@@ -45,18 +45,16 @@ struct Bucket {
 class Rhythm {
 public:
     void add(qint64 intervalMs);
-    void add(const Rhythm& r);
     qint64 medianMs() const; // 0 before the second reading
-    std::uint64_t intervals() const { return total_; }
 
 private:
     std::vector<std::uint32_t> bins_;
     std::uint64_t total_ = 0;
 };
 
-// Readings further apart than this are a gap: the line breaks there. Three
-// times the usual interval, at least two seconds (the log's time has whole
-// seconds), ten minutes while the rhythm is not known yet.
+// Live, no reading for longer than this is worth a word: three times the
+// usual interval, at least two seconds (the log's time has whole seconds),
+// ten minutes while the rhythm is not known yet.
 qint64 gapThresholdMs(qint64 medianMs);
 
 // The program logs 0 for every channel it has not received yet, so its first
