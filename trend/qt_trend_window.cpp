@@ -643,7 +643,8 @@ void TrendWindow::draw()
         rebuild(shown);
     const std::array<Rgb, 9> colours = trendColours(store_.colours, quint8(shown | hidden_));
     const double from = double(series_.from) / 1000, to = double(end_) / 1000;
-    const std::vector<bool> breaks = breaksBefore(series_);
+    breaks_ = breaksBefore(series_);
+    const std::vector<bool>& breaks = breaks_;
     settingRange_ = true;
     for (const auto& s : strips_) {
         const int i = s->channel;
@@ -830,7 +831,8 @@ QString TrendWindow::summary() const
 {
     QStringList parts;
     const qint64 pause = 120'000;
-    const std::vector<bool> breaks = breaksBefore(series_);
+    const std::vector<bool> breaks =
+        breaks_.size() == series_.buckets.size() ? breaks_ : breaksBefore(series_);
     for (const auto& s : strips_) {
         const int i = s->channel;
         const std::size_t c = std::size_t(i - 1);

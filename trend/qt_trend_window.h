@@ -86,6 +86,7 @@ private:
     History history_;           // what the logs hold of the range
     bool historyValid_ = false; // history_ is the one for the range shown
     Series series_;             // what is drawn
+    std::vector<bool> breaks_;  // breaksBefore(series_)
     Series liveCache_;          // this run's part of it at the last redraw
     qint64 liveNewest_ = INT64_MIN;
     QCustomPlot* plot_ = nullptr;

@@ -345,14 +345,20 @@ std::pair<double, double> valueScale(std::vector<double> values, float setLo, fl
             hi = 1;
         }
     } else {
-        std::sort(values.begin(), values.end());
         const std::size_t n = values.size(), k = n / 200;
+        std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(k), values.end());
         lo = values[k];
+        std::nth_element(values.begin(), values.end() - std::ptrdiff_t(k + 1), values.end());
         hi = values[n - 1 - k];
         // What lies close beyond the bulk is no outlier.
         const double reach = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.02) * 0.25;
-        lo = *std::lower_bound(values.begin(), values.end(), lo - reach);
-        hi = *(std::upper_bound(values.begin(), values.end(), hi + reach) - 1);
+        const double bulkLo = lo, bulkHi = hi;
+        for (const double v : values) {
+            if (v >= bulkLo - reach)
+                lo = std::min(lo, v);
+            if (v <= bulkHi + reach)
+                hi = std::max(hi, v);
+        }
         const double near = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.1);
         for (const float limit : {setHi, setLo})
             if (std::isfinite(limit) && limit > lo - near && limit < hi + near) {
