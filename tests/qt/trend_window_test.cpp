@@ -163,6 +163,29 @@ TEST(TrendWindow, AValueAxisIsZoomedByTheWheelUntilADoubleClick)
     EXPECT_EQ(axis->range(), automatic);
 }
 
+// The crosshair follows the pointer over the plot and leaves with it.
+TEST(TrendWindow, TheCrosshairLeavesWithThePointer)
+{
+    TrendStore store;
+    store.add(QDateTime::currentMSecsSinceEpoch() - 5000, {0, 20}, 0, 1);
+    TrendWindow w(store, {}, "quellmark");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const auto lines = [&] {
+        int n = 0;
+        for (int k = 0; k < w.plot()->itemCount(); ++k)
+            n += qobject_cast<QCPItemStraightLine*>(w.plot()->item(k)) &&
+                 w.plot()->item(k)->visible();
+        return n;
+    };
+    const int limits = lines();
+    QTest::mouseMove(w.plot(), w.plot()->axisRect(0)->center());
+    EXPECT_GT(lines(), limits) << "the crosshair over the plot";
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(w.plot(), &leave);
+    EXPECT_EQ(lines(), limits) << "gone with the pointer";
+}
+
 // The chosen day's file cannot be read: the note names it, not the day
 // before, with the reason; the tooltip has every problem.
 TEST(TrendWindow, TheNoteNamesTheChosenDaysOwnFile)
