@@ -314,7 +314,8 @@ TEST_F(Berlin, TheCsvHasEveryReadingAsLoggedWithItsOffset)
     // 02:30 +02:00 (02:30 itself is ambiguous), an hour before 02:30 +01:00
     const qint64 from = at(day, 1, 30) + 3600'000;
     DayFiles files;
-    logReadings(files, from, from + 3600'000, 1000, [](qint64 ms) { return float(ms % 7); });
+    logReadings(files, from - 600'000, from + 4200'000, 1000,
+                [](qint64 ms) { return float(ms % 7); });
     AppFixture fx;
     QDir(fx.tmp.path()).mkdir("log");
     fx.write("log/" + QString::fromLatin1(logFileName(day)), files[day]);
