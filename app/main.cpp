@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
         QStringLiteral("export-trend"),
         QStringLiteral(
             "Write the last 24 hours of the log files as CSV to <file> (a header row, the time "
-            "with its UTC offset, a row a second) and exit."),
+            "with its UTC offset, every reading) and exit."),
         QStringLiteral("file"));
     const QCommandLineOption setOption(
         QStringLiteral("set"),

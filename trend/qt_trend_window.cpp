@@ -2,6 +2,8 @@
 
 #include "app/files.h"
 #include "app/numbers.h"
+#include "channels/channel_name.h"
+#include "trend/day_clock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,10 +14,12 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTimer>
 #include <QToolTip>
 #include <qcustomplot.h>
@@ -39,15 +43,37 @@ constexpr RangeChoice kRanges[] = {
 };
 constexpr int kLiveRanges = 4; // the ones the store can follow live
 
+// The path with `suffix` added when it has none of its own.
+QString withSuffix(const QString& path, const char* suffix)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1String(suffix), Qt::CaseInsensitive))
+        return path;
+    return path + QLatin1String(suffix);
+}
+
+// Ticks on local minutes, hours and midnights, as many as the axis has room
+// for.
+class LocalTimeTicker final : public QCPAxisTickerDateTime {
+protected:
+    QVector<double> createTickVector(double, const QCPRange& range) override
+    {
+        QVector<double> out;
+        for (const qint64 t : localTicks(qint64(std::ceil(range.lower * 1000)),
+                                         qint64(std::floor(range.upper * 1000)) + 1, tickCount()))
+            out.append(double(t) / 1000);
+        return out;
+    }
+    int getSubTickCount(double) override { return 0; }
+};
+
 QColor qcolour(Rgb c)
 {
     return {c.r, c.g, c.b};
 }
 
-QString channelName(const ChannelArray<String>& labels, int i)
+QString nameOf(const ChannelArray<String>& labels, int i)
 {
-    const QString label = QString::fromLatin1(labels[std::size_t(i)]);
-    return QStringLiteral("V0%1").arg(i) + (label.isEmpty() ? QString() : QLatin1Char(' ') + label);
+    return channelName(i, labels[std::size_t(i)]);
 }
 
 QString timeText(qint64 ms, const char* format)
@@ -84,6 +110,19 @@ struct TrendWindow::Load {
     }
 };
 
+// A CSV export written in the background.
+struct TrendWindow::Export {
+    std::atomic<int> permille = 0;
+    std::atomic<bool> cancel = false;
+    std::thread thread;
+    ~Export()
+    {
+        cancel = true;
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
 // One channel's part of the plot: its strip (or its axis in the overlay),
 // line, marks beyond the scaling, limit lines, name and crosshair.
 struct TrendWindow::Strip {
@@ -92,6 +131,9 @@ struct TrendWindow::Strip {
     QCPAxis* valueAxis = nullptr;
     QCPGraph* line = nullptr;
     QCPGraph* beyond = nullptr;
+    QCPGraph* dots = nullptr;    // readings alone
+    QCPGraph* outside = nullptr; // beyond the scale
+    bool ownScale = false;       // the user zoomed or moved the value axis
     QCPItemStraightLine* hi = nullptr;
     QCPItemStraightLine* lo = nullptr;
     QCPItemStraightLine* cross = nullptr;
@@ -124,13 +166,23 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
             }
             form->addRow(tr("From:"), from);
             form->addRow(tr("To (inclusive):"), to);
+            auto* wrong = new QLabel;
+            wrong->setStyleSheet(QStringLiteral("color: #c00000"));
+            form->addRow(wrong);
             auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
             form->addRow(buttons);
-            connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+            connect(buttons, &QDialogButtonBox::accepted, &d, [&] {
+                if (from->date() > to->date())
+                    wrong->setText(tr("“From” is after “To”."));
+                else
+                    d.accept();
+            });
             connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
-            if (d.exec() == QDialog::Accepted && from->date() <= to->date())
+            if (d.exec() == QDialog::Accepted)
                 showRange(QDateTime(from->date(), QTime(0, 0)).toMSecsSinceEpoch(),
-                          QDateTime(to->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch());
+                          QDateTime(to->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch(), true);
+            else
+                range_->setCurrentIndex(rangeIndex_);
         } else if (i < kLiveRanges) {
             showLive(kRanges[i].spanMs);
         } else {
@@ -145,16 +197,39 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     auto* png = new QPushButton(tr("Export PNG…"));
     connect(png, &QPushButton::clicked, this, [this] {
         const QString path =
-            QFileDialog::getSaveFileName(this, tr("Export PNG"), {}, QStringLiteral("*.png"));
+            withSuffix(QFileDialog::getSaveFileName(this, tr("Export PNG"), proposedName() + ".png",
+                                                    QStringLiteral("PNG (*.png)")),
+                       ".png");
         if (!path.isEmpty() && !exportPng(path))
             QMessageBox::warning(this, tr("Export PNG"), tr("Cannot write %1").arg(path));
     });
     auto* csv = new QPushButton(tr("Export CSV…"));
     connect(csv, &QPushButton::clicked, this, [this] {
+        // Long ranges: every reading, or the lowest, mean and highest per slice.
+        qint64 slice = 0;
+        if (span_ > TrendStore::kDayMs) {
+            static constexpr std::pair<const char*, qint64> choices[] = {
+                {"Every reading", 0},
+                {"Lowest, mean, highest per minute", 60'000},
+                {"Lowest, mean, highest per 15 minutes", 900'000},
+                {"Lowest, mean, highest per hour", 3'600'000},
+            };
+            QStringList names;
+            for (const auto& c : choices)
+                names << tr(c.first);
+            bool ok = false;
+            const QString chosen =
+                QInputDialog::getItem(this, tr("Export CSV"), tr("Rows:"), names, 0, false, &ok);
+            if (!ok)
+                return;
+            slice = choices[names.indexOf(chosen)].second;
+        }
         const QString path =
-            QFileDialog::getSaveFileName(this, tr("Export CSV"), {}, QStringLiteral("*.csv"));
-        if (!path.isEmpty() && !exportCsv(path))
-            QMessageBox::warning(this, tr("Export CSV"), tr("Cannot write %1").arg(path));
+            withSuffix(QFileDialog::getSaveFileName(this, tr("Export CSV"), proposedName() + ".csv",
+                                                    QStringLiteral("CSV (*.csv)")),
+                       ".csv");
+        if (!path.isEmpty())
+            exportCsv(path, slice);
     });
     note_ = new QLabel;
     note_->setAccessibleDescription(QStringLiteral("Trend note"));
@@ -184,7 +259,40 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
     plot_->setMouseTracking(true);
     connect(plot_, &QCustomPlot::mouseMove, this,
             [this](QMouseEvent* e) { crosshair(e->position().toPoint()); });
-    connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this] {
+    // On a strip's value axis the wheel zooms it and a drag moves it; a
+    // double-click gives it back its automatic scale.
+    const auto onValueAxis = [this](QMouseEvent* e) -> Strip* {
+        for (const auto& s : strips_)
+            if (s->valueAxis->visible() && s->valueAxis->selectTest(e->position(), false) >= 0)
+                return s.get();
+        return nullptr;
+    };
+    const auto grip = [this, onValueAxis](QMouseEvent* e) {
+        Strip* held = onValueAxis(e);
+        for (const auto& s : strips_) {
+            QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
+            const bool value = held && held->rect == s->rect;
+            QCPAxis* y = value ? held->valueAxis : nullptr;
+            s->rect->setRangeDrag(value ? Qt::Vertical : Qt::Horizontal);
+            s->rect->setRangeZoom(value ? Qt::Vertical : Qt::Horizontal);
+            s->rect->setRangeDragAxes(value ? nullptr : x, y);
+            s->rect->setRangeZoomAxes(value ? nullptr : x, y);
+        }
+        if (held)
+            held->ownScale = true;
+    };
+    connect(plot_, &QCustomPlot::mousePress, this, grip);
+    connect(plot_, &QCustomPlot::mouseWheel, this, [grip](QWheelEvent* e) {
+        QMouseEvent at(QEvent::MouseMove, e->position(), e->globalPosition(), Qt::NoButton,
+                       Qt::NoButton, Qt::NoModifier);
+        grip(&at);
+    });
+    plot_->installEventFilter(this);
+    connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this, onValueAxis](QMouseEvent* e) {
+        if (Strip* s = onValueAxis(e)) {
+            s->ownScale = false;
+            return refresh(true);
+        }
         if (range_->currentIndex() < kLiveRanges)
             showLive(liveSpan_);
         else
@@ -209,6 +317,19 @@ TrendWindow::TrendWindow(TrendStore& store, QByteArray logDir, const QString& pr
 
 TrendWindow::~TrendWindow() = default;
 
+bool TrendWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The crosshair leaves with the pointer.
+    if (watched == plot_ && event->type() == QEvent::Leave && !strips_.empty() &&
+        strips_.front()->cross->visible()) {
+        for (const auto& s : strips_)
+            s->cross->setVisible(false);
+        QToolTip::hideText();
+        plot_->replot(QCustomPlot::rpQueuedReplot);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TrendWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -228,23 +349,28 @@ void TrendWindow::showLive(qint64 spanMs)
     span_ = liveSpan_ = spanMs;
     for (int i = 0; i < kLiveRanges; ++i)
         if (kRanges[i].spanMs == spanMs)
-            range_->setCurrentIndex(i);
+            range_->setCurrentIndex(rangeIndex_ = i);
+    range_->setItemText(int(std::size(kRanges)) - 1, tr(kRanges[std::size(kRanges) - 1].name));
     historyValid_ = false;
     refresh(true);
 }
 
-void TrendWindow::showRange(qint64 fromMs, qint64 toMs)
+void TrendWindow::showRange(qint64 fromMs, qint64 toMs, bool dates)
 {
     live_ = false;
     rangeFrom_ = fromMs;
     rangeTo_ = toMs;
     end_ = toMs;
     span_ = std::max<qint64>(toMs - fromMs, 10'000);
-    int index = int(std::size(kRanges)) - 1;
-    for (int i = kLiveRanges; i < int(std::size(kRanges)); ++i)
+    const int datesIndex = int(std::size(kRanges)) - 1;
+    int index = datesIndex;
+    for (int i = kLiveRanges; i < datesIndex && !dates; ++i)
         if (kRanges[i].spanMs == toMs - fromMs)
             index = i;
-    range_->setCurrentIndex(index);
+    // Chosen dates are named by their dates.
+    range_->setItemText(datesIndex, index == datesIndex ? rangeText(fromMs, toMs)
+                                                        : tr(kRanges[datesIndex].name));
+    range_->setCurrentIndex(rangeIndex_ = index);
     historyValid_ = false;
     refresh(true);
 }
@@ -287,6 +413,7 @@ void TrendWindow::startLoad(qint64 from, qint64 to, qint64 width)
     rq.setHi = store_.setHi;
     rq.setLo = store_.setLo;
     rq.channels = store_.channels;
+    rq.tellMissing = !live_;
     const quint64 generation = ++generation_;
     Load* l = load.get();
     load->thread = std::thread([this, l, rq, generation] {
@@ -360,7 +487,7 @@ void TrendWindow::refresh(bool force)
         const qint64 keep = Series(liveNewest_, liveNewest_ + 1, width).from;
         if (live_ && liveCache_.widthMs == width && liveCache_.from <= live.from &&
             liveNewest_ != INT64_MIN && keep > live.from) {
-            live.add(liveCache_, keep, false);
+            live.add(liveCache_, keep);
             live.add(store_.series(keep, end_, width));
         } else {
             live.add(store_.series(liveStart, end_, width));
@@ -374,14 +501,15 @@ void TrendWindow::refresh(bool force)
     QString text;
     if (loader_)
         text = tr("Reading the logs… %1 %").arg(loader_->permille / 10);
-    else if (historyValid_ && history_.skipped > 0)
-        text =
-            (history_.skipped == 1 ? tr("1 log line could not be read")
-                                   : tr("%1 log lines could not be read").arg(history_.skipped)) +
-            QStringLiteral(" (") + QString::fromStdString(history_.problems.front()) +
-            (history_.problems.size() > 1 ? QStringLiteral(", …)") : QStringLiteral(")"));
-    else if (historyValid_ && !history_.problems.empty())
-        text = QString::fromStdString(history_.problems.front());
+    // Every problem of the range in the tooltip, the first in the note.
+    QStringList problems;
+    if (historyValid_)
+        for (const std::string& p : history_.problems)
+            problems << QString::fromStdString(p);
+    if (!loader_ && !problems.isEmpty())
+        text = problems.front() +
+               (problems.size() > 1 ? tr(" (and %1 more)").arg(problems.size() - 1) : QString());
+    note_->setToolTip(problems.join(QLatin1Char('\n')));
     if (live_) {
         const qint64 newest = store_.newest();
         const QString since = newest == INT64_MIN ? tr("No reading yet")
@@ -395,6 +523,8 @@ void TrendWindow::refresh(bool force)
                : text.isEmpty() ? since
                                 : since + QStringLiteral("; ") + text;
     }
+    if (!exportNote_.isEmpty())
+        text = text.isEmpty() ? exportNote_ : exportNote_ + QStringLiteral("; ") + text;
     note_->setText(text);
 }
 
@@ -407,7 +537,7 @@ void TrendWindow::rebuild(quint8 shown)
     layoutOf_ = shown;
     layoutOverlay_ = overlay_;
     auto* margins = new QCPMarginGroup(plot_);
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    auto ticker = QSharedPointer<LocalTimeTicker>::create();
     ticker->setTickCount(8);
     int row = 0;
     QCPAxisRect* overlayRect = nullptr;
@@ -418,7 +548,11 @@ void TrendWindow::rebuild(quint8 shown)
         s->channel = i;
         if (overlay_ && overlayRect) {
             s->rect = overlayRect;
-            s->valueAxis = overlayRect->addAxis(QCPAxis::atLeft);
+            // A few axes, two on either side; the others' values are in the
+            // crosshair's tooltip.
+            const int index = int(strips_.size());
+            s->valueAxis = overlayRect->addAxis(index % 2 ? QCPAxis::atRight : QCPAxis::atLeft);
+            s->valueAxis->setVisible(index < 4);
         } else {
             s->rect = new QCPAxisRect(plot_);
             plot_->plotLayout()->addElement(row++, 0, s->rect);
@@ -441,6 +575,10 @@ void TrendWindow::rebuild(quint8 shown)
         QCPAxis* x = s->rect->axis(QCPAxis::atBottom);
         s->line = plot_->addGraph(x, s->valueAxis);
         s->line->setAdaptiveSampling(true);
+        s->dots = plot_->addGraph(x, s->valueAxis);
+        s->dots->setLineStyle(QCPGraph::lsNone);
+        s->outside = plot_->addGraph(x, s->valueAxis);
+        s->outside->setLineStyle(QCPGraph::lsNone);
         s->beyond = plot_->addGraph(x, s->valueAxis);
         s->beyond->setLineStyle(QCPGraph::lsNone);
         s->beyond->setScatterStyle(
@@ -469,8 +607,14 @@ void TrendWindow::rebuild(quint8 shown)
         s->name->position->setType(QCPItemPosition::ptAxisRectRatio);
         s->name->position->setAxisRect(s->rect);
         s->name->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
-        const int index = int(strips_.size());
-        s->name->position->setCoords(overlay_ ? 0.01 + 0.12 * (index % 8) : 0.005, 0.02);
+        // In one plot the names follow each other along the top.
+        if (overlay_ && !strips_.empty()) {
+            s->name->position->setType(QCPItemPosition::ptAbsolute);
+            s->name->position->setParentAnchor(strips_.back()->name->topRight);
+            s->name->position->setCoords(14, 0);
+        } else {
+            s->name->position->setCoords(0.005, 0.02);
+        }
         strips_.push_back(std::move(s));
     }
     // The time axis is labelled under the lowest strip, the others show its grid.
@@ -493,12 +637,14 @@ void TrendWindow::draw()
         QCheckBox* box = boxes_[std::size_t(i)];
         const bool inUse = (shown | hidden_) >> (i - 1) & 1;
         box->setVisible(inUse);
-        box->setText(channelName(store_.labels, i));
+        box->setText(nameOf(store_.labels, i));
     }
     if (shown != layoutOf_ || overlay_ != layoutOverlay_)
         rebuild(shown);
     const std::array<Rgb, 9> colours = trendColours(store_.colours, quint8(shown | hidden_));
     const double from = double(series_.from) / 1000, to = double(end_) / 1000;
+    breaks_ = breaksBefore(series_);
+    const std::vector<bool>& breaks = breaks_;
     settingRange_ = true;
     for (const auto& s : strips_) {
         const int i = s->channel;
@@ -510,49 +656,54 @@ void TrendWindow::draw()
             boxes_[std::size_t(i)]->setIcon(swatch);
             boxes_[std::size_t(i)]->setProperty("colour", colour);
         }
-        // The line, broken at gaps; the values beyond the scaling as marks
-        // at the strip's edge.
-        QVector<QCPGraphData> points;
-        double lo = INFINITY, hi = -INFINITY;
-        for (const Point& p : lineOf(series_, i)) {
+        // The line, broken where the device stopped; a reading alone as a
+        // dot; the values beyond the scaling (INF) and beyond the scale as
+        // marks at the strip's edge.
+        const std::vector<Point> line = lineOf(series_, i, breaks);
+        QVector<QCPGraphData> points, dots;
+        std::vector<double> values;
+        values.reserve(line.size());
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            const Point& p = line[k];
             points.append({double(p.ms) / 1000, p.value});
-            if (std::isfinite(p.value)) {
-                lo = std::min(lo, p.value);
-                hi = std::max(hi, p.value);
-            }
+            if (std::isnan(p.value))
+                continue;
+            values.push_back(p.value);
+            if ((k == 0 || std::isnan(line[k - 1].value)) &&
+                (k + 1 == line.size() || std::isnan(line[k + 1].value)))
+                dots.append({double(p.ms) / 1000, p.value});
         }
         s->line->data()->set(points, true);
         s->line->setPen(QPen(colour, 0));
-        // The limits count for the scale when they lie near the data.
+        s->dots->data()->set(dots, true);
+        s->dots->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, 4));
         const float setHi = store_.setHi[std::size_t(i)], setLo = store_.setLo[std::size_t(i)];
-        if (!(lo <= hi)) {
-            lo = std::min<double>(setLo, setHi);
-            hi = std::max<double>(setLo, setHi);
-            if (!(lo <= hi) || hi - lo > 1e6)
-                lo = 0, hi = 1;
+        if (!s->ownScale) {
+            const auto [lo, hi] = valueScale(std::move(values), setLo, setHi);
+            s->valueAxis->setRange(lo, hi);
         }
-        const double near = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.1);
-        for (const float limit : {setHi, setLo})
-            if (std::isfinite(limit) && limit > lo - near && limit < hi + near) {
-                lo = std::min<double>(lo, limit);
-                hi = std::max<double>(hi, limit);
-            }
-        const double margin = hi > lo ? (hi - lo) * 0.08 : std::max(std::abs(hi) * 0.05, 0.5);
-        s->valueAxis->setRange(lo - margin, hi + margin);
-        QVector<QCPGraphData> beyond;
-        for (const Bucket& b : series_.buckets)
+        const QCPRange shown = s->valueAxis->range();
+        QVector<QCPGraphData> beyond, outside;
+        for (const Bucket& b : series_.buckets) {
             if ((b.posInf | b.negInf) >> c & 1)
-                beyond.append({double(b.lastMs) / 1000, (b.posInf >> c & 1)
-                                                            ? s->valueAxis->range().upper
-                                                            : s->valueAxis->range().lower});
+                beyond.append(
+                    {double(b.lastMs) / 1000, (b.posInf >> c & 1) ? shown.upper : shown.lower});
+            if (b.hasChannel(i) && !std::isnan(b.min[c]) && b.min[c] < shown.lower)
+                outside.append({double(b.lastMs) / 1000, shown.lower});
+            if (b.hasChannel(i) && !std::isnan(b.max[c]) && b.max[c] > shown.upper)
+                outside.append({double(b.lastMs) / 1000, shown.upper});
+        }
         s->beyond->data()->set(beyond, true);
+        s->outside->data()->set(outside, false);
+        s->outside->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted,
+                                                    QPen(colour), QBrush(Qt::NoBrush), 7));
         for (auto [line, limit] : {std::pair(s->hi, setHi), std::pair(s->lo, setLo)}) {
             line->point1->setCoords(from, limit);
             line->point2->setCoords(to, limit);
             line->setPen(QPen(colour.darker(130), 0, Qt::DashLine));
             line->setVisible(!overlay_ || strips_.size() == 1);
         }
-        s->name->setText(channelName(store_.labels, i));
+        s->name->setText(nameOf(store_.labels, i));
         s->name->setColor(colour);
         if (overlay_) {
             s->valueAxis->setBasePen(QPen(colour));
@@ -562,7 +713,7 @@ void TrendWindow::draw()
         for (QCPItemRect* r : s->stretches)
             plot_->removeItem(r);
         s->stretches.clear();
-        const std::vector<std::pair<qint64, qint64>> stretches = alarmStretches(series_, i);
+        const std::vector<std::pair<qint64, qint64>> stretches = alarmStretches(series_, i, breaks);
         const qint64 pixel = std::max<qint64>((end_ - series_.from) / 1000, 1);
         for (std::size_t k = 0; k < stretches.size(); ++k) {
             qint64 a = stretches[k].first, b = stretches[k].second;
@@ -592,6 +743,8 @@ void TrendWindow::draw()
         const QDate first = QDateTime::fromMSecsSinceEpoch(series_.from).date();
         const QDate last = QDateTime::fromMSecsSinceEpoch(end_ - 1).date();
         const bool today = first == last && last == QDate::currentDate();
+        // Labels apart: a tick for every 110 pixels at most.
+        ticker->setTickCount(std::max(3, (plot_->width() - 120) / 110));
         const QString format = span_ > 8 * TrendStore::kDayMs ? QStringLiteral("yyyy-MM-dd")
                                : span_ > 36 * 3'600'000       ? QStringLiteral("yyyy-MM-dd\nhh:mm")
                                : span_ <= 900'000             ? QStringLiteral("hh:mm:ss")
@@ -647,10 +800,10 @@ void TrendWindow::crosshair(const QPoint& pos)
     plot_->replot(QCustomPlot::rpQueuedReplot);
     if (!best)
         return QToolTip::hideText();
-    QString text = timeText(best->lastMs, "yyyy-MM-dd hh:mm:ss.zzz");
+    QString text = QString::fromStdString(isoLocal(best->lastMs)).replace(QLatin1Char('T'), ' ');
     for (const auto& s : strips_) {
         const std::size_t c = std::size_t(s->channel - 1);
-        text += QLatin1Char('\n') + channelName(store_.labels, s->channel) + QStringLiteral(": ") +
+        text += QLatin1Char('\n') + nameOf(store_.labels, s->channel) + QStringLiteral(": ") +
                 (!(best->has >> c & 1) ? QStringLiteral("–")
                  : std::isinf(best->last[c])
                      ? (best->last[c] > 0 ? QStringLiteral("INF") : QStringLiteral("-INF"))
@@ -659,16 +812,27 @@ void TrendWindow::crosshair(const QPoint& pos)
     QToolTip::showText(plot_->mapToGlobal(pos), text, plot_);
 }
 
-QString TrendWindow::rangeText() const
+QString TrendWindow::rangeText(qint64 from, qint64 to)
 {
-    return timeText(series_.from, "yyyy-MM-dd hh:mm") + QStringLiteral(" – ") +
-           timeText(end_, "yyyy-MM-dd hh:mm");
+    // Whole days by their dates.
+    const QDateTime a = QDateTime::fromMSecsSinceEpoch(from),
+                    b = QDateTime::fromMSecsSinceEpoch(to);
+    if (a.time() == QTime(0, 0) && b.time() == QTime(0, 0)) {
+        const QString first = a.date().toString(Qt::ISODate);
+        return a.date().addDays(1) == b.date()
+                   ? first
+                   : first + QStringLiteral(" – ") + b.date().addDays(-1).toString(Qt::ISODate);
+    }
+    return timeText(from, "yyyy-MM-dd hh:mm") + QStringLiteral(" – ") +
+           timeText(to, "yyyy-MM-dd hh:mm");
 }
 
 QString TrendWindow::summary() const
 {
     QStringList parts;
-    const qint64 pause = std::max<qint64>(120'000, 5 * series_.rhythm.medianMs());
+    const qint64 pause = 120'000;
+    const std::vector<bool> breaks =
+        breaks_.size() == series_.buckets.size() ? breaks_ : breaksBefore(series_);
     for (const auto& s : strips_) {
         const int i = s->channel;
         const std::size_t c = std::size_t(i - 1);
@@ -689,12 +853,16 @@ QString TrendWindow::summary() const
         const auto form = [this](float v) {
             return std::isnan(v) ? tr("none") : displayForm(v, locale());
         };
-        const int episodes = alarmEpisodes(alarmStretches(series_, i), pause);
+        const int episodes = alarmEpisodes(alarmStretches(series_, i, breaks), pause);
         parts << tr("%1: min %2, max %3, last %4, %5 alarm episode(s)")
-                     .arg(channelName(store_.labels, i), form(lo), form(hi), form(last))
+                     .arg(nameOf(store_.labels, i), form(lo), form(hi), form(last))
                      .arg(episodes);
     }
-    return tr("%1, %2 readings. ").arg(rangeText()).arg(series_.readings()) +
+    const qint64 gaps = std::count(breaks.begin(), breaks.end(), true);
+    return tr("%1, %2 readings, %3. ")
+               .arg(rangeText(series_.from, end_))
+               .arg(series_.readings())
+               .arg(gaps == 1 ? tr("1 gap") : tr("%1 gaps").arg(gaps)) +
            parts.join(QStringLiteral("; "));
 }
 
@@ -703,9 +871,61 @@ QString TrendWindow::note() const
     return note_->text();
 }
 
-bool TrendWindow::exportCsv(const QString& path) const
+QString TrendWindow::proposedName() const
 {
-    return replaceFile(QFile::encodeName(path), csvOf(series_, store_.labels));
+    QString range = rangeText(end_ - span_, end_);
+    range.replace(QStringLiteral(" – "), QStringLiteral("--"));
+    range.replace(QLatin1Char(' '), QLatin1Char('_'));
+    range.remove(QLatin1Char(':'));
+    return programName_ + QLatin1Char('-') + range;
+}
+
+void TrendWindow::exportCsv(const QString& path, qint64 sliceMs)
+{
+    exporter_.reset();
+    auto job = std::make_unique<Export>();
+    Export* e = job.get();
+    HistoryRequest rq;
+    rq.logDir = logDir_;
+    rq.from = end_ - span_;
+    rq.to = end_;
+    rq.channels = store_.channels;
+    // Readings never logged (logging off) as the plot has them.
+    const std::string shown = csvOf(series_, store_.labels, store_.channels);
+    const ChannelArray<String> labels = store_.labels;
+    e->thread = std::thread([this, e, rq, shown, labels, sliceMs, path] {
+        QSaveFile file(path);
+        bool ok = file.open(QIODevice::WriteOnly);
+        const auto write = [&](const std::string& text) {
+            ok = ok && file.write(text.data(), qint64(text.size())) == qint64(text.size());
+        };
+        const bool logged =
+            !rq.logDir.isEmpty() && exportLog(rq, labels, sliceMs, write, &e->cancel, &e->permille);
+        if (!logged && ok) {
+            file.cancelWriting();
+            file.open(QIODevice::WriteOnly);
+            ok = file.isOpen();
+            write(shown);
+        }
+        ok = ok && !e->cancel && file.commit();
+        const QString error = file.errorString();
+        QMetaObject::invokeMethod(
+            this,
+            [this, e, ok, error, path] {
+                if (exporter_.get() != e)
+                    return;
+                exporter_->thread.join();
+                exporter_.reset();
+                exportDone_ = ok;
+                exportNote_ = ok ? tr("Exported to %1").arg(path)
+                                 : tr("Cannot write %1: %2").arg(path, error);
+                refresh(true);
+            },
+            Qt::QueuedConnection);
+    });
+    exporter_ = std::move(job);
+    exportNote_ = tr("Exporting…");
+    refresh(true);
 }
 
 bool TrendWindow::exportPng(const QString& path)
@@ -724,7 +944,7 @@ bool TrendWindow::exportPng(const QString& path)
     font.setPointSize(11);
     p.setFont(font);
     p.drawText(QRect(8, 0, image.width() - 16, 28), Qt::AlignVCenter | Qt::AlignLeft,
-               programName_ + QStringLiteral(": ") + rangeText());
+               programName_ + QStringLiteral(": ") + rangeText(series_.from, end_));
     p.end();
     return image.save(path, "PNG");
 }

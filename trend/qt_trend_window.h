@@ -35,13 +35,19 @@ public:
     // Shows the last `spanMs`, following the clock.
     void showLive(qint64 spanMs);
     // Shows [fromMs, toMs); what the logs hold of it is read in the background.
-    void showRange(qint64 fromMs, qint64 toMs);
+    // `dates`: chosen as dates, named by them.
+    void showRange(qint64 fromMs, qint64 toMs, bool dates = false);
     void showDay(QDate day);
     bool loading() const { return loader_ != nullptr; }
     // Moves the view by `ms` (what a drag does).
     void pan(qint64 ms);
     void setOverlay(bool overlay);
-    bool exportCsv(const QString& path) const;
+    // Writes the range shown as CSV in the background: every reading as
+    // logged, or per slice of `sliceMs`; the note tells how it went.
+    void exportCsv(const QString& path, qint64 sliceMs = 0);
+    bool exporting() const { return exporter_ != nullptr; }
+    bool exported() const { return exportDone_; } // the last export was written
+    QString proposedName() const;                 // "<instance>-<range>", no extension
     bool exportPng(const QString& path);
     // The plot's text alternative, as its accessible description says it.
     QString summary() const;
@@ -51,10 +57,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     struct Load;
+    struct Export;
     struct Strip;
     void refresh(bool force = false);
     void startLoad(qint64 from, qint64 to, qint64 width);
@@ -63,7 +71,7 @@ private:
     void draw();
     void crosshair(const QPoint& pos);
     void userRange(double lower, double upper);
-    QString rangeText() const;
+    static QString rangeText(qint64 from, qint64 to);
     quint8 shownChannels() const;
 
     TrendStore& store_;
@@ -71,10 +79,14 @@ private:
     QString programName_;
     HistoryReader reader_;
     std::unique_ptr<Load> loader_;
+    std::unique_ptr<Export> exporter_;
+    bool exportDone_ = false;
+    QString exportNote_;
     quint64 generation_ = 0;
     History history_;           // what the logs hold of the range
     bool historyValid_ = false; // history_ is the one for the range shown
     Series series_;             // what is drawn
+    std::vector<bool> breaks_;  // breaksBefore(series_)
     Series liveCache_;          // this run's part of it at the last redraw
     qint64 liveNewest_ = INT64_MIN;
     QCustomPlot* plot_ = nullptr;
@@ -85,11 +97,12 @@ private:
     QTimer* settle_ = nullptr;
     std::array<QCheckBox*, 9> boxes_{};
     std::vector<std::unique_ptr<Strip>> strips_;
-    quint8 layoutOf_ = 0xff;
+    int layoutOf_ = -1; // the channels the strips were built for; -1: none yet
     bool overlay_ = false, layoutOverlay_ = false;
     qint64 end_ = 0, span_ = 600'000, liveSpan_ = 600'000;
     qint64 rangeFrom_ = 0, rangeTo_ = 0; // the range chosen (not live)
     bool live_ = true, settingRange_ = false;
+    int rangeIndex_ = 0;
     qint64 drawnAt_ = 0;
     quint8 hidden_ = 0; // channels switched off
 };

@@ -1,14 +1,17 @@
 #include "trend/series.h"
 
 #include "app/numbers.h"
+#include "channels/channel_name.h"
 #include "sampling/log_file.h"
 #include "settings/settings_file.h"
+#include "trend/day_clock.h"
 
 #include <QDateTime>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,17 +123,6 @@ void Rhythm::add(qint64 intervalMs)
     ++total_;
 }
 
-void Rhythm::add(const Rhythm& r)
-{
-    if (r.bins_.empty())
-        return;
-    if (bins_.empty())
-        bins_.resize(6001);
-    for (std::size_t i = 0; i < bins_.size(); ++i)
-        bins_[i] += r.bins_[i];
-    total_ += r.total_;
-}
-
 qint64 Rhythm::medianMs() const
 {
     std::uint64_t seen = 0;
@@ -145,17 +137,62 @@ qint64 gapThresholdMs(qint64 medianMs)
     return medianMs <= 0 ? 600'000 : std::max<qint64>(3 * medianMs, 2000);
 }
 
-void RestartZeros::apply(std::array<float, 9>& values, int channels)
+namespace {
+
+qint64 medianOf(qint64* first, qint64* last)
 {
-    for (int i = 1; i <= std::min(channels, 8); ++i) {
-        const quint8 bit = quint8(1u << (i - 1));
-        if (!(waiting_ & bit))
-            continue;
-        if (values[std::size_t(i)] == 0)
-            values[std::size_t(i)] = NAN;
-        else
-            waiting_ &= quint8(~bit);
-    }
+    if (first == last)
+        return 0;
+    qint64* middle = first + (last - first) / 2;
+    std::nth_element(first, middle, last);
+    return *middle;
+}
+
+// A gap far beyond the intervals on either side of it.
+bool farBeyond(qint64 gap, qint64 before, qint64 after)
+{
+    return gap > std::max<qint64>(2000, 3 * std::max(before, after));
+}
+
+} // namespace
+
+StartZeros::StartZeros(qint64 previousMs, int channels, Sink sink)
+    : previous_(previousMs)
+    , channels_(std::clamp(channels, 0, 8))
+    , sink_(std::move(sink))
+{
+}
+
+void StartZeros::add(qint64 ms, const LogRecord& line)
+{
+    if (holding_)
+        pass(ms - pendingMs_);
+    gap_ = ms - previous_;
+    previous_ = ms;
+    pending_ = line;
+    pendingMs_ = ms;
+    holding_ = true;
+}
+
+void StartZeros::finish()
+{
+    if (holding_)
+        pass(0);
+}
+
+void StartZeros::pass(qint64 nextInterval)
+{
+    holding_ = false;
+    std::array<qint64, 8> before = intervals_;
+    const std::size_t n = std::min(seen_, before.size());
+    const bool afterStart =
+        farBeyond(gap_, medianOf(before.data(), before.data() + n), nextInterval);
+    intervals_[seen_++ % intervals_.size()] = gap_;
+    bool zeros = channels_ > 0;
+    for (int i = 1; i <= channels_; ++i)
+        zeros = zeros && pending_.values[std::size_t(i)] == 0;
+    if (!(afterStart && zeros))
+        sink_(pendingMs_, pending_);
 }
 
 Series::Series(qint64 fromMs, qint64 toMs, qint64 width)
@@ -178,10 +215,8 @@ void Series::add(qint64 ms, const float* values, quint8 alarms, int n)
         channels |= std::isnan(values[i]) ? 0 : quint8(1u << i);
 }
 
-void Series::add(const Series& other, qint64 untilMs, bool withRhythm)
+void Series::add(const Series& other, qint64 untilMs)
 {
-    if (withRhythm)
-        rhythm.add(other.rhythm);
     if (other.widthMs != widthMs)
         return;
     for (std::size_t k = 0; k < other.buckets.size(); ++k) {
@@ -212,17 +247,62 @@ qint64 bucketWidthFor(qint64 spanMs)
     return std::end(widths)[-1];
 }
 
-std::vector<Point> lineOf(const Series& s, int channel)
+std::vector<bool> breaksBefore(const Series& s)
+{
+    std::vector<std::size_t> used;
+    for (std::size_t k = 0; k < s.buckets.size(); ++k)
+        if (s.buckets[k].count > 0)
+            used.push_back(k);
+    const std::size_t n = used.size();
+    // gap[j]: from the readings before used[j]; typical[j]: the usual interval
+    // at used[j] (within it, or to the nearer neighbour).
+    std::vector<qint64> gap(n, 0), typical(n, 0);
+    for (std::size_t j = 1; j < n; ++j)
+        gap[j] = s.buckets[used[j]].firstMs - s.buckets[used[j - 1]].lastMs;
+    for (std::size_t j = 0; j < n; ++j) {
+        const Bucket& b = s.buckets[used[j]];
+        if (b.count > 1)
+            typical[j] = (b.lastMs - b.firstMs) / (b.count - 1);
+        else if (j > 0 && j + 1 < n)
+            typical[j] = std::min(gap[j], gap[j + 1]);
+        else
+            typical[j] = j > 0 ? gap[j] : j + 1 < n ? gap[j + 1] : 0;
+    }
+    constexpr std::size_t kAround = 8;
+    std::vector<bool> out(s.buckets.size(), false);
+    std::array<qint64, kAround> window{};
+    for (std::size_t j = 1; j < n; ++j) {
+        const std::size_t b0 = j >= kAround ? j - kAround : 0;
+        std::copy(typical.begin() + std::ptrdiff_t(b0), typical.begin() + std::ptrdiff_t(j),
+                  window.begin());
+        const qint64 before = medianOf(window.data(), window.data() + (j - b0));
+        const std::size_t a1 = std::min(n, j + kAround);
+        std::copy(typical.begin() + std::ptrdiff_t(j), typical.begin() + std::ptrdiff_t(a1),
+                  window.begin());
+        const qint64 after = medianOf(window.data(), window.data() + (a1 - j));
+        out[used[j]] = farBeyond(gap[j], before, after);
+    }
+    return out;
+}
+
+std::vector<Point> lineOf(const Series& s, int channel, const std::vector<bool>& breaks)
 {
     std::vector<Point> out;
-    const qint64 gap = s.gapMs();
     qint64 previous = INT64_MIN;
+    bool broken = false;
     const std::size_t c = std::size_t(channel - 1);
-    for (const Bucket& b : s.buckets) {
-        if (!b.hasChannel(channel) || std::isnan(b.min[c]))
+    for (std::size_t k = 0; k < s.buckets.size(); ++k) {
+        const Bucket& b = s.buckets[k];
+        if (b.count == 0)
             continue;
-        if (previous != INT64_MIN && b.firstMs - previous > gap)
+        broken = broken || breaks[k];
+        if (!b.hasChannel(channel) || std::isnan(b.min[c])) {
+            broken = broken || !b.hasChannel(channel);
+            continue;
+        }
+        if (previous != INT64_MIN && broken)
             out.push_back({(previous + b.firstMs) / 2, NAN});
+        broken = false;
         out.push_back({b.lastMs, b.min[c]});
         if (b.max[c] != b.min[c])
             out.push_back({b.lastMs, b.max[c]});
@@ -231,17 +311,18 @@ std::vector<Point> lineOf(const Series& s, int channel)
     return out;
 }
 
-std::vector<std::pair<qint64, qint64>> alarmStretches(const Series& s, int channel)
+std::vector<std::pair<qint64, qint64>> alarmStretches(const Series& s, int channel,
+                                                      const std::vector<bool>& breaks)
 {
     std::vector<std::pair<qint64, qint64>> out;
-    const qint64 gap = s.gapMs();
     const quint8 bit = quint8(1u << (channel - 1));
     bool open = false;
-    for (const Bucket& b : s.buckets) {
+    for (std::size_t k = 0; k < s.buckets.size(); ++k) {
+        const Bucket& b = s.buckets[k];
+        if (b.count > 0 && (breaks[k] || !(b.has & bit)))
+            open = false;
         if (!(b.has & bit))
             continue;
-        if (open && b.firstMs - out.back().second > gap)
-            open = false;
         if (b.alarm & bit) {
             if (!open)
                 out.push_back({b.firstMs, b.lastMs});
@@ -254,6 +335,41 @@ std::vector<std::pair<qint64, qint64>> alarmStretches(const Series& s, int chann
     return out;
 }
 
+std::pair<double, double> valueScale(std::vector<double> values, float setLo, float setHi)
+{
+    std::erase_if(values, [](double v) { return !std::isfinite(v); });
+    double lo = std::min<double>(setLo, setHi), hi = std::max<double>(setLo, setHi);
+    if (values.empty()) {
+        if (!(lo <= hi) || hi - lo > 1e6) {
+            lo = 0;
+            hi = 1;
+        }
+    } else {
+        const std::size_t n = values.size(), k = n / 200;
+        std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(k), values.end());
+        lo = values[k];
+        std::nth_element(values.begin(), values.end() - std::ptrdiff_t(k + 1), values.end());
+        hi = values[n - 1 - k];
+        // What lies close beyond the bulk is no outlier.
+        const double reach = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.02) * 0.25;
+        const double bulkLo = lo, bulkHi = hi;
+        for (const double v : values) {
+            if (v >= bulkLo - reach)
+                lo = std::min(lo, v);
+            if (v <= bulkHi + reach)
+                hi = std::max(hi, v);
+        }
+        const double near = std::max(hi - lo, std::max(std::abs(hi), 1.0) * 0.1);
+        for (const float limit : {setHi, setLo})
+            if (std::isfinite(limit) && limit > lo - near && limit < hi + near) {
+                lo = std::min<double>(lo, limit);
+                hi = std::max<double>(hi, limit);
+            }
+    }
+    const double margin = hi > lo ? (hi - lo) * 0.08 : std::max(std::abs(hi) * 0.05, 0.5);
+    return {lo - margin, hi + margin};
+}
+
 int alarmEpisodes(const std::vector<std::pair<qint64, qint64>>& stretches, qint64 pauseMs)
 {
     int n = 0;
@@ -262,30 +378,144 @@ int alarmEpisodes(const std::vector<std::pair<qint64, qint64>>& stretches, qint6
     return n;
 }
 
-std::string csvOf(const Series& s, const ChannelArray<String>& labels)
+std::string isoLocal(qint64 ms)
+{
+    const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    const qint64 local = ms / 1000 + offset - (ms % 1000 < 0 ? 1 : 0);
+    const qint64 days = local >= 0 ? local / 86'400 : (local - 86'399) / 86'400;
+    const int second = int(local - days * 86'400);
+    const QDate date = QDate::fromJulianDay(QDate(1970, 1, 1).toJulianDay() + days);
+    const int a = std::abs(offset);
+    std::string text = std::to_string(date.year());
+    const auto two = [&](char before, int v) {
+        text += before;
+        text += char('0' + v / 10 % 10);
+        text += char('0' + v % 10);
+    };
+    two('-', date.month());
+    two('-', date.day());
+    two('T', second / 3600);
+    two(':', second / 60 % 60);
+    two(':', second % 60);
+    two(offset < 0 ? '-' : '+', a / 3600);
+    two(':', a / 60 % 60);
+    return text;
+}
+
+namespace {
+
+std::string csvHeader(const ChannelArray<String>& labels, int channels, bool slices)
 {
     std::string out = "\"time\"";
-    for (int i = 1; i <= 8; ++i) {
-        std::string name = "V0" + std::to_string(i);
-        if (!labels[std::size_t(i)].empty())
-            name += ' ' + labels[std::size_t(i)];
+    for (int i = 1; i <= channels; ++i) {
+        std::string name = channelName(i, labels[std::size_t(i)]).toUtf8().toStdString();
         std::erase(name, '"');
-        out += ",\"" + name + '"';
+        if (!slices)
+            out += ",\"" + name + '"';
+        else
+            for (const char* part : {" min", " mean", " max"})
+                out += ",\"" + name + part + '"';
     }
-    out += "\r\n";
+    return out + "\r\n";
+}
+
+std::string numberText(float v)
+{
+    return std::isinf(v) ? (v > 0 ? "INF" : "-INF") : invariantForm(v);
+}
+
+} // namespace
+
+CsvWriter::CsvWriter(const ChannelArray<String>& labels, int channels, qint64 sliceMs)
+    : channels_(std::clamp(channels, 0, 8))
+    , sliceMs_(std::max<qint64>(sliceMs, 0))
+    , out_(csvHeader(labels, channels_, sliceMs_ > 0))
+{
+    min_.fill(NAN);
+    max_.fill(NAN);
+}
+
+void CsvWriter::add(qint64 ms, const float* values)
+{
+    if (sliceMs_ == 0) {
+        out_ += '"' + isoLocal(ms) + '"';
+        for (int i = 0; i < channels_; ++i) {
+            out_ += ',';
+            if (!std::isnan(values[i]))
+                out_ += numberText(values[i]);
+        }
+        out_ += "\r\n";
+        ++rows_;
+        return;
+    }
+    const qint64 slice = ms >= 0 ? ms / sliceMs_ : (ms - sliceMs_ + 1) / sliceMs_;
+    if (slice != slice_)
+        flushSlice();
+    slice_ = slice;
+    for (int i = 0; i < channels_; ++i) {
+        const float v = values[i];
+        if (std::isnan(v))
+            continue;
+        const std::size_t c = std::size_t(i);
+        const bool first = std::isnan(min_[c]);
+        min_[c] = first ? v : std::min(min_[c], v);
+        max_[c] = first ? v : std::max(max_[c], v);
+        if (std::isfinite(v)) {
+            sum_[c] += v;
+            ++finite_[c];
+        }
+    }
+    any_ = true;
+}
+
+void CsvWriter::flushSlice()
+{
+    if (any_) {
+        out_ += '"' + isoLocal(slice_ * sliceMs_) + '"';
+        for (std::size_t c = 0; c < std::size_t(channels_); ++c) {
+            if (std::isnan(min_[c])) {
+                out_ += ",,,";
+                continue;
+            }
+            out_ += ',' + numberText(min_[c]) + ',';
+            if (finite_[c] > 0)
+                out_ += invariantForm(float(sum_[c] / finite_[c]));
+            out_ += ',' + numberText(max_[c]);
+        }
+        out_ += "\r\n";
+        ++rows_;
+    }
+    min_.fill(NAN);
+    max_.fill(NAN);
+    sum_.fill(0);
+    finite_.fill(0);
+    any_ = false;
+}
+
+std::string CsvWriter::take()
+{
+    return std::exchange(out_, {});
+}
+
+std::string CsvWriter::finish()
+{
+    if (sliceMs_ > 0)
+        flushSlice();
+    return take();
+}
+
+std::string csvOf(const Series& s, const ChannelArray<String>& labels, int channels)
+{
+    CsvWriter csv(labels, channels);
     for (const Bucket& b : s.buckets) {
         if (!b.has)
             continue;
-        const QDateTime t = QDateTime::fromMSecsSinceEpoch(b.lastMs);
-        out += '"' + t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate).toStdString() + '"';
-        for (int i = 0; i < 8; ++i) {
-            out += ',';
-            if (b.has >> i & 1)
-                out += invariantForm(b.last[std::size_t(i)]);
-        }
-        out += "\r\n";
+        std::array<float, 8> values{};
+        for (int i = 0; i < 8; ++i)
+            values[std::size_t(i)] = b.has >> i & 1 ? b.last[std::size_t(i)] : NAN;
+        csv.add(b.lastMs, values.data());
     }
-    return out;
+    return csv.finish();
 }
 
 std::array<Rgb, 9> trendColours(const ChannelArray<String>& letters, quint8 used)
@@ -329,11 +559,17 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
                           const std::atomic<bool>* cancel)
 {
     DayFileResult result;
+    // Never blocking: a FIFO in place of a day file must not hold the reading.
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        result.problem = std::strerror(errno);
         return result;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.problem = S_ISDIR(st.st_mode)    ? "a directory, not a file"
+                         : S_ISFIFO(st.st_mode) ? "a FIFO, not a file"
+                                                : "not a regular file";
         ::close(fd);
         return result;
     }
@@ -352,6 +588,8 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            result.problem = std::strerror(errno);
         if (n <= 0)
             break;
         if (progress)
@@ -380,61 +618,28 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
 namespace {
 
 // A day's readings from its log file into `out` (which covers the day), with
-// the alarms from the limits. Times are local: a day with a clock change is
-// 23 or 25 hours long.
-int readDay(const QByteArray& path, QDate day, const HistoryRequest& rq, Series& out,
-            std::atomic<qint64>& bytes, const std::atomic<bool>* cancel, bool& opened)
+// the alarms from the limits, on the day's clock.
+DayFileResult readDay(const QByteArray& path, QDate day, const HistoryRequest& rq, Series& out,
+                      const std::function<void(qint64)>& progress, const std::atomic<bool>* cancel)
 {
-    const QDateTime start(day, QTime(0, 0));
-    const qint64 midnight = start.toMSecsSinceEpoch();
-    const bool even = start.offsetFromUtc() == QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
-    qint64 previous = INT64_MIN;
-    int previousSecond = -1;
-    QDate date = day;
-    qint64 dayStart = midnight;
-    Rhythm& rhythm = out.rhythm;
-    qint64 gap = gapThresholdMs(rhythm.medianMs());
-    RestartZeros zeros;
+    DayClock clock(day);
     const int channels = std::clamp(rq.channels, 0, 8);
+    StartZeros readings(clock.midnight(), channels, [&](qint64 ms, const LogRecord& rec) {
+        if (ms >= rq.until)
+            return;
+        quint8 alarms = 0;
+        for (int i = 1; i <= channels; ++i)
+            alarms |= rec.values[std::size_t(i)] > rq.setHi[std::size_t(i)] ||
+                              rec.values[std::size_t(i)] < rq.setLo[std::size_t(i)]
+                          ? 1u << (i - 1)
+                          : 0u;
+        out.add(ms, rec.values.data() + 1, alarms, channels);
+    });
     const DayFileResult r = readDayFile(
-        path,
-        [&](const LogRecord& rec) {
-            // A line written at the turn of midnight can carry the new day's
-            // time in the old day's file.
-            if (previousSecond > 86'340 && rec.secondOfDay < 60 && date == day) {
-                date = day.addDays(1);
-                dayStart = QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch();
-            }
-            previousSecond = rec.secondOfDay;
-            const qint64 ms =
-                even && date == day
-                    ? dayStart + rec.secondOfDay * 1000ll
-                    : QDateTime(date, QTime(0, 0).addSecs(rec.secondOfDay)).toMSecsSinceEpoch();
-            if (ms >= rq.until)
-                return;
-            std::array<float, 9> v = rec.values;
-            if (previous != INT64_MIN) {
-                if (ms < previous || ms - previous > gap)
-                    zeros.restart();
-                if (ms >= previous) {
-                    rhythm.add(ms - previous);
-                    if (rhythm.intervals() < 64 || rhythm.intervals() % 1024 == 0)
-                        gap = gapThresholdMs(rhythm.medianMs()); // it settles soon
-                }
-            }
-            previous = ms;
-            zeros.apply(v, channels);
-            quint8 alarms = 0;
-            for (int i = 1; i <= channels; ++i)
-                alarms |= v[std::size_t(i)] > rq.setHi[std::size_t(i)] ||
-                                  v[std::size_t(i)] < rq.setLo[std::size_t(i)]
-                              ? 1u << (i - 1)
-                              : 0u;
-            out.add(ms, v.data() + 1, alarms, channels);
-        },
-        1 << 20, [&](qint64 n) { bytes += n; }, cancel);
-    opened = r.opened;
-    return r.skipped;
+        path, [&](const LogRecord& rec) { readings.add(clock.instant(rec.secondOfDay), rec); },
+        1 << 20, progress, cancel);
+    readings.finish();
+    return r;
 }
 
 qint64 fileSize(const QByteArray& path, qint64* mtime = nullptr)
@@ -459,26 +664,37 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
     if (end <= rq.from)
         return h;
     // The day before too: its file can hold the first seconds after midnight.
-    const QDate first = QDateTime::fromMSecsSinceEpoch(rq.from).date().addDays(-1);
+    const QDate first = QDateTime::fromMSecsSinceEpoch(rq.from).date();
     const QDate last = QDateTime::fromMSecsSinceEpoch(end - 1).date();
     qint64 total = 0;
-    for (QDate d = first; d <= last; d = d.addDays(1))
+    for (QDate d = first.addDays(-1); d <= last; d = d.addDays(1))
         total += std::max<qint64>(fileSize(rq.logDir + '/' + logFileName(d)), 0);
-    std::atomic<qint64> bytes = 0;
-    for (QDate d = first; d <= last; d = d.addDays(1)) {
+    qint64 bytes = 0;
+    const auto progress = [&](qint64 n) {
+        bytes += n;
+        if (permille && total > 0)
+            *permille = int(std::min<qint64>(1000, bytes * 1000 / total));
+    };
+    for (QDate d = first.addDays(-1); d <= last; d = d.addDays(1)) {
         if (cancel && cancel->load()) {
             h.cancelled = true;
             break;
         }
+        // The day before the range counts only for what its file holds of it.
+        const bool own = d >= first;
         const QByteArray name = logFileName(d);
         const QByteArray path = rq.logDir + '/' + name;
         qint64 mtime = 0;
         const qint64 size = fileSize(path, &mtime);
-        if (size < 0 && ::access(path.constData(), F_OK) != 0)
-            continue; // no log that day
+        if (size < 0 && ::access(path.constData(), F_OK) != 0 && errno == ENOENT) {
+            if (own && rq.tellMissing)
+                h.problems.push_back(name.toStdString() + ": no log for " +
+                                     d.toString(Qt::ISODate).toStdString());
+            continue;
+        }
         // A day's file holds that day and perhaps the first seconds of the next.
-        const qint64 midnight = QDateTime(d, QTime(0, 0)).toMSecsSinceEpoch();
-        const qint64 dayEnd = QDateTime(d.addDays(1), QTime(0, 1)).toMSecsSinceEpoch();
+        const qint64 midnight = DayClock(d).midnight();
+        const qint64 dayEnd = DayClock(d.addDays(1)).midnight() + 60'000;
         if (dayEnd <= rq.from)
             continue;
         const bool whole = rq.from <= midnight && dayEnd <= end;
@@ -487,11 +703,10 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
               day.setHi == rq.setHi && day.setLo == rq.setLo && day.channels == rq.channels)) {
             day = Day{};
             day.series = Series(std::max(midnight, rq.from), std::min(dayEnd, end), rq.widthMs);
-            bool opened = false;
-            day.skipped = readDay(path, d, rq, day.series, bytes, cancel, opened);
-            if (!opened)
-                h.problems.push_back(name.toStdString() + ": cannot be read");
-            if (whole && opened && !(cancel && cancel->load())) {
+            const DayFileResult r = readDay(path, d, rq, day.series, progress, cancel);
+            day.skipped = r.skipped;
+            day.problem = r.problem;
+            if (whole && r.opened && r.problem.empty() && !(cancel && cancel->load())) {
                 day.size = size;
                 day.mtime = mtime;
                 day.widthMs = rq.widthMs;
@@ -500,16 +715,19 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
                 day.channels = rq.channels;
             }
         } else {
-            bytes += size;
+            progress(size);
         }
-        if (permille && total > 0)
-            *permille = int(std::min<qint64>(1000, bytes * 1000 / total));
         // Only the part within the range counts.
         h.series.add(day.series);
-        h.skipped += day.skipped;
-        if (day.skipped > 0)
-            h.problems.push_back(name.toStdString() + ": " + std::to_string(day.skipped) +
-                                 (day.skipped == 1 ? " line" : " lines") + " could not be read");
+        if (own) {
+            h.skipped += day.skipped;
+            if (!day.problem.empty())
+                h.problems.push_back(name.toStdString() + ": cannot be read: " + day.problem);
+            if (day.skipped > 0)
+                h.problems.push_back(name.toStdString() + ": " + std::to_string(day.skipped) +
+                                     (day.skipped == 1 ? " line" : " lines") +
+                                     " not in the log's form");
+        }
         if (day.size < 0)
             days_.erase(d);
     }
@@ -519,19 +737,47 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
     return h;
 }
 
+bool exportLog(const HistoryRequest& rq, const ChannelArray<String>& labels, qint64 sliceMs,
+               const std::function<void(const std::string&)>& write,
+               const std::atomic<bool>* cancel, std::atomic<int>* permille)
+{
+    CsvWriter csv(labels, rq.channels, sliceMs);
+    const QDate first = QDateTime::fromMSecsSinceEpoch(rq.from).date().addDays(-1);
+    const QDate last = QDateTime::fromMSecsSinceEpoch(rq.to - 1).date();
+    const int channels = std::clamp(rq.channels, 0, 8);
+    for (QDate d = first; d <= last && !(cancel && cancel->load()); d = d.addDays(1)) {
+        DayClock clock(d);
+        StartZeros readings(clock.midnight(), channels, [&](qint64 ms, const LogRecord& rec) {
+            if (ms >= rq.from && ms < rq.to)
+                csv.add(ms, rec.values.data() + 1);
+        });
+        readDayFile(
+            rq.logDir + '/' + logFileName(d),
+            [&](const LogRecord& rec) { readings.add(clock.instant(rec.secondOfDay), rec); },
+            1 << 20, {}, cancel);
+        readings.finish();
+        write(csv.take());
+        if (permille)
+            *permille = int((first.daysTo(d) + 1) * 1000 / (first.daysTo(last) + 1));
+    }
+    write(csv.finish());
+    return csv.rows() > 0;
+}
+
 std::string historyCsv(const QByteArray& logDir, qint64 from, qint64 to,
                        const ChannelArray<String>& labels, const ChannelArray<Single>& setHi,
                        const ChannelArray<Single>& setLo, int channels)
 {
+    (void)setHi;
+    (void)setLo;
     HistoryRequest rq;
     rq.logDir = logDir;
     rq.from = from;
     rq.to = to;
-    rq.setHi = setHi;
-    rq.setLo = setLo;
     rq.channels = channels;
-    HistoryReader reader;
-    return csvOf(reader.read(rq).series, labels);
+    std::string out;
+    exportLog(rq, labels, 0, [&](const std::string& text) { out += text; });
+    return out;
 }
 
 } // namespace qm

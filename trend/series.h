@@ -45,31 +45,42 @@ struct Bucket {
 class Rhythm {
 public:
     void add(qint64 intervalMs);
-    void add(const Rhythm& r);
     qint64 medianMs() const; // 0 before the second reading
-    std::uint64_t intervals() const { return total_; }
 
 private:
     std::vector<std::uint32_t> bins_;
     std::uint64_t total_ = 0;
 };
 
-// Readings further apart than this are a gap: the line breaks there. Three
-// times the usual interval, at least two seconds (the log's time has whole
-// seconds), ten minutes while the rhythm is not known yet.
+// Live, no reading for longer than this is worth a word: three times the
+// usual interval, at least two seconds (the log's time has whole seconds),
+// ten minutes while the rhythm is not known yet.
 qint64 gapThresholdMs(qint64 medianMs);
 
-// After a restart the program logs 0 for every channel it has not received
-// yet. Those zeros are no measurement: from a restart on, a channel's zeros
-// are missing values until it shows another value.
-class RestartZeros {
+// The program logs 0 for every channel it has not received yet, so its first
+// line after a start can be all zeros: no measurement. The log does not mark
+// a start; a line follows one when the time before it is far beyond the
+// intervals around it (the day's midnight counts as the line before the
+// first). Such a line in which every channel in use is exactly zero is left
+// out; every other zero is a reading. Lines in order; each is passed on one
+// line late, once the interval after it is known.
+class StartZeros {
 public:
-    void restart() { waiting_ = 0xff; }
-    // Replaces the zeros of waiting channels 1..channels by NaN.
-    void apply(std::array<float, 9>& values, int channels);
+    using Sink = std::function<void(qint64 ms, const LogRecord& line)>;
+    StartZeros(qint64 previousMs, int channels, Sink sink);
+    void add(qint64 ms, const LogRecord& line);
+    void finish(); // passes on the line still held
 
 private:
-    quint8 waiting_ = 0;
+    void pass(qint64 nextInterval);
+    qint64 previous_, pendingMs_ = 0;
+    LogRecord pending_;
+    bool holding_ = false;
+    int channels_;
+    Sink sink_;
+    std::array<qint64, 8> intervals_{}; // the last intervals before the line held
+    std::size_t seen_ = 0;
+    qint64 gap_ = 0; // the interval before the line held
 };
 
 // Readings of a range of time in buckets of `widthMs` on a grid from the
@@ -77,16 +88,14 @@ private:
 struct Series {
     qint64 from = 0, widthMs = 1000;
     std::vector<Bucket> buckets;
-    Rhythm rhythm;
     quint8 channels = 0; // channels with a value somewhere
     Series() = default;
     Series(qint64 fromMs, qint64 toMs, qint64 width);
     qint64 to() const { return from + qint64(buckets.size()) * widthMs; }
     void add(qint64 ms, const float* values, quint8 alarms, int channels);
     // Adds the buckets of another series on the same grid (those that begin
-    // before `untilMs`); `withRhythm`: its intervals too.
-    void add(const Series& other, qint64 untilMs = INT64_MAX, bool withRhythm = true);
-    qint64 gapMs() const { return gapThresholdMs(rhythm.medianMs()); }
+    // before `untilMs`).
+    void add(const Series& other, qint64 untilMs = INT64_MAX);
     std::uint64_t readings() const;
 };
 
@@ -94,27 +103,65 @@ struct Series {
 // about 3000 buckets.
 qint64 bucketWidthFor(qint64 spanMs);
 
+// Where the device stopped: true for a bucket with readings when the time
+// from the readings before it is far beyond the intervals around it, judged
+// on either side (so a slower rhythm after a faster one is no break), and at
+// least two seconds (the log's time has whole seconds).
+std::vector<bool> breaksBefore(const Series& s);
+
 // A channel's line: per bucket its lowest and highest value (one point when
 // they are equal) at the time of its last reading, and a NaN value where the
-// line breaks: readings further apart than the gap, or none.
+// line breaks (breaksBefore, or a reading without a value of the channel).
 struct Point {
     qint64 ms;
     double value;
 };
-std::vector<Point> lineOf(const Series& s, int channel);
+std::vector<Point> lineOf(const Series& s, int channel, const std::vector<bool>& breaks);
+
+// The value range a strip shows: what all but the farthest half percent of the
+// values on either side span (a lone spike is marked at the edge instead of
+// setting the scale), its limits where they lie near, and a margin.
+std::pair<double, double> valueScale(std::vector<double> values, float setLo, float setHi);
 
 // The stretches [first, last reading] in which a channel was in alarm. A
 // stretch ends at its last reading in alarm and at a gap.
-std::vector<std::pair<qint64, qint64>> alarmStretches(const Series& s, int channel);
+std::vector<std::pair<qint64, qint64>> alarmStretches(const Series& s, int channel,
+                                                      const std::vector<bool>& breaks);
 // Stretches less than `pauseMs` apart are one episode (a noisy value around
 // its limit).
 int alarmEpisodes(const std::vector<std::pair<qint64, qint64>>& stretches, qint64 pauseMs);
 
-// The series as CSV for a spreadsheet: a header row ("time" and the channel
-// labels), then a row per bucket with data: the time of its last reading in
-// ISO 8601 with its UTC offset and the last values in the log's number form,
-// an empty field where a channel has none. CR LF.
-std::string csvOf(const Series& s, const ChannelArray<String>& labels);
+// An instant as local time with its UTC offset, ISO 8601:
+// "2026-10-25T02:00:29+02:00".
+std::string isoLocal(qint64 ms);
+
+// CSV for a spreadsheet, UTF-8, CR LF: a header row ("time" and the names of
+// channels 1..channels), then the readings as logged, or per slice of
+// `sliceMs` the lowest, mean and highest value of each channel (INF and -INF
+// count for the lowest and highest only).
+class CsvWriter {
+public:
+    CsvWriter(const ChannelArray<String>& labels, int channels, qint64 sliceMs = 0);
+    void add(qint64 ms, const float* values); // values of channels 1..channels
+    std::string take();                       // what is ready so far
+    std::string finish();
+    std::uint64_t rows() const { return rows_; }
+
+private:
+    void flushSlice();
+    int channels_;
+    qint64 sliceMs_, slice_ = INT64_MIN;
+    std::array<float, 8> min_{}, max_{};
+    std::array<double, 8> sum_{};
+    std::array<int, 8> finite_{};
+    bool any_ = false;
+    std::uint64_t rows_ = 0;
+    std::string out_;
+};
+
+// The series as CSV (for readings that were never logged): a row per bucket
+// with data, its last values.
+std::string csvOf(const Series& s, const ChannelArray<String>& labels, int channels);
 
 // The trend's colour of every channel: its own colour letter where no other
 // channel in `used` has the same one and it is not red (red means alarm),
@@ -127,6 +174,7 @@ std::array<Rgb, 9> trendColours(const ChannelArray<String>& letters, quint8 used
 struct DayFileResult {
     bool opened = false;
     int skipped = 0;
+    std::string problem; // why it cannot be read ("Permission denied", "a directory")
 };
 DayFileResult readDayFile(const QByteArray& path, const std::function<void(const LogRecord&)>& line,
                           std::size_t chunkBytes = 1 << 20,
@@ -140,6 +188,7 @@ struct HistoryRequest {
     qint64 until = INT64_MAX; // readings from here on are left out (the live store has them)
     ChannelArray<Single> setHi{}, setLo{};
     int channels = 8;
+    bool tellMissing = false; // a day of the range without a log file is a problem
 };
 struct History {
     Series series;
@@ -161,6 +210,7 @@ private:
         qint64 size = -1, mtime = 0, widthMs = 0;
         Series series;
         int skipped = 0;
+        std::string problem;
         ChannelArray<Single> setHi{}, setLo{};
         int channels = 0;
     };
@@ -168,7 +218,14 @@ private:
     std::map<QDate, Day> days_;
 };
 
-// [from, to) of the log files as CSV (csvOf), a row a second.
+// Every log line of [from, to) (the first lines after a start left out as
+// in the trend) in order, to `write` as CSV; false when nothing was logged in
+// the range. Stops early when `cancel` turns true.
+bool exportLog(const HistoryRequest& range, const ChannelArray<String>& labels, qint64 sliceMs,
+               const std::function<void(const std::string&)>& write,
+               const std::atomic<bool>* cancel = nullptr, std::atomic<int>* permille = nullptr);
+
+// [from, to) of the log files as CSV, every reading.
 std::string historyCsv(const QByteArray& logDir, qint64 from, qint64 to,
                        const ChannelArray<String>& labels, const ChannelArray<Single>& setHi,
                        const ChannelArray<Single>& setLo, int channels);

@@ -1,11 +1,13 @@
 #include "trend/trend_store.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace qm {
 
 TrendStore::TrendStore()
     : ring_(std::size_t(kDayMs / 1000) / kChunk)
 {
-    zeros_.restart(); // the program has just started
 }
 
 TrendStore::~TrendStore() = default;
@@ -52,16 +54,11 @@ TrendStore::Second* TrendStore::slot(qint64 epoch, bool create)
 void TrendStore::add(qint64 ms, std::array<float, 9> values, Alarms alarms, int n)
 {
     n = std::clamp(n, 0, 8);
-    if (newest_ != INT64_MIN) {
-        if (ms < newest_ || ms - newest_ > gapMs())
-            zeros_.restart(); // a gap or a clock step: values may begin anew
-        if (ms >= newest_)
-            rhythm_.add(ms - newest_);
-    }
-    zeros_.apply(values, n);
-    for (int i = 1; i <= n; ++i)
-        if (std::isnan(values[std::size_t(i)]))
-            alarms &= Alarms(~(1u << (i - 1)));
+    if (std::exchange(started_, false) && n > 0 &&
+        std::all_of(values.begin() + 1, values.begin() + 1 + n, [](float v) { return v == 0; }))
+        return;
+    if (newest_ != INT64_MIN && ms >= newest_)
+        rhythm_.add(ms - newest_);
     const qint64 epoch = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
     Second& s = *slot(epoch, true);
     if (s.epoch < epoch)
@@ -90,7 +87,6 @@ qint64 TrendStore::coverageFrom() const
 Series TrendStore::series(qint64 from, qint64 to, qint64 widthMs) const
 {
     Series out(from, to, widthMs);
-    out.rhythm = rhythm_;
     // The raw readings where they cover the range and the buckets are finer
     // than a second; else the seconds.
     if (out.from >= rawFrom_ || (widthMs < 1000 && !raw_.empty())) {

@@ -27,8 +27,8 @@ public:
     TrendStore();
     ~TrendStore() override;
     void readingTaken(const Reading& r) override;
-    // One reading of channels 1..channels at `ms` (since the epoch); the
-    // zeros of channels not received since the start are left out.
+    // One reading of channels 1..channels at `ms` (since the epoch); the first
+    // of the run is left out when every channel in it is zero (nothing read yet).
     void add(qint64 ms, std::array<float, 9> values, Alarms alarms, int channels);
     // What the window shows besides the data, from the settings until the
     // first reading, then from the latest.
@@ -70,7 +70,7 @@ private:
     qint64 newest_ = INT64_MIN;
     quint64 version_ = 0;
     Rhythm rhythm_;
-    RestartZeros zeros_;
+    bool started_ = true; // the next reading is the first of this run
 };
 
 } // namespace qm

@@ -3,6 +3,7 @@
 #include "sampling/log_file.h"
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
+#include "trend/day_clock.h"
 #include "trend/trend_store.h"
 
 #include <QDir>
@@ -10,8 +11,10 @@
 #include <QRegularExpression>
 
 #include <bit>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 
 namespace qm::test {
 namespace {
@@ -32,6 +35,7 @@ TEST(Trend, LogLinesAreReadOnlyInTheLogsOwnForm)
         {"08:15:02,1,1,1,1,1,1,1,1\r\n", -1},
         {"\"08:15:02\",1,1,1,1,1,1,1,x\r\n", -1},
         {"\"08:15:02\",+1,1,1,1,1,1,1,1\r\n", -1},
+        {"\"08:15:02\",23,4,-0,5,0,0,0,0,0,0\r\n", -1}, // a decimal comma: a field too many
     };
     for (const auto& c : cases) {
         const auto r = parseLogRecord(c.line);
@@ -65,68 +69,217 @@ TEST(Trend, DayFilesAreReadAsAStreamWhateverTheirSize)
     EXPECT_FALSE(readDayFile(QFile::encodeName(fx.path("none.txt")), [](auto&) {}).opened);
 }
 
-// Log lines (second of the day, V01, V02), V01 in alarm above 50: the lines
-// drawn ("t=v", "|" at a break), V01's alarm stretches, their episodes.
-TEST(Trend, LinesBreakAtGapsAndAlarmStretchesEndWithTheirLastAlarm)
+// Runs with the local time of Berlin, whatever the machine's.
+class Berlin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        old_ = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+    }
+    void TearDown() override
+    {
+        if (old_.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", old_);
+        ::tzset();
+    }
+
+private:
+    QByteArray old_;
+};
+
+// Readings every `stepMs` over [from, to) as the program logs them: a line
+// of local time in the file of the local date. V01 from `v1`, V02 = 5.
+using DayFiles = std::map<QDate, QByteArray>;
+void logReadings(
+    DayFiles& files, qint64 from, qint64 to, qint64 stepMs,
+    const std::function<float(qint64)>& v1 = [](qint64) { return 1.0f; })
 {
-    using Lines = std::vector<std::array<int, 3>>;
+    for (qint64 ms = from; ms < to; ms += stepMs) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+        files[t.date()] += t.toString("\"hh:mm:ss\"").toLatin1() + ',' +
+                           QByteArray::fromStdString(invariantForm(v1(ms))) + ",5,0,0,0,0,0,0\r\n";
+    }
+}
+
+qint64 at(QDate day, int h, int m = 0)
+{
+    return QDateTime(day, QTime(h, m)).toMSecsSinceEpoch();
+}
+
+// Every line of a day with a clock change gets back the instant it was
+// written at: 25 hours in autumn (the hour 02:00-02:59 twice), 23 in spring.
+TEST_F(Berlin, EveryLineOfAClockChangeDayHasItsOwnInstant)
+{
+    const struct {
+        QDate day;
+        int lines; // a line every 30 s
+    } cases[] = {{{2026, 10, 25}, 3000}, {{2026, 3, 29}, 2760}, {{2026, 7, 1}, 2880}};
+    for (const auto& c : cases) {
+        DayClock clock(c.day);
+        const qint64 start = at(c.day, 0);
+        const std::string name = c.day.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(clock.midnight(), start) << name;
+        int lines = 0;
+        for (qint64 ms = start; ms < at(c.day.addDays(1), 0); ms += 30'000, ++lines) {
+            const int second = QTime(0, 0).secsTo(QDateTime::fromMSecsSinceEpoch(ms).time());
+            ASSERT_EQ(clock.instant(second), ms) << name << " line " << lines;
+        }
+        EXPECT_EQ(lines, c.lines) << name;
+    }
+}
+
+// Ticks of a day at most 12 (every two hours), a week (midnights), ten
+// minutes (whole minutes), on local time across the autumn change.
+TEST_F(Berlin, TicksFallOnLocalHoursAndMidnights)
+{
+    const QDate day(2026, 10, 25);
+    const struct {
+        qint64 from, to;
+        int most;
+        const char* first;
+        int count;
+    } cases[] = {
+        {at(day, 0) - 3000, at(day.addDays(1), 0), 13, "2026-10-25T00:00:00+02:00", 12},
+        {at(day, 0) + 1, at(day.addDays(7), 0) + 1, 8, "2026-10-26T00:00:00+01:00", 7},
+        {at(day, 5, 2) + 500, at(day, 5, 12), 6, "2026-10-25T05:04:00+01:00", 4},
+    };
+    for (const auto& c : cases) {
+        const std::vector<qint64> ticks = localTicks(c.from, c.to, c.most);
+        EXPECT_EQ(isoLocal(ticks.empty() ? 0 : ticks.front()), c.first) << c.first;
+        EXPECT_EQ(int(ticks.size()), c.count) << c.first;
+    }
+}
+
+// Day files written as the program writes them, read for the whole span:
+// the breaks in V01's line, the readings, V01's zeros that are drawn.
+TEST_F(Berlin, LinesBreakOnlyWhereTheDeviceStopped)
+{
+    const QDate d(2026, 10, 24), e = d.addDays(1), f = d.addDays(2);
+    const auto zeroAt3To630 = [&](qint64 ms) {
+        return ms >= at(e, 3) && ms < at(e, 6, 30) ? 0.0f : 1.0f;
+    };
     const struct {
         const char* what;
-        Lines lines;
-        std::string v1, v2, stretches;
-        int episodes;
+        std::function<void(DayFiles&)> log;
+        qint64 from, to;
+        int breaks;
+        std::uint64_t readings;
+        int zeros; // V01 points at 0
     } cases[] = {
-        {"an alarm before a power cut ends with its last reading in alarm",
-         {{0, 1, 1}, {1, 60, 1}, {2, 70, 1}, {3, 80, 1}, {12600, 90, 1}, {12601, 2, 1}},
-         "0=1 1=60 2=70 3=80 | 12600=90 12601=2",
-         "0=1 1=1 2=1 3=1 | 12600=1 12601=1",
-         "1-3 12600-12600",
-         2},
-        {"after a restart the zeros of channels not yet received are missing",
-         {{0, 5, 7}, {1, 5, 7}, {2, 5, 7}, {200, 6, 0}, {201, 6, 0}, {202, 6, 8}, {203, 6, 0}},
-         "0=5 1=5 2=5 | 200=6 201=6 202=6 203=6",
-         "0=7 1=7 2=7 | 202=8 203=0",
-         "",
-         0},
+        {"1 s history, then a reading every 4 s",
+         [&](DayFiles& l) {
+             logReadings(l, at(d, 8), at(d, 9), 1000);
+             logReadings(l, at(d, 9), at(d, 9, 10), 4000);
+         },
+         at(d, 8, 50), at(d, 9, 10), 0, 600 + 150, 0},
+        {"a 1 s evening, a 30 s autumn day with night-time zeros, a 50/s morning",
+         [&](DayFiles& l) {
+             logReadings(l, at(d, 22), at(e, 0), 1000);
+             logReadings(l, at(e, 0), at(f, 0), 30'000, zeroAt3To630);
+             logReadings(l, at(f, 0), at(f, 0, 10), 20);
+         },
+         at(d, 22), at(f, 0, 10), 0, 7200 + 3000 + 30'000, 210}, // a minute a point
+        {"a power cut and a missing day",
+         [&](DayFiles& l) {
+             logReadings(l, at(d, 8), at(d, 10), 10'000);
+             logReadings(l, at(d, 13, 30), at(d, 14), 10'000);
+             logReadings(l, at(f, 8), at(f, 9), 10'000);
+         },
+         at(d, 0), at(f, 23), 2, 720 + 180 + 360, 0},
+        {"a start logs zeros first; a pump switched off after a gap is zero",
+         [&](DayFiles& l) {
+             l[d] = "\"08:00:00\",0,0,0,0,0,0,0,0\r\n"
+                    "\"08:00:01\",0,0,0,0,0,0,0,0\r\n"
+                    "\"08:00:02\",3,5,0,0,0,0,0,0\r\n"
+                    "\"09:00:00\",0,5,0,0,0,0,0,0\r\n"
+                    "\"09:00:01\",0,5,0,0,0,0,0,0\r\n";
+         },
+         at(d, 0), at(e, 0), 1, 4, 2},
     };
     for (const auto& c : cases) {
         AppFixture fx;
         QDir(fx.tmp.path()).mkdir("log");
-        QByteArray text;
-        for (const auto& [s, v1, v2] : c.lines)
-            text += QTime(0, 0).addSecs(s).toString("\"hh:mm:ss\"").toLatin1() + ',' +
-                    QByteArray::number(v1) + ',' + QByteArray::number(v2) + ",0,0,0,0,0,0\r\n";
-        const QDate day(2025, 3, 12);
-        fx.write("log/" + QString::fromLatin1(logFileName(day)), text);
+        DayFiles files;
+        c.log(files);
+        for (const auto& [day, text] : files)
+            fx.write("log/" + QString::fromLatin1(logFileName(day)), text);
         HistoryRequest rq;
         rq.logDir = QFile::encodeName(fx.path("log"));
-        const qint64 midnight = QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch();
-        rq.from = midnight;
-        rq.to = midnight + TrendStore::kDayMs;
-        rq.setHi.fill(50);
-        rq.setLo.fill(-50);
+        rq.from = c.from;
+        rq.to = c.to;
+        rq.widthMs = bucketWidthFor(c.to - c.from);
         rq.channels = 2;
         HistoryReader reader;
         const History h = reader.read(rq);
-        const auto drawn = [&](int channel) {
-            std::string out;
-            for (const Point& p : lineOf(h.series, channel))
-                out += (out.empty() ? "" : " ") + (std::isnan(p.value)
-                                                       ? std::string("|")
-                                                       : std::to_string((p.ms - midnight) / 1000) +
-                                                             "=" + invariantForm(float(p.value)));
-            return out;
-        };
-        std::string stretches;
-        const auto list = alarmStretches(h.series, 1);
-        for (const auto& [a, b] : list)
-            stretches += (stretches.empty() ? "" : " ") + std::to_string((a - midnight) / 1000) +
-                         "-" + std::to_string((b - midnight) / 1000);
-        EXPECT_EQ(drawn(1), c.v1) << c.what;
-        EXPECT_EQ(drawn(2), c.v2) << c.what;
-        EXPECT_EQ(stretches, c.stretches) << c.what;
-        EXPECT_EQ(alarmEpisodes(list, 120'000), c.episodes) << c.what;
+        const std::vector<Point> line = lineOf(h.series, 1, breaksBefore(h.series));
+        EXPECT_EQ(
+            std::count_if(line.begin(), line.end(), [](auto& p) { return std::isnan(p.value); }),
+            c.breaks)
+            << c.what;
+        EXPECT_EQ(h.series.readings(), c.readings) << c.what;
+        EXPECT_EQ(std::count_if(line.begin(), line.end(), [](auto& p) { return p.value == 0; }),
+                  c.zeros)
+            << c.what;
+        EXPECT_TRUE(h.problems.empty()) << c.what << ": " << h.problems.front();
     }
+}
+
+// A lone spike does not set the scale; a pump that runs a tenth of the time
+// does; limits near the values count.
+TEST(Trend, TheValueScaleFollowsTheBulkOfTheValues)
+{
+    const struct {
+        const char* what;
+        std::vector<double> values;
+        float setLo, setHi;
+        double lo, hi; // the values within, before the margin
+    } cases[] = {
+        {"room temperature and a spike", {}, -100, 100, 20, 22},
+        {"a pump on a tenth of the time", {}, -100, 1000, 0, 100},
+        {"limits near", {20, 21, 22}, 19, 23.5f, 19, 23.5},
+        {"nothing: the limits", {}, 10, 30, 10, 30},
+    };
+    for (auto c : cases) {
+        if (c.values.empty() && c.lo == 20)
+            for (int k = 0; k < 3000; ++k)
+                c.values.push_back(k == 1500 ? 1000.0 : 20 + k % 3);
+        if (c.values.empty() && c.lo == 0)
+            for (int k = 0; k < 3000; ++k)
+                c.values.push_back(k % 10 == 0 ? 100 : 0);
+        const auto [lo, hi] = valueScale(c.values, c.setLo, c.setHi);
+        const double margin = (c.hi - c.lo) * 0.08;
+        EXPECT_DOUBLE_EQ(lo, c.lo - margin) << c.what;
+        EXPECT_DOUBLE_EQ(hi, c.hi + margin) << c.what;
+    }
+}
+
+// The day chosen is read from its own file; each file that cannot be read
+// is named with the reason, and a day without a file is told.
+TEST(Trend, EveryProblemOfARangeIsNamedWithItsReason)
+{
+    AppFixture fx;
+    QDir(fx.tmp.path()).mkpath("log/" + QString::fromLatin1(logFileName(QDate(2025, 3, 12))));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(
+                           fx.path("log/" + QString::fromLatin1(logFileName(QDate(2025, 3, 14))))),
+                       0600),
+              0);
+    fx.write("log/" + QString::fromLatin1(logFileName(QDate(2025, 3, 11))), "\"23:59:59\",x\r\n");
+    HistoryRequest rq;
+    rq.logDir = QFile::encodeName(fx.path("log"));
+    rq.from = at(QDate(2025, 3, 12), 0);
+    rq.to = at(QDate(2025, 3, 15), 0);
+    rq.tellMissing = true;
+    HistoryReader reader;
+    const History h = reader.read(rq);
+    EXPECT_EQ(h.problems, (std::vector<std::string>{
+                              "250312.txt: cannot be read: a directory, not a file",
+                              "250313.txt: no log for 2025-03-13",
+                              "250314.txt: cannot be read: a FIFO, not a file",
+                          }));
 }
 
 TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
@@ -138,9 +291,13 @@ TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
     EXPECT_LT(store.memoryBytes(), 1u << 20) << "the first reading takes an hour of the ring";
     store.add(t + 1000, {0, 21.6f, 3, 0, 0, 0, 0, 0, 0}, 0, 2);
     const Series first = store.series(t, t + 2000, 1000);
-    EXPECT_FALSE(first.buckets[0].hasChannel(2)) << "V02's zero before its first value";
-    EXPECT_EQ(first.buckets[0].alarm, 0) << "a missing value is in no alarm";
+    EXPECT_EQ(first.buckets[0].last[1], 0.0f) << "a zero beside a value is a reading";
     EXPECT_EQ(first.buckets[1].last[1], 3.0f);
+    TrendStore started;
+    started.add(t, {0, 0, 0}, 0, 2);
+    EXPECT_EQ(started.newest(), INT64_MIN) << "nothing read yet: the first reading left out";
+    started.add(t + 1000, {0, 0, 0}, 0, 2);
+    EXPECT_EQ(started.newest(), t + 1000) << "zeros after the first are readings";
 
     for (qint64 ms = 2000; ms < 1'000'000; ms += 2) // 500 readings a second
         store.add(t + ms, {0, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 8);
@@ -149,19 +306,42 @@ TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
     EXPECT_LT(store.memoryBytes(), 20u << 20);
 }
 
-TEST(Trend, CsvHasAHeaderAndTheTimeWithItsUtcOffset)
+// An hour of 1 s readings across the autumn change: every one, with its
+// offset; the header in UTF-8 and only the channels in use.
+TEST_F(Berlin, TheCsvHasEveryReadingAsLoggedWithItsOffset)
 {
-    const qint64 t = QDateTime(QDate(2025, 3, 12), QTime(8, 14, 59)).toMSecsSinceEpoch();
-    Series s(t, t + 3000, 1000);
-    const float values[8] = {3, NAN, 0, 0, 0, 0, 0, -0.5f};
-    s.add(t + 2000, values, 0, 8);
-    const std::string csv = csvOf(s, {"", "Tank \"A\"", "Pump"});
-    const std::string header = "\"time\",\"V01 Tank A\",\"V02 Pump\",\"V03\",\"V04\",\"V05\","
-                               "\"V06\",\"V07\",\"V08\"\r\n";
-    EXPECT_EQ(csv.substr(0, header.size()), header);
-    const QRegularExpression row(
-        "^\"2025-03-12T08:15:01(Z|[+-]\\d\\d:\\d\\d)\",3,,0,0,0,0,0,-0.5\r\n$");
-    EXPECT_TRUE(row.match(QString::fromStdString(csv.substr(header.size()))).hasMatch()) << csv;
+    const QDate day(2026, 10, 25);
+    // 02:30 +02:00 (02:30 itself is ambiguous), an hour before 02:30 +01:00
+    const qint64 from = at(day, 1, 30) + 3600'000;
+    DayFiles files;
+    logReadings(files, from - 600'000, from + 4200'000, 1000,
+                [](qint64 ms) { return float(ms % 7); });
+    AppFixture fx;
+    QDir(fx.tmp.path()).mkdir("log");
+    fx.write("log/" + QString::fromLatin1(logFileName(day)), files[day]);
+    const std::string csv = historyCsv(QFile::encodeName(fx.path("log")), from, from + 3600'000,
+                                       {"",
+                                        "Room \xb0"
+                                        "C",
+                                        "V02 label:"},
+                                       {}, {}, 2);
+    const QList<QByteArray> rows = QByteArray::fromStdString(csv).split('\n');
+    EXPECT_EQ(rows.value(0), "\"time\",\"V01 Room \xc2\xb0"
+                             "C\",\"V02\"\r");
+    EXPECT_EQ(rows.size(), 3600 + 2) << "a header, every reading, the end";
+    const qint64 second = from + 1800'000 + 29'000; // 02:00:29 +01:00
+    EXPECT_EQ(rows.value(1), "\"2026-10-25T02:30:00+02:00\"," +
+                                 QByteArray::fromStdString(invariantForm(float(from % 7))) +
+                                 ",5\r");
+    EXPECT_TRUE(rows.contains("\"2026-10-25T02:00:29+01:00\"," +
+                              QByteArray::fromStdString(invariantForm(float(second % 7))) + ",5\r"))
+        << "the repeated hour with its own offset";
+
+    CsvWriter slices({}, 1, 60'000);
+    for (const float v : {2.0f, INFINITY, 4.0f})
+        slices.add(from, &v);
+    EXPECT_EQ(slices.finish(), "\"time\",\"V01 min\",\"V01 mean\",\"V01 max\"\r\n"
+                               "\"2026-10-25T02:30:00+02:00\",2,3,INF\r\n");
 }
 
 TEST(Trend, EveryChannelHasAColourOfItsOwn)
