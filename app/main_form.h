@@ -6,6 +6,7 @@
 #include "app/types.h"
 #include "device/malformed_lines.h"
 #include "sampling/append_file.h"
+#include "sampling/sample_cycle.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -181,12 +182,8 @@ public:
     void cmdInicijalizacija_Click();
     void Timer1_Timer();
     void TimerCom_Timer();
-    [[noreturn]] void CommError(int errorNumber);
     void MSComm1_OnComm();
     void ProcessReply(const String& line);
-    void cmdIspis_Click();
-    void cmdKasnjenje_Click();
-    void cmdOut_Click(Integer index);
 
     // --- Measurement channels (channels/) ---------------------------------------------
     // Returns false when the update failed with an overflow; the caller shows
@@ -227,7 +224,12 @@ private:
     // `lost`: an open port went away (always reported, not once a spell).
     void showPortFailure(int error, bool lost = false);
     QString portDescription() const;
-    void runSampleCycle();
+    // Sends the value request of `channel` and starts the watchdog; false
+    // when the port took no request.
+    bool requestValue(int channel);
+    // Ends the sample cycle's wait once the watchdog is off: a reply line
+    // came or the device did not answer in time.
+    void replyWaitMayBeOver();
     // Tells the observers of the evaluation just made, at `time` (read from
     // the clock when invalid).
     void notifyReading(QDateTime time);
@@ -260,9 +262,6 @@ private:
 
     SaveOutcome lastSave_ = SaveOutcome::Saved;
 
-    // A sample cycle is running (it waits inside a tick of the sample clock).
-    bool cycleRunning_ = false;
-
     // Characters of an overlong line are dropped up to its end.
     bool rxDiscarding_ = false;
 
@@ -289,6 +288,12 @@ private:
     QByteArray logDir_;
     QByteArray logPath_;
     QLocale locale_;
+    SampleCycle sampleCycle_{loop_,
+                             {[this](int channel) { return requestValue(channel); },
+                              [this] {
+                                  STimerCnt = 0;
+                                  cmdRadni1_Click();
+                              }}};
 };
 
 template <class F>

@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <cstdlib>
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -152,15 +151,7 @@ void MainForm::TimerCom_Timer()
     if (port_.portOpen() && !attemptFailed_)
         tellLink(QStringLiteral("no response"),
                  portDescription() + QStringLiteral(": No response! (none within 5 s)"));
-}
-
-void MainForm::CommError(int errorNumber)
-{
-    lblStatus.setText(QStringLiteral("COM Port communication error! Close App! ") +
-                      QString::number(errorNumber));
-    waitFor(loop_, 3000);
-    loop_.terminate(1);
-    std::abort(); // not reached: terminate() ends the program
+    replyWaitMayBeOver();
 }
 
 } // namespace qm

@@ -22,6 +22,7 @@ void MainForm::MSComm1_OnComm()
     default:
         break;
     }
+    replyWaitMayBeOver();
 }
 
 void MainForm::receiveBytes(const std::string& bytes)

@@ -12,41 +12,31 @@ void MainForm::StTimer_Timer()
     // (a sample time changed to 0 or less while the clock runs).
     if (STimerCnt < INT16_MAX)
         ++STimerCnt;
-    if (STimerCnt != STime || cycleRunning_)
+    // The clock counts on while a cycle runs, but starts no second one.
+    if (STimerCnt != STime || sampleCycle_.running())
         return;
-    runSampleCycle();
-}
-
-// Asks the device for values 1..RVnr, one after the other, each awaited until
-// its answer or the watchdog, then evaluates. Runs inside one tick; the event
-// loop keeps running during its waits, so further ticks arrive meanwhile and
-// count on, but start no second cycle.
-void MainForm::runSampleCycle()
-{
-    const Integer k = RVnr;
-    if (k < 1 || k > 8) {
+    if (RVnr < 1 || RVnr > 8) {
         STimerCnt = 0;
         return;
     }
-    cycleRunning_ = true;
-    struct Running {
-        bool& flag;
-        ~Running() { flag = false; }
-    } running{cycleRunning_};
+    sampleCycle_.start(RVnr);
+}
 
-    for (Integer n = 1; n <= k; ++n) {
-        if (!(n == 1 && k == 8))
-            cmdKasnjenje_Click();
-        if (const int error = port_.output(valueRequest(DevId, n))) {
-            // Port closed or gone: this request is skipped, the cycle goes on.
-            showPortFailure(error);
-            continue;
-        }
-        TimerCom.setEnabled(true);
-        loop_.runNestedUntil(kForever, [this] { return !TimerCom.enabled(); });
+bool MainForm::requestValue(int channel)
+{
+    if (const int error = port_.output(valueRequest(DevId, channel))) {
+        // Port closed or gone: this request is skipped, the cycle goes on.
+        showPortFailure(error);
+        return false;
     }
-    STimerCnt = 0;
-    cmdRadni1_Click();
+    TimerCom.setEnabled(true);
+    return true;
+}
+
+void MainForm::replyWaitMayBeOver()
+{
+    if (!TimerCom.enabled())
+        sampleCycle_.replyWaitOver();
 }
 
 } // namespace qm

@@ -159,38 +159,6 @@ TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
                            "3 lines the program cannot use in 0 s, the first from " + first}));
 }
 
-TEST(Device, ReadRequestAndOutputButtons)
-{
-    AppFixture fx;
-    MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
-    fx.loop.runUntil(2500);
-    f.TimerCom.setEnabled(false);
-    fx.port.writes.clear();
-    fx.loop.postAt(3000, [&] { f.cmdIspis_Click(); });
-    fx.loop.runUntil(3200);
-    EXPECT_TRUE(f.TimerCom.enabled());
-    f.cmdOut_Click(8);
-    f.cmdOut[3].setBackColor(colors::kStatusOk);
-    f.cmdOut_Click(3);
-    f.cmdOut[4].setBackColor(colors::kRed);
-    f.cmdOut_Click(4);
-    f.cmdOut_Click(9);
-    EXPECT_EQ(fx.port.writes, (Writes{{3200, "\rAOA\r"}, {3200, "\rAO8H\r"}, {3200, "\rAO3L\r"}}));
-    EXPECT_EQ(f.cmdOut[8].backColor(), colors::kButtonFace);
-}
-
-TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
-{
-    AppFixture fx;
-    MainForm& f = fx.start();
-    fx.loop.postAt(1000, [&] { f.cmdIspis_Click(); });
-    EXPECT_FALSE(fx.loop.runUntil(10000));
-    EXPECT_EQ(fx.loop.now(), 4200);
-    EXPECT_EQ(fx.loop.exitCode(), 1);
-    EXPECT_EQ(fx.shownAt("COM Port communication error! Close App! 8018"), 1200);
-    EXPECT_EQ(fx.port.openCount, 1); // the retry at 2500 still ran
-}
-
 TEST(Device, APortWithoutPermissionSaysWhatToDo)
 {
     AppFixture fx;

@@ -20,7 +20,6 @@ public:
     Millis now() const override { return now_; }
     int startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(int id) override;
-    void runNestedUntil(Millis deadline, const std::function<bool()>& done) override;
     [[noreturn]] void terminate(int exitCode) override;
 
     // Runs `fn` as an event at time `at` (not before now).
