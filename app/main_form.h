@@ -266,6 +266,7 @@ private:
     bool rxDiscarding_ = false;
 
     std::vector<ReadingObserver*> observers_;
+    ChannelArray<bool> alarms_{}; // as the lamps show them
     QString linkState_;
     QStringList reasonsTold_; // in this spell of trouble
     Millis connectedAt_ = 0;  // the last change to "connected"

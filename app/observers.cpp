@@ -7,9 +7,9 @@ void MainForm::notifyReading(QDateTime time)
 {
     if (!time.isValid())
         time = wallClock_.localNow();
-    Reading r{time, VValue, {}, MyLabel, VColor, SetHi, SetLo, RVnr};
-    for (int i = 1; i <= 8; ++i)
-        r.alarms[i] = Led1[i].fillStyle() == FillStyle::Transparent;
+    Reading r{time, VValue, alarms_, MyLabel, VColor, SetHi, SetLo, RVnr};
+    for (int i = 1; i <= kChannels; ++i)
+        r.texts[i] = lblDIS[i].text();
     for (ReadingObserver* o : observers_)
         o->readingTaken(r);
 }

@@ -8,8 +8,9 @@
 namespace qm {
 
 // One evaluation as the world beyond the window hears of it: the time, the
-// displayed values, the lamps, what the channels are called and their limits.
-// The arrays are the window's own, valid for the call.
+// displayed values, the alarms (as the lamps show them), what the channels
+// are called and their limits, and the values' texts as shown. The arrays
+// held by reference are the program's own, valid for the call.
 struct Reading {
     QDateTime time;                     // local time, as the log line has it
     const ChannelArray<Single>& values; // elements 1..8
@@ -18,7 +19,8 @@ struct Reading {
     const ChannelArray<String>& colours; // the colour letters
     const ChannelArray<Single>& setHi;
     const ChannelArray<Single>& setLo;
-    Integer channels; // RVnr: channels 1..channels are read
+    Integer channels;              // channels 1..channels are read
+    ChannelArray<QString> texts{}; // the value displays' texts
 };
 
 // Told of every evaluation, in order (the same ones the log gets a line

@@ -15,7 +15,7 @@ using String = std::string;   // 8-bit text, one byte a character (Latin-1)
 // Channel and output arrays: indices 0 to 8, element 0 never used.
 template <class T>
 using ChannelArray = std::array<T, 9>;
-
+inline constexpr int kChannels = 8; // channels 1 to 8
 inline constexpr Integer kTrue = -1;
 inline constexpr Integer kFalse = 0;
 

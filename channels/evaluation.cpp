@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 #include "app/numbers.h"
+#include "channels/limits.h"
 #include "channels/value_text.h"
 
 namespace qm {
@@ -16,22 +17,16 @@ bool MainForm::UpdateChannelValue(Integer channel, std::string_view valueText)
 
 void MainForm::cmdRadni1_Click()
 {
-    Integer alarm = 0;
     if (RVnr < 1 || RVnr > 8)
         return;
-    for (Integer ch = 1; ch <= RVnr; ++ch) {
-        // Both tests are made; either one lights the lamp.
-        const bool high = VValue[ch] > SetHi[ch];
-        const bool low = VValue[ch] < SetLo[ch];
-        Led1[ch].setFillStyle(high || low ? FillStyle::Transparent : FillStyle::Solid);
-        if (high || low)
-            alarm = 1;
-    }
+    const bool alarm = evaluateLimits(VValue, SetHi, SetLo, RVnr, alarms_);
+    for (Integer ch = 1; ch <= RVnr; ++ch)
+        Led1[ch].setFillStyle(alarms_[ch] ? FillStyle::Transparent : FillStyle::Solid);
     QDateTime time;
     if (LogOn == 1)
         time = WriteLog();
     if (WavOn == 1)
-        TimerWav.setEnabled(alarm == 1);
+        TimerWav.setEnabled(alarm);
     if (!observers_.empty())
         notifyReading(time);
 }

@@ -1,5 +1,6 @@
 // Values, lamps, the log, the alarm sound and the sample cycles.
 #include "app/reading_observer.h"
+#include "channels/limits.h"
 #include "sampling/append_file.h"
 #include "tests/support/app_fixture.h"
 
@@ -94,6 +95,19 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     EXPECT_EQ(f.Led1[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
     EXPECT_FALSE(f.TimerWav.enabled()) << "no alarm sound";
     EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
+}
+
+TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
+{
+    ChannelArray<Single> values{}, hi{}, lo{};
+    hi.fill(10);
+    ChannelArray<bool> alarms{};
+    values[5] = 50;
+    EXPECT_TRUE(evaluateLimits(values, hi, lo, 8, alarms)) << "channel 5 above its Set Hi";
+    values[5] = 5;
+    EXPECT_FALSE(evaluateLimits(values, hi, lo, 3, alarms)) << "channels 1 to 3 are in range";
+    EXPECT_TRUE(alarms[5]) << "channel 5, not read now, keeps its alarm";
+    EXPECT_FALSE(alarms[6]) << "channel 6 was never in alarm";
 }
 
 TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)

@@ -71,40 +71,154 @@ struct Transition {
     int finished;
 };
 
-void startThree(Driver& d) { d.cycle.start(3); }
-void startEight(Driver& d) { d.cycle.start(8); }
-void startNone(Driver& d) { d.cycle.start(0); }
-void almostAPause(Driver& d) { d.loop.runFor(SampleCycle::kPauseMs - 1); }
-void aPause(Driver& d) { d.loop.runFor(SampleCycle::kPauseMs); }
-void replyCame(Driver& d) { d.cycle.replyWaitOver(); }
+void startThree(Driver& d)
+{
+    d.cycle.start(3);
+}
+void startEight(Driver& d)
+{
+    d.cycle.start(8);
+}
+void startNone(Driver& d)
+{
+    d.cycle.start(0);
+}
+void almostAPause(Driver& d)
+{
+    d.loop.runFor(SampleCycle::kPauseMs - 1);
+}
+void aPause(Driver& d)
+{
+    d.loop.runFor(SampleCycle::kPauseMs);
+}
+void replyCame(Driver& d)
+{
+    d.cycle.replyWaitOver();
+}
 
 TEST(SampleCycle, Transitions)
 {
     const Transition rows[] = {
-        {"a start pauses before the first channel", 3, State::Idle, 0, {}, startThree,
-         State::Pausing, 1, {}, 0},
-        {"with eight channels the first is asked at once", 8, State::Idle, 0, {}, startEight,
-         State::AwaitingReply, 1, {"0:V01"}, 0},
-        {"a cycle of no channels does not start", 3, State::Idle, 0, {}, startNone, State::Idle,
-         0, {}, 0},
-        {"a pause lasts its full 500 ms", 3, State::Pausing, 1, {}, almostAPause,
-         State::Pausing, 1, {}, 0},
-        {"after the pause the channel is asked", 3, State::Pausing, 2, {}, aPause,
-         State::AwaitingReply, 2, {"500:V02"}, 0},
-        {"a refused request goes on to the next pause", 3, State::Pausing, 1, {1}, aPause,
-         State::Pausing, 2, {"500:V01"}, 0},
-        {"a refused last request ends the cycle", 3, State::Pausing, 3, {3}, aPause, State::Idle,
-         0, {"500:V03"}, 1},
-        {"a reply moves on to the next channel's pause", 3, State::AwaitingReply, 1, {},
-         replyCame, State::Pausing, 2, {}, 0},
-        {"the last reply ends the cycle", 3, State::AwaitingReply, 3, {}, replyCame, State::Idle,
-         0, {}, 1},
-        {"a wait that nobody ends goes on waiting", 3, State::AwaitingReply, 2, {}, aPause,
-         State::AwaitingReply, 2, {}, 0},
-        {"a reply wait's end while pausing changes nothing", 3, State::Pausing, 2, {}, replyCame,
-         State::Pausing, 2, {}, 0},
-        {"a start while a cycle runs changes nothing", 3, State::AwaitingReply, 2, {}, startEight,
-         State::AwaitingReply, 2, {}, 0},
+        {"a start pauses before the first channel",
+         3,
+         State::Idle,
+         0,
+         {},
+         startThree,
+         State::Pausing,
+         1,
+         {},
+         0},
+        {"with eight channels the first is asked at once",
+         8,
+         State::Idle,
+         0,
+         {},
+         startEight,
+         State::AwaitingReply,
+         1,
+         {"0:V01"},
+         0},
+        {"a cycle of no channels does not start",
+         3,
+         State::Idle,
+         0,
+         {},
+         startNone,
+         State::Idle,
+         0,
+         {},
+         0},
+        {"a pause lasts its full 500 ms",
+         3,
+         State::Pausing,
+         1,
+         {},
+         almostAPause,
+         State::Pausing,
+         1,
+         {},
+         0},
+        {"after the pause the channel is asked",
+         3,
+         State::Pausing,
+         2,
+         {},
+         aPause,
+         State::AwaitingReply,
+         2,
+         {"500:V02"},
+         0},
+        {"a refused request goes on to the next pause",
+         3,
+         State::Pausing,
+         1,
+         {1},
+         aPause,
+         State::Pausing,
+         2,
+         {"500:V01"},
+         0},
+        {"a refused last request ends the cycle",
+         3,
+         State::Pausing,
+         3,
+         {3},
+         aPause,
+         State::Idle,
+         0,
+         {"500:V03"},
+         1},
+        {"a reply moves on to the next channel's pause",
+         3,
+         State::AwaitingReply,
+         1,
+         {},
+         replyCame,
+         State::Pausing,
+         2,
+         {},
+         0},
+        {"the last reply ends the cycle",
+         3,
+         State::AwaitingReply,
+         3,
+         {},
+         replyCame,
+         State::Idle,
+         0,
+         {},
+         1},
+        {"a wait that nobody ends goes on waiting",
+         3,
+         State::AwaitingReply,
+         2,
+         {},
+         aPause,
+         State::AwaitingReply,
+         2,
+         {},
+         0},
+        {"a reply wait's end while pausing changes nothing",
+         3,
+         State::Pausing,
+         2,
+         {},
+         replyCame,
+         State::Pausing,
+         2,
+         {},
+         0},
+        {"a start while a cycle runs changes nothing",
+         3,
+         State::AwaitingReply,
+         2,
+         {},
+         startEight,
+         State::AwaitingReply,
+         2,
+         {},
+         0},
     };
     for (const Transition& row : rows) {
         SCOPED_TRACE(row.what);
