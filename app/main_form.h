@@ -4,6 +4,7 @@
 #include "app/event_loop.h"
 #include "app/timer.h"
 #include "app/types.h"
+#include "device/link_state.h"
 #include "device/malformed_lines.h"
 #include "sampling/append_file.h"
 #include "sampling/sample_cycle.h"
@@ -234,7 +235,7 @@ private:
     // the clock when invalid).
     void notifyReading(QDateTime time);
     // Tells the observers of a new link state, once per change.
-    void linkIs(const QString& state);
+    void linkIs(const LinkState& state);
     void setTips();
     // Tells the journal and the observers of the link. Any state but
     // "connected" begins a spell of trouble or gives a new reason in it:
@@ -243,7 +244,7 @@ private:
     // was wrong, else once the device has answered for kSteadyMs without a
     // new failure, which ends the spell: a device that fails every other
     // request is one spell, not two lines a cycle.
-    void tellLink(const QString& state, const QString& text);
+    void tellLink(const LinkState& state, const QString& text);
     static constexpr Millis kSteadyMs = 60'000;
     // The status line's tooltip: what was found in the settings file, then
     // `portNote` (why the port failed, what to do).
@@ -267,9 +268,9 @@ private:
 
     std::vector<ReadingObserver*> observers_;
     ChannelArray<bool> alarms_{}; // as the lamps show them
-    QString linkState_;
-    QStringList reasonsTold_; // in this spell of trouble
-    Millis connectedAt_ = 0;  // the last change to "connected"
+    LinkState linkState_;
+    std::vector<LinkState> reasonsTold_; // in this spell of trouble
+    Millis connectedAt_ = 0;             // the last change to "connected"
     // The port failed in this connection attempt: a watchdog that runs out
     // now had nothing to wait for.
     bool attemptFailed_ = false;

@@ -14,7 +14,7 @@ void MainForm::notifyReading(QDateTime time)
         o->readingTaken(r);
 }
 
-void MainForm::linkIs(const QString& state)
+void MainForm::linkIs(const LinkState& state)
 {
     if (state == linkState_)
         return;

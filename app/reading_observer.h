@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/main_form.h"
+#include "device/link_state.h"
 
 #include <QDateTime>
 #include <QString>
@@ -33,7 +34,7 @@ class ReadingObserver {
 public:
     virtual ~ReadingObserver() = default;
     virtual void readingTaken(const Reading& reading) = 0;
-    virtual void linkChanged(const QString& state) { (void)state; }
+    virtual void linkChanged(const LinkState& state) { (void)state; }
     // The program closes normally (not after a crash): the last word.
     virtual void closing() {}
 };

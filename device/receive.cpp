@@ -76,9 +76,9 @@ void MainForm::ProcessReply(const String& line)
 {
     const std::size_t n = line.size();
     TimerCom.setEnabled(false);
-    const QString connected = QStringLiteral("connected");
-    if (linkState_ != connected || !reasonsTold_.isEmpty()) // a line came: the device is there
-        tellLink(connected, QStringLiteral("Device found on ") + portDescription());
+    // A line came: the device is there.
+    if (linkState_.kind != LinkState::Kind::Connected || !reasonsTold_.empty())
+        tellLink(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
     if (const std::string problem = replyLineProblem(line, DevId); !problem.empty())
         malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.

@@ -631,10 +631,10 @@ void MqttPublisher::readingTaken(const Reading& r)
     queueReading(readingJson(r));
 }
 
-void MqttPublisher::linkChanged(const QString& state)
+void MqttPublisher::linkChanged(const LinkState& state)
 {
     const std::lock_guard lock(mutex_);
-    setRetained(topic(QStringLiteral("device")), state.toUtf8());
+    setRetained(topic(QStringLiteral("device")), state.text().toUtf8());
 }
 
 void MqttPublisher::closing()

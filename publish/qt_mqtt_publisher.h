@@ -52,7 +52,7 @@ public:
     ~MqttPublisher() override;
 
     void readingTaken(const Reading& r) override;
-    void linkChanged(const QString& state) override;
+    void linkChanged(const LinkState& state) override;
     // Publishes what is queued (for at most kCloseMs), then "offline", then
     // disconnects cleanly; what could not go out is counted on standard error.
     void closing() override;

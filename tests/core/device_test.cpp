@@ -1,4 +1,5 @@
 // INIT and its retries, the watchdog, the reply interpreter, the commands.
+#include "app/reading_observer.h"
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,25 @@ TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
               (QStringList{"Device found on COM1 (/dev/ttyS0)",
                            "A line the program cannot use from " + first + " - more are counted",
                            "3 lines the program cannot use in 0 s, the first from " + first}));
+}
+
+TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
+{
+    struct : ReadingObserver {
+        QStringList states;
+        void readingTaken(const Reading&) override {}
+        void linkChanged(const LinkState& state) override { states << state.text(); }
+    } heard;
+    AppFixture fx;
+    fx.port.openError = comm_error::kInvalidPort;
+    MainForm& f = fx.start();
+    f.addObserver(&heard);
+    fx.loop.runUntil(5000); // two failed retries
+    fx.port.openError = 0;
+    fx.loop.runUntil(12500); // opened, asked, unanswered
+    fx.port.answering = true;
+    fx.loop.runUntil(16000);
+    EXPECT_EQ(heard.states, (QStringList{"port error 8002", "no response", "connected"}));
 }
 
 TEST(Device, APortWithoutPermissionSaysWhatToDo)
