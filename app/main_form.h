@@ -178,6 +178,9 @@ public:
     void cmdCloseHelp_Click();
     void cmdSet_Click();
     void cmdExit_Click();
+    // SAVE-CLOSE could not be done for `reason` (the chosen port could not be
+    // linked): shown as a settings file that cannot be written.
+    void saveRefused(const QString& reason);
 
     // --- Device link (device/) -------------------------------------------------------
     void cmdInicijalizacija_Click();

@@ -48,6 +48,13 @@ void MainForm::cmdExit_Click()
     lblStatus.setText(message + QStringLiteral(" - not saved"));
 }
 
+void MainForm::saveRefused(const QString& reason)
+{
+    lblStatus.setBackColor(colors::kStatusFailure);
+    lblStatus.setText(reason);
+    cmdExit.setError(reason);
+}
+
 void MainForm::Form_Unload(Integer& cancel)
 {
     const auto answer = dialogs_.askYesNoCancel(QStringLiteral("Do you want to close/exit App ?"),

@@ -352,7 +352,8 @@ void MainWindow::buildSettingsPanel(const QRect& area)
     portBoxes.push_back(addLineEdit(form_.txtBPass, heading, QStringLiteral("BPass")));
     layoutColumns(heading, portBoxes, 0, headingTop, boxHeight);
     // The device chooser sits at the right end of the COM port box.
-    chooser_ = new PortChooser(form_, heading);
+    chooser_ = new PortChooser(
+        form_.paths().dir, [this] { return form_.txtSet1[1].text(); }, heading);
     const QRect com = portBoxes[0]->geometry();
     portBoxes[0]->setGeometry(com.adjusted(0, 0, -24, 0));
     chooser_->button()->setGeometry(com.right() - 22, com.top(), 24, com.height());
@@ -364,8 +365,10 @@ void MainWindow::buildSettingsPanel(const QRect& area)
     addCheckBox(form_.Chk1, panel, QStringLiteral("Log file"))->setGeometry(546, 24, 130, 22);
     addCheckBox(form_.Chk2, panel, QStringLiteral("Play wav a1"))->setGeometry(546, 48, 130, 22);
     addButton(form_.cmdExit, panel, QStringLiteral("Save and close settings"), [this] {
-        if (!chooser_->beforeSave())
+        if (QString error; !chooser_->beforeSave(error)) {
+            form_.saveRefused(error);
             return;
+        }
         form_.cmdExit_Click();
         chooser_->afterSave(form_.lastSave() == MainForm::SaveOutcome::Saved);
     })->setGeometry(w - 10 - 120, 32, 120, 30);

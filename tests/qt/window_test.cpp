@@ -214,5 +214,25 @@ TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
     EXPECT_EQ(pending->text(), "") << "nothing pending after SAVE-CLOSE";
 }
 
+TEST_F(WindowTest, AChosenDeviceThatCannotBeLinkedStopsTheSave)
+{
+    window->portChooser().devices = [] {
+        return std::vector<SerialDevice>{{"/dev/null", "/dev/null", "Null", {}, {}, {}}};
+    };
+    fx.write("ports", "a file where the folder would be");
+    click("Open settings");
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        dialog->findChild<QListWidget*>()->setCurrentRow(0);
+        dialog->accept();
+    });
+    click("Choose port");
+    click("Save and close settings");
+    EXPECT_TRUE(form->lblStatus.text().startsWith("Cannot make port link "))
+        << form->lblStatus.text();
+    EXPECT_EQ(form->lblStatus.backColor(), colors::kStatusFailure);
+    EXPECT_TRUE(form->frmSet.visible()) << "the settings panel stays open";
+}
+
 } // namespace
 } // namespace qm::test
