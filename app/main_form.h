@@ -84,131 +84,139 @@ public:
     MainForm& operator=(const MainForm&) = delete;
 
     // --- Form-level variables ------------------------------------------------
-    String BPass;
-    String DevId;
-    Integer RVnr = 0;
-    ChannelArray<Single> SetHi{};
-    ChannelArray<Single> SetLo{};
-    Integer ReInit = kFalse;
-    Integer LogOn = 0;
-    Integer WavOn = 0;
-    ChannelArray<String> OutName{};
-    ChannelArray<String> MyLabel{};
-    ChannelArray<String> VColor{};
-    ChannelArray<Single> Nr1{};
-    ChannelArray<Single> Nr2{};
-    ChannelArray<Single> VValue{};
-    Integer STimerCnt = 0;
-    QByteArray IniFile; // a path: bytes
-    Integer ComPort = 0;
-    String Baud;
-    Integer STime = 0;
-    Integer SetIdx = 0;
-    String RxBuf;
+    String password;
+    String deviceId;
+    Integer valueCount = 0;
+    ChannelArray<Single> setHi{};
+    ChannelArray<Single> setLo{};
+    bool reconnectAfterSave = false; // SAVE-CLOSE reconnects, a channel's Save does not
+    Integer logOn = 0;
+    Integer soundOn = 0;
+    ChannelArray<String> outputNames{};
+    ChannelArray<String> labels{};
+    ChannelArray<String> colours{};
+    ChannelArray<Single> offsets{};
+    ChannelArray<Single> factors{};
+    ChannelArray<Single> values{};
+    Integer sampleCount = 0;
+    QByteArray settingsFile; // a path: bytes
+    Integer comPort = 0;
+    String baud;
+    Integer sampleTime = 0;
+    String lineBuffer;
 
     // --- Controls --------------------------------------------------------------
     // Window
     Control Caption{ControlKind::Window, "MainForm"};
     // Channel panels, 1 to 8
-    ChannelArray<Control> frmV1;
-    ChannelArray<Control> lblMyLbl1;
-    ChannelArray<Control> lblDIS;
-    ChannelArray<Control> Led1;
-    ChannelArray<Control> lblSetHi;
-    ChannelArray<Control> txtSetHi;
-    ChannelArray<Control> lblSetLo;
-    ChannelArray<Control> txtSetLo;
-    ChannelArray<Control> cmdSave;
+    ChannelArray<Control> channelPanels;
+    ChannelArray<Control> labelDisplays;
+    ChannelArray<Control> valueDisplays;
+    ChannelArray<Control> alarmLamps;
+    ChannelArray<Control> setHiCaptions;
+    ChannelArray<Control> setHiBoxes;
+    ChannelArray<Control> setLoCaptions;
+    ChannelArray<Control> setLoBoxes;
+    ChannelArray<Control> saveButtons;
     // Main window
-    Control lblStatus;
-    Control lblDevCode;
-    Control cmdSet;
-    Control cmdHelp;
+    Control statusLine;
+    Control deviceCode;
+    Control settingsButton;
+    Control helpButton;
     // Help panel
-    Control frmHelp;
-    Control Text1;
-    Control cmdCloseHelp;
+    Control helpPanel;
+    Control helpText;
+    Control closeHelpButton;
     // Settings panel
-    Control frmSet;
-    Control Frame2;
-    std::array<Control, 6> txtSet1; // 1 = COM port, 2 = Baud, 3 = ID, 4 = STime, 5 = RVnr
-    Control txtBPass;
-    Control Chk1;
-    Control Chk2;
-    Control frmSet2;
-    ChannelArray<Control> frmSetV1;
-    ChannelArray<Control> txtSetLabel1;
-    ChannelArray<Control> txtSetColor1;
-    ChannelArray<Control> txtSetNR1;
-    ChannelArray<Control> txtSetNR2;
-    ChannelArray<Control> txtSetNR3;
-    ChannelArray<Control> txtSetNR4;
-    ChannelArray<Control> txtSetNR5;
-    ChannelArray<Control> txtSetNR6;
-    Control cmdExit;
+    Control settingsPanel;
+    Control portSettingsFrame;
+    Control comPortBox;
+    Control baudBox;
+    Control deviceIdBox;
+    Control sampleTimeBox;
+    Control valueCountBox;
+    // The five boxes of the port settings row, in their order.
+    std::array<Control*, 5> portBoxes()
+    {
+        return {&comPortBox, &baudBox, &deviceIdBox, &sampleTimeBox, &valueCountBox};
+    }
+    Control passwordBox;
+    Control logCheck;
+    Control soundCheck;
+    Control channelSettingsFrame;
+    ChannelArray<Control> channelSettingsRows;
+    ChannelArray<Control> labelBoxes;
+    ChannelArray<Control> colourBoxes;
+    ChannelArray<Control> offsetBoxes;
+    ChannelArray<Control> factorBoxes;
+    ChannelArray<Control> spareBoxes1;
+    ChannelArray<Control> spareBoxes2;
+    ChannelArray<Control> spareBoxes3;
+    ChannelArray<Control> spareBoxes4;
+    Control saveCloseButton;
     // Hidden container: only code operates these.
-    Control frmNevidi;
-    Control cmdInicijalizacija;
-    Control cmdIspis;
-    Control cmdKasnjenje;
-    Control cmdRadni1;
-    Control frmOuts;
-    ChannelArray<Control> cmdOut;
-    Control Frame1;
-    ChannelArray<Control> txtOutName;
+    Control hiddenCommands;
+    Control connectButton;
+    Control readButton;
+    Control pauseButton;
+    Control evaluateButton;
+    Control outputsFrame;
+    ChannelArray<Control> outputButtons;
+    Control outputNamesFrame;
+    ChannelArray<Control> outputNameBoxes;
 
     // Every control, for binding and observers.
     template <class F>
     void forEachControl(F&& f);
 
     // --- Timers ------------------------------------------------------------------
-    Timer StTimer;  // 1000 ms, sample clock
-    Timer Timer1;   // 2500 ms, connection retry
-    Timer TimerCom; // 5000 ms, response watchdog
-    Timer TimerWav; // 3000 ms, alarm sound
+    Timer sampleClock; // 1000 ms, sample clock
+    Timer retryTimer;  // 2500 ms, connection retry
+    Timer watchdog;    // 5000 ms, response watchdog
+    Timer soundTimer;  // 3000 ms, alarm sound
 
     // --- Application shell (app/) ----------------------------------------------------
-    void Form_Load();
-    void InitApp();
-    void Form_Unload(Integer& cancel);
+    void load();
+    void startOver();
+    void askToClose(Integer& cancel);
     // Ends the program as the close question's Yes does: the port closed,
     // then at once, exit status 0. Also run on a termination signal.
-    [[noreturn]] void CloseApp();
-    void cmdHelp_Click();
-    void cmdCloseHelp_Click();
-    void cmdSet_Click();
-    void cmdExit_Click();
+    [[noreturn]] void closeApp();
+    void openHelp();
+    void closeHelp();
+    void openSettings();
+    void saveAndCloseSettings();
     // SAVE-CLOSE could not be done for `reason` (the chosen port could not be
     // linked): shown as a settings file that cannot be written.
     void saveRefused(const QString& reason);
 
     // --- Device link (device/) -------------------------------------------------------
-    void cmdInicijalizacija_Click();
+    void tryConnect();
     void Timer1_Timer();
-    void TimerCom_Timer();
-    void MSComm1_OnComm();
-    void ProcessReply(const String& line);
+    void watchdogExpired();
+    void portEvent();
+    void interpretReply(const String& line);
 
     // --- Measurement channels (channels/) ---------------------------------------------
     // Returns false when the update failed with an overflow; the caller shows
     // "???" and skips the rest of the reply.
-    bool UpdateChannelValue(Integer channel, std::string_view valueText);
-    void cmdRadni1_Click();
-    void TimerWav_Timer();
+    bool updateChannelValue(Integer channel, std::string_view valueText);
+    void evaluateChannels();
+    void soundTick();
     QByteArray alarmSoundFile();
-    void PlaySound(const QByteArray& strFileName);
-    void cmdSave_Click(Integer index);
+    void playSound(const QByteArray& strFileName);
+    void saveSetPoints(Integer index);
 
     // --- Sampling and logging (sampling/) ----------------------------------------------
-    void StTimer_Timer();
+    void sampleClockTick();
     // Returns the time written into the line.
-    QDateTime WriteLog();
+    QDateTime writeLogLine();
 
     // --- Settings (settings/) -----------------------------------------------------------
-    void LoadSettings();
+    void loadSettings();
     // Returns false when nothing was saved: a box held no valid entry or the
     // file could not be written (the status line says which).
-    bool SaveSettings();
+    bool saveSettings();
     enum class SaveOutcome { Saved, Refused, Unwritable };
     SaveOutcome lastSave() const { return lastSave_; }
 
@@ -218,7 +226,7 @@ public:
 
     // --- Platform ------------------------------------------------------------------------
     EventLoop& loop() { return loop_; }
-    SerialPort& MSComm1() { return port_; }
+    SerialPort& serialPort() { return port_; }
     const ProgramPaths& paths() const { return paths_; }
     const QLocale& locale() const { return locale_; }
 
@@ -296,8 +304,8 @@ private:
     SampleCycle sampleCycle_{loop_,
                              {[this](int channel) { return requestValue(channel); },
                               [this] {
-                                  STimerCnt = 0;
-                                  cmdRadni1_Click();
+                                  sampleCount = 0;
+                                  evaluateChannels();
                               }}};
 };
 
@@ -306,20 +314,22 @@ void MainForm::forEachControl(F&& f)
 {
     f(Caption);
     for (int i = 1; i <= 8; ++i) {
-        for (auto* arr : {&frmV1,        &lblMyLbl1,    &lblDIS,    &Led1,      &lblSetHi,
-                          &txtSetHi,     &lblSetLo,     &txtSetLo,  &cmdSave,   &frmSetV1,
-                          &txtSetLabel1, &txtSetColor1, &txtSetNR1, &txtSetNR2, &txtSetNR3,
-                          &txtSetNR4,    &txtSetNR5,    &txtSetNR6, &cmdOut,    &txtOutName})
+        for (auto* arr :
+             {&channelPanels, &labelDisplays, &valueDisplays, &alarmLamps,    &setHiCaptions,
+              &setHiBoxes,    &setLoCaptions, &setLoBoxes,    &saveButtons,   &channelSettingsRows,
+              &labelBoxes,    &colourBoxes,   &offsetBoxes,   &factorBoxes,   &spareBoxes1,
+              &spareBoxes2,   &spareBoxes3,   &spareBoxes4,   &outputButtons, &outputNameBoxes})
             f((*arr)[i]);
     }
-    for (int i = 1; i <= 5; ++i)
-        f(txtSet1[i]);
-    for (auto* c : {&lblStatus, &lblDevCode,   &cmdSet,       &cmdHelp,
-                    &frmHelp,   &Text1,        &cmdCloseHelp, &frmSet,
-                    &Frame2,    &txtBPass,     &Chk1,         &Chk2,
-                    &frmSet2,   &cmdExit,      &frmNevidi,    &cmdInicijalizacija,
-                    &cmdIspis,  &cmdKasnjenje, &cmdRadni1,    &frmOuts,
-                    &Frame1})
+    for (Control* c : portBoxes())
+        f(*c);
+    for (auto* c : {&statusLine,           &deviceCode,      &settingsButton,
+                    &helpButton,           &helpPanel,       &helpText,
+                    &closeHelpButton,      &settingsPanel,   &portSettingsFrame,
+                    &passwordBox,          &logCheck,        &soundCheck,
+                    &channelSettingsFrame, &saveCloseButton, &hiddenCommands,
+                    &connectButton,        &readButton,      &pauseButton,
+                    &evaluateButton,       &outputsFrame,    &outputNamesFrame})
         f(*c);
 }
 

@@ -7,9 +7,9 @@ void MainForm::notifyReading(QDateTime time)
 {
     if (!time.isValid())
         time = wallClock_.localNow();
-    Reading r{time, VValue, alarms_, MyLabel, VColor, SetHi, SetLo, RVnr};
+    Reading r{time, values, alarms_, labels, colours, setHi, setLo, valueCount};
     for (int i = 1; i <= kChannels; ++i)
-        r.texts[i] = lblDIS[i].text();
+        r.texts[i] = valueDisplays[i].text();
     for (ReadingObserver* o : observers_)
         o->readingTaken(r);
 }

@@ -16,8 +16,6 @@ using String = std::string;   // 8-bit text, one byte a character (Latin-1)
 template <class T>
 using ChannelArray = std::array<T, 9>;
 inline constexpr int kChannels = 8; // channels 1 to 8
-inline constexpr Integer kTrue = -1;
-inline constexpr Integer kFalse = 0;
 
 // A colour: red, green, blue.
 struct Rgb {

@@ -35,29 +35,29 @@ QString permissionAdvice(const QByteArray& device)
 QString MainForm::portDescription() const
 {
     const QByteArray device = port_.devicePath();
-    const QString port = QStringLiteral("COM") + QString::number(ComPort);
+    const QString port = QStringLiteral("COM") + QString::number(comPort);
     return device.isEmpty() ? port : port + QStringLiteral(" (") + QFile::decodeName(device) + ')';
 }
 
 void MainForm::Timer1_Timer()
 {
-    cmdInicijalizacija_Click();
+    tryConnect();
 }
 
 // Shows why the port failed, on the failure colour.
 void MainForm::showPortFailure(int error, bool lost)
 {
     attemptFailed_ = true;
-    lblStatus.setBackColor(colors::kStatusFailure);
+    statusLine.setBackColor(colors::kStatusFailure);
     switch (error) {
     case comm_error::kInvalidPort:
-        lblStatus.setText(QStringLiteral("Invalid Port Number!"));
+        statusLine.setText(QStringLiteral("Invalid Port Number!"));
         break;
     case comm_error::kPortInUse:
-        lblStatus.setText(QStringLiteral("Port already open!"));
+        statusLine.setText(QStringLiteral("Port already open!"));
         break;
     default:
-        lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
+        statusLine.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
         break;
     }
     // A request that finds the port closed by a failure already told (the
@@ -69,7 +69,7 @@ void MainForm::showPortFailure(int error, bool lost)
                                ? port_.failureDetail()
                                : QString();
     showStatusToolTip(advice);
-    QString text = portDescription() + QStringLiteral(": ") + lblStatus.text();
+    QString text = portDescription() + QStringLiteral(": ") + statusLine.text();
     if (lost)
         text = QStringLiteral("Lost ") + text + QStringLiteral(" (the device went away)");
     else if (error == comm_error::kInvalidPort || error == comm_error::kPortInUse)
@@ -105,24 +105,24 @@ void MainForm::showStatusToolTip(const QString& portNote)
     QStringList notes = settingsNotes_;
     if (!portNote.isEmpty())
         notes.append(portNote);
-    lblStatus.setToolTip(notes.join(QLatin1Char('\n')));
+    statusLine.setToolTip(notes.join(QLatin1Char('\n')));
 }
 
-void MainForm::cmdInicijalizacija_Click()
+void MainForm::tryConnect()
 {
     attemptFailed_ = false;
-    int error = port_.setSettings(Baud + ",n,8,1");
+    int error = port_.setSettings(baud + ",n,8,1");
     if (!error)
         error = port_.setHandshaking(0);
     if (error)
         return showPortFailure(error);
 
-    lblStatus.setBackColor(colors::kStatusSearching);
-    lblStatus.setText(QStringLiteral("Searching for uc code..."));
-    TimerCom.setEnabled(true);
+    statusLine.setBackColor(colors::kStatusSearching);
+    statusLine.setText(QStringLiteral("Searching for uc code..."));
+    watchdog.setEnabled(true);
 
     // While the watchdog runs a reply is awaited: the port takes it at once.
-    port_.setReplyAwaited([this] { return TimerCom.enabled(); });
+    port_.setReplyAwaited([this] { return watchdog.enabled(); });
     if (!port_.portOpen()) {
         error = port_.setPortOpen(true);
         if (!error)
@@ -135,19 +135,19 @@ void MainForm::cmdInicijalizacija_Click()
     if (!error) {
         port_.setRThreshold(1);
         port_.setInputLen(1);
-        if (STime > 0)
-            error = port_.output(recognitionRequest(DevId));
+        if (sampleTime > 0)
+            error = port_.output(recognitionRequest(deviceId));
     }
     // Nothing is undone; the next retry tick starts over.
     if (error)
         showPortFailure(error);
 }
 
-void MainForm::TimerCom_Timer()
+void MainForm::watchdogExpired()
 {
-    TimerCom.setEnabled(false);
-    lblStatus.setBackColor(colors::kStatusFailure);
-    lblStatus.setText(QStringLiteral("No response!"));
+    watchdog.setEnabled(false);
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(QStringLiteral("No response!"));
     // Only an open port that took the attempt can have gone unanswered; after
     // a port error the device was never asked.
     if (port_.portOpen() && !attemptFailed_)

@@ -42,7 +42,7 @@ std::string logLine(const QTime& time, const ChannelArray<Single>& values)
     return line;
 }
 
-QDateTime MainForm::WriteLog()
+QDateTime MainForm::writeLogLine()
 {
     const QDateTime now = wallClock_.localNow();
     const QDate day = now.date();
@@ -54,7 +54,7 @@ QDateTime MainForm::WriteLog()
     // A failure loses the line, and the next evaluation tries again. The
     // journal hears of a failing spell once, as an error (lines are lost),
     // and of its end.
-    const bool written = logFile_.append(logDir_, logPath_, logLine(now.time(), VValue));
+    const bool written = logFile_.append(logDir_, logPath_, logLine(now.time(), values));
     if (written == logFailing_) {
         logFailing_ = !written;
         if (written)

@@ -4,38 +4,38 @@
 
 namespace qm {
 
-void MainForm::StTimer_Timer()
+void MainForm::sampleClockTick()
 {
-    lblStatus.setText(QStringLiteral("STime:") + QString::number(STime) +
-                      QStringLiteral(" STimer:") + QString::number(STimerCnt));
+    statusLine.setText(QStringLiteral("STime:") + QString::number(sampleTime) +
+                       QStringLiteral(" STimer:") + QString::number(sampleCount));
     // The counter stays within its 16 bits even when no cycle ever resets it
     // (a sample time changed to 0 or less while the clock runs).
-    if (STimerCnt < INT16_MAX)
-        ++STimerCnt;
+    if (sampleCount < INT16_MAX)
+        ++sampleCount;
     // The clock counts on while a cycle runs, but starts no second one.
-    if (STimerCnt != STime || sampleCycle_.running())
+    if (sampleCount != sampleTime || sampleCycle_.running())
         return;
-    if (RVnr < 1 || RVnr > 8) {
-        STimerCnt = 0;
+    if (valueCount < 1 || valueCount > 8) {
+        sampleCount = 0;
         return;
     }
-    sampleCycle_.start(RVnr);
+    sampleCycle_.start(valueCount);
 }
 
 bool MainForm::requestValue(int channel)
 {
-    if (const int error = port_.output(valueRequest(DevId, channel))) {
+    if (const int error = port_.output(valueRequest(deviceId, channel))) {
         // Port closed or gone: this request is skipped, the cycle goes on.
         showPortFailure(error);
         return false;
     }
-    TimerCom.setEnabled(true);
+    watchdog.setEnabled(true);
     return true;
 }
 
 void MainForm::replyWaitMayBeOver()
 {
-    if (!TimerCom.enabled())
+    if (!watchdog.enabled())
         sampleCycle_.replyWaitOver();
 }
 

@@ -121,16 +121,16 @@ TEST(Formats, SettingsFileReading)
 
     auto s = parseSettingsFile(line(1, "  7 ,9600,,-5,12,\"a,b,\" ,2,1"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->ComPort, 7) << "blanks around a number";
-    EXPECT_EQ(s->Baud, "9600") << "an unquoted text";
-    EXPECT_EQ(s->DevId, "") << "an empty item";
-    EXPECT_EQ(s->LogOn, 2) << "an item after a text ending in a comma";
+    EXPECT_EQ(s->comPort, 7) << "blanks around a number";
+    EXPECT_EQ(s->baud, "9600") << "an unquoted text";
+    EXPECT_EQ(s->deviceId, "") << "an empty item";
+    EXPECT_EQ(s->logOn, 2) << "an item after a text ending in a comma";
     s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
+    EXPECT_EQ(s->setHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
     s = parseSettingsFile(line(2, "a,b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->MyLabel[8], "h") << "an unquoted text at the end of a line";
+    EXPECT_EQ(s->labels[8], "h") << "an unquoted text at the end of a line";
 
     const std::pair<const char*, std::optional<Integer>> integers[] = {
         // half to even; 16 bits
@@ -163,12 +163,12 @@ TEST(Formats, ReplyLinesTheProgramCannotUse)
 TEST(Formats, SettingsFileWritingReadsBackTheSame)
 {
     SettingsValues s = defaultSettings();
-    s.MyLabel[1] = "Tank, left";
+    s.labels[1] = "Tank, left";
     const float singles[] = {0.1f,  1e7f,        12345678.0f,   -9999.99f,
                              1e-7f, 16777217.0f, 3.4028235e38f, 0.3f};
     for (int i = 1; i <= 8; ++i) {
-        s.Nr1[i] = singles[i - 1];
-        s.SetHi[i] = std::nextafter(singles[i - 1], 0.0f);
+        s.offsets[i] = singles[i - 1];
+        s.setHi[i] = std::nextafter(singles[i - 1], 0.0f);
     }
     EXPECT_EQ(parseSettingsFile(writeSettingsFile(s)), s);
 }

@@ -1,4 +1,4 @@
-#include "device/qt_serial_port.h"
+#include "device/tty_serial_port.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -85,20 +85,20 @@ QString devicePathForComPort(const QByteArray& programDir, int number)
     return QFile::decodeName(devicePathBytes(programDir, number));
 }
 
-QtSerialPort::QtSerialPort(QByteArray programDir)
+TtySerialPort::TtySerialPort(QByteArray programDir)
     : programDir_(std::move(programDir))
 {
     readGate_.setSingleShot(true);
     readGate_.setTimerType(Qt::PreciseTimer);
-    connect(&readGate_, &QTimer::timeout, this, &QtSerialPort::onReadable);
+    connect(&readGate_, &QTimer::timeout, this, &TtySerialPort::onReadable);
 }
 
-QtSerialPort::~QtSerialPort()
+TtySerialPort::~TtySerialPort()
 {
     closeDevice();
 }
 
-int QtSerialPort::setCommPort(int number)
+int TtySerialPort::setCommPort(int number)
 {
     if (fd_ >= 0)
         return comm_error::kPortOpenCannotSet;
@@ -108,7 +108,7 @@ int QtSerialPort::setCommPort(int number)
     return comm_error::kNone;
 }
 
-int QtSerialPort::setSettings(const std::string& text)
+int TtySerialPort::setSettings(const std::string& text)
 {
     LineSettings parsed;
     if (!parseLineSettings(text, parsed))
@@ -122,7 +122,7 @@ int QtSerialPort::setSettings(const std::string& text)
     return comm_error::kNone;
 }
 
-int QtSerialPort::setHandshaking(int mode)
+int TtySerialPort::setHandshaking(int mode)
 {
     FlowControl flow = FlowControl::None;
     switch (mode) {
@@ -146,12 +146,12 @@ int QtSerialPort::setHandshaking(int mode)
     return comm_error::kNone;
 }
 
-bool QtSerialPort::portOpen() const
+bool TtySerialPort::portOpen() const
 {
     return fd_ >= 0;
 }
 
-int QtSerialPort::setPortOpen(bool open)
+int TtySerialPort::setPortOpen(bool open)
 {
     if (open == (fd_ >= 0))
         return comm_error::kNone;
@@ -165,7 +165,7 @@ int QtSerialPort::setPortOpen(bool open)
     return error;
 }
 
-int QtSerialPort::openDevice()
+int TtySerialPort::openDevice()
 {
     devicePath_ = devicePathBytes(programDir_, commPort_);
     failureDetail_.clear();
@@ -205,14 +205,14 @@ int QtSerialPort::openDevice()
     lastError_ = comm_error::kNone;
     hungUp_ = 0;
     readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onReadable);
+    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onReadable);
     writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
     writeNotifier_->setEnabled(false);
-    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onWritable);
+    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onWritable);
     return comm_error::kNone;
 }
 
-void QtSerialPort::closeDevice()
+void TtySerialPort::closeDevice()
 {
     readGate_.stop();
     readNotifier_.reset();
@@ -229,7 +229,7 @@ void QtSerialPort::closeDevice()
     outgoing_.clear();
 }
 
-int QtSerialPort::applyModemLine(int line, bool on)
+int TtySerialPort::applyModemLine(int line, bool on)
 {
     if (fd_ < 0)
         return comm_error::kNone; // applied at the next opening
@@ -244,29 +244,29 @@ int QtSerialPort::applyModemLine(int line, bool on)
     return comm_error::kOpenFailed;
 }
 
-int QtSerialPort::setDTREnable(bool on)
+int TtySerialPort::setDTREnable(bool on)
 {
     dtr_ = on;
     return applyModemLine(TIOCM_DTR, on);
 }
 
-int QtSerialPort::setRTSEnable(bool on)
+int TtySerialPort::setRTSEnable(bool on)
 {
     rts_ = on;
     return applyModemLine(TIOCM_RTS, on);
 }
 
-void QtSerialPort::setRThreshold(int count)
+void TtySerialPort::setRThreshold(int count)
 {
     rThreshold_ = count < 0 ? 0 : count;
 }
 
-void QtSerialPort::setInputLen(int count)
+void TtySerialPort::setInputLen(int count)
 {
     inputLen_ = count < 0 ? 0 : count;
 }
 
-int QtSerialPort::output(const std::string& bytes)
+int TtySerialPort::output(const std::string& bytes)
 {
     if (fd_ < 0)
         return comm_error::kPortNotOpen;
@@ -283,7 +283,7 @@ int QtSerialPort::output(const std::string& bytes)
     return comm_error::kNone;
 }
 
-bool QtSerialPort::flushOutput()
+bool TtySerialPort::flushOutput()
 {
     while (!outgoing_.isEmpty()) {
         const ssize_t n =
@@ -303,13 +303,13 @@ bool QtSerialPort::flushOutput()
     return true;
 }
 
-void QtSerialPort::onWritable()
+void TtySerialPort::onWritable()
 {
     if (fd_ >= 0)
         flushOutput();
 }
 
-std::string QtSerialPort::input()
+std::string TtySerialPort::input()
 {
     const qsizetype n =
         inputLen_ <= 0 ? pending_.size() : std::min<qsizetype>(pending_.size(), inputLen_);
@@ -318,29 +318,29 @@ std::string QtSerialPort::input()
     return out;
 }
 
-std::string QtSerialPort::inputAll()
+std::string TtySerialPort::inputAll()
 {
     std::string out(pending_.constData(), static_cast<std::size_t>(pending_.size()));
     pending_.clear();
     return out;
 }
 
-int QtSerialPort::inBufferCount() const
+int TtySerialPort::inBufferCount() const
 {
     return static_cast<int>(std::min<qsizetype>(pending_.size(), INT_MAX));
 }
 
-int QtSerialPort::commEvent() const
+int TtySerialPort::commEvent() const
 {
     return commEvent_;
 }
 
-int QtSerialPort::lastError() const
+int TtySerialPort::lastError() const
 {
     return lastError_;
 }
 
-bool QtSerialPort::readRound(qsizetype& got)
+bool TtySerialPort::readRound(qsizetype& got)
 {
     char buf[16384];
     while (got < kReadRound) {
@@ -362,7 +362,7 @@ bool QtSerialPort::readRound(qsizetype& got)
     return true;
 }
 
-void QtSerialPort::onReadable()
+void TtySerialPort::onReadable()
 {
     if (fd_ < 0)
         return;
@@ -386,7 +386,7 @@ void QtSerialPort::onReadable()
         readGate_.start(got >= kTrickle ? 0 : kReadGateMs);
 }
 
-void QtSerialPort::deliverReceive()
+void TtySerialPort::deliverReceive()
 {
     if (rThreshold_ <= 0 || pending_.size() < rThreshold_ || delivering_)
         return;
@@ -396,7 +396,7 @@ void QtSerialPort::deliverReceive()
     delivering_ = false;
 }
 
-void QtSerialPort::deviceLost()
+void TtySerialPort::deviceLost()
 {
     if (fd_ < 0)
         return;

@@ -41,15 +41,15 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 // The exclusive use (TIOCEXCL) is given up before every close: on a
 // pseudo-terminal the kernel keeps the flag after the close, and every later
 // open by a user without CAP_SYS_ADMIN would fail.
-class QtSerialPort final : public QObject, public SerialPort {
+class TtySerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
     static constexpr int kReadGateMs = 20;
     static constexpr qsizetype kTrickle = 1024;    // more in one gate: read every round
     static constexpr qsizetype kReadRound = 32768; // bytes read in one round
 
-    explicit QtSerialPort(QByteArray programDir);
-    ~QtSerialPort() override;
+    explicit TtySerialPort(QByteArray programDir);
+    ~TtySerialPort() override;
 
     int setCommPort(int number) override;
     int setSettings(const std::string& text) override;
