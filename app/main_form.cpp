@@ -24,7 +24,7 @@ Control make(ControlKind kind, const char* name, const QString& text, Rgb fore, 
 void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, const QString& text,
                Rgb fore = colors::kBlack, Rgb back = colors::kWhite)
 {
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         arr[i] = Control(kind, indexed(name, i), text);
         arr[i].setForeColor(fore);
         arr[i].setBackColor(back);
@@ -51,7 +51,7 @@ MainForm::MainForm(const Platform& platform)
     const Rgb black = colors::kBlack, white = colors::kWhite, face = colors::kButtonFace;
 
     // Channel panels
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         channelPanels[i] = make(K::Frame, indexed("frmV1", i).c_str(),
                                 QStringLiteral("V0%1:").arg(i), colors::kPanelCaption, black);
         channelSettingsRows[i] =
@@ -144,7 +144,7 @@ void MainForm::setTips()
     passwordBox.setToolTip(tip(kBPassTip));
     logCheck.setToolTip(tip(kLogTip).arg(paths_.displayName()));
     soundCheck.setToolTip(tip(kSoundTip));
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         labelBoxes[i].setToolTip(tip(kLabelTip).arg(i));
         colourBoxes[i].setToolTip(tip(kColorTip).arg(i));
         offsetBoxes[i].setToolTip(tip(kNr1Tip).arg(i));

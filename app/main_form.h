@@ -313,7 +313,7 @@ template <class F>
 void MainForm::forEachControl(F&& f)
 {
     f(Caption);
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         for (auto* arr :
              {&channelPanels, &labelDisplays, &valueDisplays, &alarmLamps,    &setHiCaptions,
               &setHiBoxes,    &setLoCaptions, &setLoBoxes,    &saveButtons,   &channelSettingsRows,

@@ -38,6 +38,9 @@ inline constexpr Rgb kStatusSearching{255, 255, 192}; // 0xC0FFFF
 inline constexpr Rgb kStatusFailure{255, 128, 128};   // 0x8080FF
 inline constexpr Rgb kStatusOk{0, 192, 0};            // 0x00C000
 inline constexpr Rgb kButtonFace{240, 240, 240};      // the system's button face
+inline constexpr Rgb kStatusWarning{255, 176, 64};    // working, with a fault
+inline constexpr Rgb kWindowBackground{40, 40, 40};
+inline constexpr Rgb kLampOutline{140, 140, 140};
 } // namespace colors
 
 } // namespace qm

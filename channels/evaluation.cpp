@@ -17,7 +17,7 @@ bool MainForm::updateChannelValue(Integer channel, std::string_view valueText)
 
 void MainForm::evaluateChannels()
 {
-    if (valueCount < 1 || valueCount > 8)
+    if (valueCount < 1 || valueCount > kChannels)
         return;
     const bool alarm = evaluateLimits(values, setHi, setLo, valueCount, alarms_);
     for (Integer ch = 1; ch <= valueCount; ++ch)

@@ -116,7 +116,7 @@ void MainForm::interpretReply(const String& line)
     // match the later channels are compared with the value text.
     const std::size_t k = deviceId.empty() ? 4 : 5;
     std::string_view holder = std::string_view(line).substr(0, k);
-    for (Integer i = 1; i <= 8; ++i) {
+    for (Integer i = 1; i <= kChannels; ++i) {
         if (isValuePrefix(holder, deviceId, i)) {
             holder = std::string_view(line).substr(k);
             if (!updateChannelValue(i, holder)) {

@@ -298,7 +298,7 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
             r.fail(QStringLiteral("mqtt.conf: %1 may not hold + or #").arg(QLatin1String(key)));
     if (c.discoveryPrefix.isEmpty())
         r.fail(QStringLiteral("mqtt.conf: topics/discovery_prefix is empty"));
-    for (int i = 1; i <= 8; ++i)
+    for (int i = 1; i <= kChannels; ++i)
         c.units[std::size_t(i)] = r.text(QByteArray("channel" + QByteArray::number(i) + "/unit"));
     if (const QByteArray file = r.bytes("broker/password_file"); !file.isEmpty()) {
         // The password only the user may read.
@@ -327,7 +327,7 @@ QByteArray valuePayload(float value)
 QByteArray readingJson(const Reading& r)
 {
     QJsonArray values, alarms, labels;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const float v = r.values[i];
         const std::string text = invariantForm(v); // the shortest form that reads back
         double d = 0;

@@ -13,12 +13,11 @@ namespace qm {
 void showMqttState(QLabel& indicator, const QString& state)
 {
     QPalette pal = indicator.palette();
-    const QColor colour = state == QLatin1String("connected") ? QColor(0, 192, 0)
-                          : state.startsWith(QLatin1String("connected, but "))
-                              ? QColor(255, 176, 64)
-                          : state == QLatin1String("connecting") ? QColor(255, 255, 192)
-                                                                 : QColor(255, 128, 128);
-    pal.setColor(QPalette::Window, colour);
+    const Rgb colour = state == QLatin1String("connected")                  ? colors::kStatusOk
+                       : state.startsWith(QLatin1String("connected, but ")) ? colors::kStatusWarning
+                       : state == QLatin1String("connecting") ? colors::kStatusSearching
+                                                              : colors::kStatusFailure;
+    pal.setColor(QPalette::Window, QColor(colour.r, colour.g, colour.b));
     indicator.setPalette(pal);
     indicator.setToolTip(state);
     indicator.setAccessibleName(state);

@@ -94,7 +94,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     (void)initialised;
     for (const QString& key : config_.unknownKeys)
         qCWarning(lcPublish, "mqtt.conf: unknown key %s, not used", qPrintable(key));
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         valueTopics_[i] = topic(QStringLiteral("V0%1").arg(i));
         alarmTopics_[i] = valueTopics_[i] + "/alarm";
     }
@@ -107,7 +107,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
         if (!t.isEmpty())
             announced_.insert(t);
     std::set<QByteArray> current;
-    for (int i = 1; config_.homeAssistant && i <= 8; ++i)
+    for (int i = 1; config_.homeAssistant && i <= kChannels; ++i)
         for (const bool alarm : {false, true})
             current.insert(discovery(config_, device_, i, std::nullopt, alarm).topic);
     for (const QByteArray& t : announced_)
@@ -599,7 +599,7 @@ void MqttPublisher::saveAnnounced(const std::set<QByteArray>& topics)
 void MqttPublisher::announce(const Reading& r)
 {
     bool added = false;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const std::optional<QString> name =
             i <= r.channels ? std::optional(channelName(i, r.labels[i])) : std::nullopt;
         if (announcedAll_ && names_[std::size_t(i)] == name)
@@ -624,7 +624,7 @@ void MqttPublisher::readingTaken(const Reading& r)
         announce(r);
     // A sensor that expires wants every reading, the same value too.
     const bool always = config_.homeAssistant && config_.expireAfter > 0;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         setRetained(valueTopics_[i], valuePayload(r.values[i]), always && i <= r.channels);
         setRetained(alarmTopics_[i], r.alarms[i] ? "1" : "0", always && i <= r.channels);
     }

@@ -34,7 +34,7 @@ std::string logLine(const QTime& time, const ChannelArray<Single>& values)
     line += ':';
     twoDigits(time.second());
     line += '"';
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         line += ',';
         line += invariantForm(values[i]);
     }

@@ -15,7 +15,7 @@ void MainForm::sampleClockTick()
     // The clock counts on while a cycle runs, but starts no second one.
     if (sampleCount != sampleTime || sampleCycle_.running())
         return;
-    if (valueCount < 1 || valueCount > 8) {
+    if (valueCount < 1 || valueCount > kChannels) {
         sampleCount = 0;
         return;
     }

@@ -101,7 +101,7 @@ bool MainForm::saveSettings()
         // panel without saving.
         saveCloseButton.setError(
             message + QStringLiteral(" - SAVE-CLOSE again closes the panel without saving."));
-        for (int i = 1; i <= 8; ++i)
+        for (int i = 1; i <= kChannels; ++i)
             saveButtons[i].setError(message);
         return false;
     }

@@ -209,7 +209,7 @@ const std::vector<SettingsEntry>& settingsEntries()
         std::vector<SettingsEntry> out;
         for (const PortField& p : kPortFields)
             out.push_back({p.field});
-        for (int i = 1; i <= 8; ++i)
+        for (int i = 1; i <= kChannels; ++i)
             for (const ChannelField& c : kChannelFields)
                 out.push_back({c.field, i});
         return out;
@@ -241,8 +241,8 @@ void finishEntries(SettingsValues& s)
 {
     if (s.valueCount < 1)
         s.valueCount = 1;
-    if (s.valueCount > 8)
-        s.valueCount = 8;
+    if (s.valueCount > kChannels)
+        s.valueCount = kChannels;
 }
 
 QString settingsListing(const SettingsValues& s)

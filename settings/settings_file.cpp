@@ -22,7 +22,7 @@ SettingsValues defaultSettings()
     s.logOn = 0;
     s.soundOn = 0;
     const char* colours[] = {"W", "R", "G", "B", "Y", "W", "R", "G"};
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         s.labels[i] = "V0" + std::to_string(i) + " label:";
         s.colours[i] = colours[i - 1];
         s.offsets[i] = 0.0f;
@@ -287,7 +287,7 @@ SettingsRead readSettings(std::string_view bytes)
         &s.comPort,    &s.baud,     &s.deviceId, &s.sampleTime,
         &s.valueCount, &s.password, &s.logOn,    &s.soundOn};
     const auto addArray = [&places](auto& array) {
-        for (int i = 1; i <= 8; ++i)
+        for (int i = 1; i <= kChannels; ++i)
             places.emplace_back(&array[i]);
     };
     addArray(s.labels);
@@ -378,7 +378,7 @@ SettingsRead readSettings(std::string_view bytes)
     if (s.sampleTime < 0)
         out.notes.push_back(lineText(itemLines[3]) + ": STime " + std::to_string(s.sampleTime) +
                             " is below 0: nothing is ever read");
-    if (s.valueCount < 1 || s.valueCount > 8)
+    if (s.valueCount < 1 || s.valueCount > kChannels)
         out.notes.push_back(lineText(itemLines[4]) + ": RVnr " + std::to_string(s.valueCount) +
                             " is outside 1 to 8: no channel is evaluated or logged");
     return out;
@@ -414,7 +414,7 @@ template <class T, class F>
 std::string line(const ChannelArray<T>& items, F&& form)
 {
     std::string out;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         if (i > 1)
             out += ',';
         out += form(items[i]);

@@ -136,12 +136,12 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent)
     setAutoFillBackground(true);
     {
         QPalette pal = palette();
-        pal.setColor(QPalette::Window, QColor(40, 40, 40));
+        pal.setColor(QPalette::Window, toQColor(colors::kWindowBackground));
         setPalette(pal);
     }
     bind(form_.Caption, this, Kind::Window, QStringLiteral("Quellmark main window"));
 
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const int row = (i - 1) / 4, col = (i - 1) % 4;
         buildChannelPanel(i, this,
                           QRect(kMargin + col * (kPanelWidth + kGap),
@@ -381,7 +381,7 @@ void MainWindow::buildSettingsPanel(const QRect& area)
     const int rowsTop = 92;
     rows->setGeometry(10, rowsTop, w - 20, area.height() - rowsTop - 8);
     const int rowStep = (rows->height() - rows->captionHeight() - 6) / 8;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const QString v = QStringLiteral("V%1 ").arg(i);
         auto* row =
             addFrame(form_.channelSettingsRows[i], rows, v + QStringLiteral("settings row"));
