@@ -91,7 +91,6 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     , announcedFile_(std::move(announcedFile))
 {
     static const int initialised = mosquitto_lib_init();
-    (void)initialised;
     for (const QString& key : config_.unknownKeys)
         qCWarning(lcPublish, "mqtt.conf: unknown key %s, not used", qPrintable(key));
     for (int i = 1; i <= kChannels; ++i) {
@@ -124,6 +123,11 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     told_ = link_;
     // Readings promised at least once keep their session (and the broker its
     // QoS 2 state) across a lost connection.
+    if (initialised != MOSQ_ERR_SUCCESS) {
+        setState(QStringLiteral("not connected: the MQTT library did not start: ") +
+                 QString::fromUtf8(mosquitto_strerror(initialised)));
+        return;
+    }
     mosq_ = mosquitto_new(config_.clientId.toUtf8().constData(), config_.qos == 0, this);
     if (!mosq_) {
         setState(QStringLiteral("not connected: no MQTT client"));
@@ -147,8 +151,15 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
         mosq_, [](mosquitto*, void* obj, const mosquitto_message* m,
                   const mosquitto_property* props) { self(obj)->received(m, props); });
     const QByteArray offline = "offline";
-    mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()), offline.constData(), 1,
-                       true);
+    // Without its last will the instance could vanish with "online" retained:
+    // it does not go out without one.
+    if (const int rc = mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()),
+                                          offline.constData(), 1, true);
+        rc != MOSQ_ERR_SUCCESS) {
+        setState(QStringLiteral("not connected: the last will cannot be set: ") +
+                 QString::fromUtf8(mosquitto_strerror(rc)));
+        return;
+    }
     if (!config_.username.isEmpty())
         mosquitto_username_pw_set(
             mosq_, config_.username.toUtf8().constData(),
