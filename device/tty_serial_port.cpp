@@ -1,5 +1,7 @@
 #include "device/tty_serial_port.h"
 
+#include "app/files.h"
+
 #include <QFile>
 #include <QMetaObject>
 
@@ -72,12 +74,8 @@ QByteArray devicePathBytes(const QByteArray& programDir, int number)
         return "/dev/ttyS" + QByteArray::number(number - 1);
     // The device itself, by its own name: its lock file then has the name
     // every other serial program uses for it.
-    char* real = ::realpath((ports + "/com" + QByteArray::number(number)).constData(), nullptr);
-    if (!real)
-        return {}; // absent or dangling: this port does not exist
-    const QByteArray path(real);
-    std::free(real);
-    return path;
+    // Empty when absent or dangling: this port does not exist.
+    return realPath(ports + "/com" + QByteArray::number(number));
 }
 
 QString devicePathForComPort(const QByteArray& programDir, int number)

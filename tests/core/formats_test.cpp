@@ -1,4 +1,5 @@
 // Number forms, the number reader, the settings file, program paths.
+#include "app/files.h"
 #include "app/numbers.h"
 #include "app/program_paths.h"
 #include "channels/value_text.h"
@@ -6,6 +7,7 @@
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <clocale>
@@ -193,6 +195,48 @@ TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
     }
     EXPECT_EQ((ProgramPaths{"q\xff m", "/d\xfe"}.file("q\xff m.ini")), "/d\xfe/q\xff m.ini");
     EXPECT_EQ((ProgramPaths{"quellmark", "/"}.file("a1.wav")), "/a1.wav");
+}
+
+} // namespace
+} // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+bool isOpen(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(Files, ADescriptorIsClosedOnceByItsLastOwner)
+{
+    int raw = -1;
+    {
+        FileDescriptor first(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        raw = first.get();
+        FileDescriptor second(std::move(first));
+        EXPECT_FALSE(first.valid()) << "a moved-from owner holds nothing";
+        EXPECT_TRUE(isOpen(raw)) << "a move does not close";
+        FileDescriptor third;
+        third = std::move(second);
+        EXPECT_EQ(third.get(), raw) << "the descriptor moves whole";
+    }
+    EXPECT_FALSE(isOpen(raw)) << "the last owner closes it";
+    FileDescriptor kept(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int released = kept.release();
+    kept.reset();
+    EXPECT_TRUE(isOpen(released)) << "a released descriptor is the caller's";
+    ::close(released);
+}
+
+TEST(Files, ARealPathResolvesLinksAndIsEmptyWhereNothingIs)
+{
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    ASSERT_EQ(::symlink("/dev/null", (base + "/link").constData()), 0);
+    ASSERT_EQ(::symlink("/nowhere/at/all", (base + "/dangling").constData()), 0);
+    EXPECT_EQ(realPath(base + "/link"), "/dev/null");
+    EXPECT_EQ(realPath(base + "/dangling"), "") << "a dangling link leads nowhere";
 }
 
 } // namespace
