@@ -25,8 +25,10 @@ public:
     // was already due.
     virtual void stopTimer(int id) = 0;
 
-    // Ends the program at once: no further event handler runs.
-    [[noreturn]] virtual void terminate(int exitCode) = 0;
+    // Ends the program with `exitCode` once the running handler has returned:
+    // every timer stops now, and the program's objects are then destroyed in
+    // order (files closed, locks released).
+    virtual void quit(int exitCode) = 0;
 };
 
 } // namespace qm

@@ -179,9 +179,11 @@ public:
     void load();
     void startOver();
     void askToClose(Integer& cancel);
-    // Ends the program as the close question's Yes does: the port closed,
-    // then at once, exit status 0. Also run on a termination signal.
-    [[noreturn]] void closeApp();
+    // Ends the program as the close question's Yes does: the observers told,
+    // the port closed, every timer stopped, and the event loop left with exit
+    // status 0 once the running handler returns. Also run on a termination
+    // signal.
+    void closeApp();
     void openHelp();
     void closeHelp();
     void openSettings();

@@ -2,8 +2,6 @@
 #include "app/reading_observer.h"
 #include "device/serial_port.h"
 
-#include <cstdlib>
-
 namespace qm {
 
 void MainForm::openHelp()
@@ -72,8 +70,7 @@ void MainForm::closeApp()
         o->closing();
     if (port_.portOpen())
         (void)port_.setPortOpen(false);
-    loop_.terminate(0);
-    std::abort(); // not reached: terminate() ends the program
+    loop_.quit(0);
 }
 
 } // namespace qm

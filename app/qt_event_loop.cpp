@@ -1,11 +1,10 @@
 #include "app/qt_event_loop.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace qm {
 
@@ -71,10 +70,14 @@ void QtEventLoop::stopTimer(int id)
         Qt::QueuedConnection);
 }
 
-void QtEventLoop::terminate(int exitCode)
+void QtEventLoop::quit(int exitCode)
 {
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
+    std::vector<int> ids;
+    for (const auto& [id, entry] : timers_)
+        ids.push_back(id);
+    for (const int id : ids)
+        stopTimer(id);
+    QCoreApplication::exit(exitCode);
 }
 
 } // namespace qm

@@ -23,7 +23,7 @@ public:
     Millis now() const override;
     int startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(int id) override;
-    [[noreturn]] void terminate(int exitCode) override;
+    void quit(int exitCode) override;
 
 private:
     struct Entry;

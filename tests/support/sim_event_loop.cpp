@@ -44,21 +44,17 @@ bool SimEventLoop::runNext(Millis limit)
     return true;
 }
 
-void SimEventLoop::terminate(int exitCode)
+void SimEventLoop::quit(int exitCode)
 {
     terminated_ = true;
     exitCode_ = exitCode;
     timers_.clear();
     queue_.clear();
-    throw Terminated{exitCode};
 }
 
 bool SimEventLoop::runUntil(Millis t)
 {
-    try {
-        while (!terminated_ && runNext(t)) {
-        }
-    } catch (const Terminated&) {
+    while (!terminated_ && runNext(t)) {
     }
     if (!terminated_)
         now_ = std::max(now_, t);
