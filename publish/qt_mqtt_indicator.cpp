@@ -1,7 +1,7 @@
 #include "publish/qt_mqtt_indicator.h"
 
 #include "app/log_categories.h"
-#include "app/main_form.h"
+#include "app/platform.h"
 #include "publish/qt_mqtt_publisher.h"
 
 #include <QLabel>
