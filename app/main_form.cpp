@@ -117,18 +117,6 @@ MainForm::MainForm(const Platform& platform)
     saveCloseButton = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
     setTips();
 
-    // Hidden container
-    hiddenCommands = make(K::Frame, "frmNevidi", QStringLiteral("frmNevidise:"), black, face);
-    hiddenCommands.setVisible(false);
-    connectButton = make(K::Button, "cmdInicijalizacija", QStringLiteral("INIT"), black, face);
-    readButton = make(K::Button, "cmdIspis", QStringLiteral("?"), black, face);
-    pauseButton = make(K::Button, "cmdKasnjenje", QStringLiteral("Kasnjenje"), black, face);
-    evaluateButton = make(K::Button, "cmdRadni1", QStringLiteral("cmdRadni1"), black, face);
-    outputsFrame = make(K::Frame, "frmOuts", QStringLiteral("Outputs:"), black, face);
-    makeArray(outputButtons, K::Button, "cmdOut", QStringLiteral("Out1"), black, face);
-    outputNamesFrame = make(K::Frame, "Frame1", QStringLiteral("Out label:"), black, face);
-    makeArray(outputNameBoxes, K::TextBox, "txtOutName", QStringLiteral("Text2"));
-
     port_.setOnComm([this] { portEvent(); });
     sound_.setOnFailure(
         [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });

@@ -109,16 +109,6 @@ public:
     ChannelArray<Control> spareBoxes3;
     ChannelArray<Control> spareBoxes4;
     Control saveCloseButton;
-    // Hidden container: only code operates these.
-    Control hiddenCommands;
-    Control connectButton;
-    Control readButton;
-    Control pauseButton;
-    Control evaluateButton;
-    Control outputsFrame;
-    ChannelArray<Control> outputButtons;
-    Control outputNamesFrame;
-    ChannelArray<Control> outputNameBoxes;
 
     // Every control, for binding and observers.
     template <class F>
@@ -271,22 +261,17 @@ void MainForm::forEachControl(F&& f)
 {
     f(Caption);
     for (int i = 1; i <= kChannels; ++i) {
-        for (auto* arr :
-             {&channelPanels, &labelDisplays, &valueDisplays, &alarmLamps,    &setHiCaptions,
-              &setHiBoxes,    &setLoCaptions, &setLoBoxes,    &saveButtons,   &channelSettingsRows,
-              &labelBoxes,    &colourBoxes,   &offsetBoxes,   &factorBoxes,   &spareBoxes1,
-              &spareBoxes2,   &spareBoxes3,   &spareBoxes4,   &outputButtons, &outputNameBoxes})
+        for (auto* arr : {&channelPanels, &labelDisplays, &valueDisplays, &alarmLamps,
+                          &setHiCaptions, &setHiBoxes, &setLoCaptions, &setLoBoxes, &saveButtons,
+                          &channelSettingsRows, &labelBoxes, &colourBoxes, &offsetBoxes,
+                          &factorBoxes, &spareBoxes1, &spareBoxes2, &spareBoxes3, &spareBoxes4})
             f((*arr)[i]);
     }
     for (Control* c : portBoxes())
         f(*c);
-    for (auto* c : {&statusLine,           &deviceCode,      &settingsButton,
-                    &helpButton,           &helpPanel,       &helpText,
-                    &closeHelpButton,      &settingsPanel,   &portSettingsFrame,
-                    &passwordBox,          &logCheck,        &soundCheck,
-                    &channelSettingsFrame, &saveCloseButton, &hiddenCommands,
-                    &connectButton,        &readButton,      &pauseButton,
-                    &evaluateButton,       &outputsFrame,    &outputNamesFrame})
+    for (auto* c : {&statusLine, &deviceCode, &settingsButton, &helpButton, &helpPanel, &helpText,
+                    &closeHelpButton, &settingsPanel, &portSettingsFrame, &passwordBox, &logCheck,
+                    &soundCheck, &channelSettingsFrame, &saveCloseButton})
         f(*c);
 }
 

@@ -117,8 +117,6 @@ void MainForm::loadSettings()
         valueDisplays[i].setForeColor(colorForLetter(colours[i]));
         offsetBoxes[i].setText(displayForm(offsets[i], locale_));
         factorBoxes[i].setText(displayForm(factors[i], locale_));
-        outputNameBoxes[i].setText(QString::fromLatin1(outputNames[i]));
-        outputButtons[i].setText(QString::fromLatin1(outputNames[i]));
         setHiBoxes[i].setText(displayForm(setHi[i], locale_));
         setLoBoxes[i].setText(displayForm(setLo[i], locale_));
     }

@@ -13,8 +13,8 @@ namespace {
 
 using Field = SettingsEntry::Field;
 
-// The box an entry is typed in: the Set panel's, a channel panel's, or the
-// hidden output names'.
+// The box an entry is typed in: the Set panel's or a channel panel's. The
+// output names have none: no window shows them.
 Control& boxOf(MainForm& f, const SettingsEntry& e)
 {
     const int i = e.channel;
@@ -43,8 +43,8 @@ Control& boxOf(MainForm& f, const SettingsEntry& e)
         return f.offsetBoxes[i];
     case Field::Factor:
         return f.factorBoxes[i];
-    case Field::OutputName:
-        return f.outputNameBoxes[i];
+    case Field::OutputName: // has no box: taken before
+        break;
     case Field::SetHi:
         return f.setHiBoxes[i];
     case Field::SetLo:
@@ -65,6 +65,10 @@ bool MainForm::saveSettings()
     SettingsValues s;
     s.password = password;
     for (const SettingsEntry& e : settingsEntries()) {
+        if (e.field == Field::OutputName) { // kept as the file has them
+            s.outputNames[e.channel] = outputNames[e.channel];
+            continue;
+        }
         Control& box = boxOf(*this, e);
         if (box.kind() == ControlKind::CheckBox) {
             (e.field == Field::LogOn ? s.logOn : s.soundOn) = box.checked() ? 1 : 0;

@@ -44,7 +44,7 @@ std::vector<QString> shown(const MainForm& f)
                       QString::number(c.r * 65536 + c.g * 256 + c.b, 16) + "|" +
                       f.offsetBoxes[i].text() + "|" + f.factorBoxes[i].text() + "|" +
                       f.setHiBoxes[i].text() + "|" + f.setLoBoxes[i].text() + "|" +
-                      f.outputButtons[i].text() + "|" + f.outputNameBoxes[i].text());
+                      QString::fromLatin1(f.outputNames[i]));
     }
     return out;
 }
@@ -55,7 +55,7 @@ const std::vector<QString> kDefaultsShown = [] {
     const char* colours[] = {"W|ffffff", "R|ff0000", "G|ff00",   "B|ffff",
                              "Y|ffff00", "W|ffffff", "R|ff0000", "G|ff00"};
     for (int i = 1; i <= 8; ++i)
-        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1|OUT%1")
+        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1")
                            .arg(i)
                            .arg(colours[i - 1]));
     return rows;
@@ -68,7 +68,7 @@ TEST(Settings, WithoutAFileTheDefaultsAreShown)
     EXPECT_EQ(shown(f), kDefaultsShown);
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
-    for (const Control* frame : {&f.settingsPanel, &f.helpPanel, &f.hiddenCommands})
+    for (const Control* frame : {&f.settingsPanel, &f.helpPanel})
         EXPECT_FALSE(frame->visible()) << frame->name() << " starts hidden";
 }
 
@@ -135,19 +135,12 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
     Saving s(QLocale(QLocale::German, QLocale::Germany));
     s.f().openSettings();
     const std::pair<Control*, const char*> edits[] = {
-        {&s.f().comPortBox, "4,5"},
-        {&s.f().baudBox, "19200"},
-        {&s.f().deviceIdBox, "A"},
-        {&s.f().sampleTimeBox, "2,5"},
-        {&s.f().valueCountBox, "12"},
-        {&s.f().labelBoxes[1], "Tank, left"},
-        {&s.f().colourBoxes[2], "Y"},
-        {&s.f().offsetBoxes[3], "1,5"},
-        {&s.f().factorBoxes[4], " 0,25 "},
-        {&s.f().outputNameBoxes[5], "Pump"},
-        {&s.f().setHiBoxes[6], "12"},
-        {&s.f().setLoBoxes[7], "-3,5"},
-        {&s.f().passwordBox, "ignored while disabled"}};
+        {&s.f().comPortBox, "4,5"},        {&s.f().baudBox, "19200"},
+        {&s.f().deviceIdBox, "A"},         {&s.f().sampleTimeBox, "2,5"},
+        {&s.f().valueCountBox, "12"},      {&s.f().labelBoxes[1], "Tank, left"},
+        {&s.f().colourBoxes[2], "Y"},      {&s.f().offsetBoxes[3], "1,5"},
+        {&s.f().factorBoxes[4], " 0,25 "}, {&s.f().setHiBoxes[6], "12"},
+        {&s.f().setLoBoxes[7], "-3,5"},    {&s.f().passwordBox, "ignored while disabled"}};
     for (auto [box, text] : edits)
         box->setUserText(QString::fromLatin1(text));
     s.f().logCheck.setUserChecked(true);
@@ -159,7 +152,7 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
         "\"V07 label:\",\"V08 label:\"\r\n"
         "\"W\",\"Y\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
         "0,0,1.5,0,0,0,0,0\r\n1,1,1,0.25,1,1,1,1\r\n"
-        "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
+        "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"OUT5\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
         "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
     EXPECT_FALSE(s.port.portOpen()) << "SAVE-CLOSE closes the port";
     EXPECT_EQ(s.f().labelDisplays[1].text(), "Tank, left");
