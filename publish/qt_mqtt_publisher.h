@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publish/mqtt_config.h"
+#include "publish/mqtt_messages.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "publish/qt_mqtt_indicator.h"
+#include "publish/qt_publishing.h"
 
 #include "app/log_categories.h"
 #include "app/platform.h"
