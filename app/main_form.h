@@ -7,7 +7,7 @@
 #include "app/types.h"
 #include "device/link_state.h"
 #include "device/malformed_lines.h"
-#include "sampling/append_file.h"
+#include "sampling/day_log.h"
 #include "sampling/sample_cycle.h"
 
 #include <QByteArray>
@@ -241,12 +241,8 @@ private:
     WallClock& wallClock_;
     ProgramPaths paths_;
     QByteArray defaultSound_;
-    AppendFile logFile_{loop_};
+    DayLog dayLog_{loop_, paths_.logDir()};
     MalformedLines malformed_{loop_};
-    bool logFailing_ = false; // the last line could not be written
-    QDate logDay_;            // the day logDir_ and logPath_ were made for
-    QByteArray logDir_;
-    QByteArray logPath_;
     QLocale locale_;
     SampleCycle sampleCycle_{loop_,
                              {[this](int channel) { return requestValue(channel); },

@@ -22,6 +22,13 @@ void MainForm::sampleClockTick()
     sampleCycle_.start(valueCount);
 }
 
+QDateTime MainForm::writeLogLine()
+{
+    const QDateTime now = wallClock_.localNow();
+    dayLog_.write(now, values);
+    return now;
+}
+
 bool MainForm::requestValue(int channel)
 {
     if (const int error = port_.output(valueRequest(deviceId, channel))) {
