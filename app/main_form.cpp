@@ -35,7 +35,7 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 
 MainForm::MainForm(const Platform& platform)
     : sampleClock(platform.loop, 1000, [this] { sampleClockTick(); })
-    , retryTimer(platform.loop, 2500, [this] { Timer1_Timer(); })
+    , retryTimer(platform.loop, 2500, [this] { tryConnect(); })
     , watchdog(platform.loop, 5000, [this] { watchdogExpired(); })
     , soundTimer(platform.loop, 3000, [this] { soundTick(); })
     , loop_(platform.loop)

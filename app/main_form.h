@@ -38,7 +38,7 @@ public:
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
 
-    // --- Form-level variables ------------------------------------------------
+    // --- State: the settings in use, the values read ----------------------------
     String password;
     String deviceId;
     Integer valueCount = 0;
@@ -139,7 +139,6 @@ public:
 
     // --- Device link (device/) -------------------------------------------------------
     void tryConnect();
-    void Timer1_Timer();
     void watchdogExpired();
     void portEvent();
     void interpretReply(const String& line);
@@ -151,7 +150,7 @@ public:
     void evaluateChannels();
     void soundTick();
     QByteArray alarmSoundFile();
-    void playSound(const QByteArray& strFileName);
+    void playSound(const QByteArray& path);
     void saveSetPoints(Integer index);
 
     // --- Sampling and logging (sampling/) ----------------------------------------------

@@ -42,9 +42,9 @@ void MainForm::soundFailed(const QByteArray& path, const QString& why)
     qCWarning(lcAlarm).noquote() << message;
 }
 
-void MainForm::playSound(const QByteArray& strFileName)
+void MainForm::playSound(const QByteArray& path)
 {
-    sound_.play(strFileName);
+    sound_.play(path);
 }
 
 } // namespace qm

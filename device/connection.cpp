@@ -39,11 +39,6 @@ QString MainForm::portDescription() const
     return device.isEmpty() ? port : port + QStringLiteral(" (") + QFile::decodeName(device) + ')';
 }
 
-void MainForm::Timer1_Timer()
-{
-    tryConnect();
-}
-
 // Shows why the port failed, on the failure colour.
 void MainForm::showPortFailure(int error, bool lost)
 {
