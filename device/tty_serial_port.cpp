@@ -98,7 +98,7 @@ TtySerialPort::~TtySerialPort()
 
 int TtySerialPort::setCommPort(int number)
 {
-    if (fd_ >= 0)
+    if (fd_.valid())
         return comm_error::kPortOpenCannotSet;
     if (number < 1)
         return comm_error::kInvalidPort;
@@ -111,9 +111,9 @@ int TtySerialPort::setSettings(const std::string& text)
     LineSettings parsed;
     if (!parseLineSettings(text, parsed))
         return comm_error::kBadSettings;
-    if (fd_ >= 0 && !applyLineSettings(fd_, parsed, flow_)) {
+    if (fd_.valid() && !applyLineSettings(fd_.get(), parsed, flow_)) {
         // The open device refused it: the previous settings stay in force.
-        applyLineSettings(fd_, line_, flow_);
+        applyLineSettings(fd_.get(), line_, flow_);
         return comm_error::kBadSettings;
     }
     line_ = parsed;
@@ -136,8 +136,8 @@ int TtySerialPort::setHandshaking(int mode)
     default:
         return comm_error::kBadSettings;
     }
-    if (fd_ >= 0 && !applyLineSettings(fd_, line_, flow)) {
-        applyLineSettings(fd_, line_, flow_);
+    if (fd_.valid() && !applyLineSettings(fd_.get(), line_, flow)) {
+        applyLineSettings(fd_.get(), line_, flow_);
         return comm_error::kBadSettings;
     }
     flow_ = flow;
@@ -146,12 +146,12 @@ int TtySerialPort::setHandshaking(int mode)
 
 bool TtySerialPort::portOpen() const
 {
-    return fd_ >= 0;
+    return fd_.valid();
 }
 
 int TtySerialPort::setPortOpen(bool open)
 {
-    if (open == (fd_ >= 0))
+    if (open == fd_.valid())
         return comm_error::kNone;
     if (!open) {
         closeDevice();
@@ -176,8 +176,8 @@ int TtySerialPort::openDevice()
         failureDetail_ = lock_.refusal();
         return comm_error::kPortInUse;
     }
-    fd_ = ::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0 && errno == EBUSY) {
+    fd_.reset(::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd_.valid() && errno == EBUSY) {
         const QString device = QFile::decodeName(devicePath_);
         failureDetail_ =
             hungUp_ != 0 && st.st_rdev == hungUp_
@@ -186,14 +186,14 @@ int TtySerialPort::openDevice()
                                           "restart the program that provides it")
                 : device + QStringLiteral(" is held exclusively by another program");
     }
-    if (fd_ < 0)
+    if (!fd_.valid())
         return openErrorNumber(errno);
     termios t{};
-    if (::tcgetattr(fd_, &t) != 0)
+    if (::tcgetattr(fd_.get(), &t) != 0)
         return comm_error::kOpenFailed; // not a terminal
-    if (::ioctl(fd_, TIOCEXCL) != 0)
+    if (::ioctl(fd_.get(), TIOCEXCL) != 0)
         return comm_error::kOpenFailed;
-    if (!applyLineSettings(fd_, line_, flow_))
+    if (!applyLineSettings(fd_.get(), line_, flow_))
         return errno == EIO ? comm_error::kOpenFailed : comm_error::kBadSettings;
     // The lines as last set (inactive unless enabled); absent lines are fine.
     applyModemLine(TIOCM_DTR, dtr_);
@@ -202,9 +202,9 @@ int TtySerialPort::openDevice()
     outgoing_.clear();
     lastError_ = comm_error::kNone;
     hungUp_ = 0;
-    readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    readNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onReadable);
-    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Write);
     writeNotifier_->setEnabled(false);
     connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onWritable);
     return comm_error::kNone;
@@ -215,13 +215,12 @@ void TtySerialPort::closeDevice()
     readGate_.stop();
     readNotifier_.reset();
     writeNotifier_.reset();
-    if (fd_ >= 0) {
+    if (fd_.valid()) {
         // A pseudo-terminal keeps the flag after the close. A hung-up
         // terminal refuses this (EIO), and nothing else can clear it then.
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
+        ::ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();
     }
-    fd_ = -1;
     lock_.release();
     pending_.clear();
     outgoing_.clear();
@@ -229,13 +228,13 @@ void TtySerialPort::closeDevice()
 
 int TtySerialPort::applyModemLine(int line, bool on)
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return comm_error::kNone; // applied at the next opening
-    const int error = setModemLine(fd_, line, on);
+    const int error = setModemLine(fd_.get(), line, on);
     // Pseudo-terminals and some adapters have no modem-control lines.
     if (error == 0 || error == ENOTTY || error == EINVAL)
         return comm_error::kNone;
-    if (hungUp(fd_)) {
+    if (hungUp(fd_.get())) {
         deviceLost();
         return comm_error::kDeviceLost;
     }
@@ -266,7 +265,7 @@ void TtySerialPort::setInputLen(int count)
 
 int TtySerialPort::output(const std::string& bytes)
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return comm_error::kPortNotOpen;
     if (bytes.empty())
         return comm_error::kNone;
@@ -285,7 +284,7 @@ bool TtySerialPort::flushOutput()
 {
     while (!outgoing_.isEmpty()) {
         const ssize_t n =
-            ::write(fd_, outgoing_.constData(), static_cast<size_t>(outgoing_.size()));
+            ::write(fd_.get(), outgoing_.constData(), static_cast<size_t>(outgoing_.size()));
         if (n > 0) {
             outgoing_.remove(0, n);
             continue;
@@ -303,7 +302,7 @@ bool TtySerialPort::flushOutput()
 
 void TtySerialPort::onWritable()
 {
-    if (fd_ >= 0)
+    if (fd_.valid())
         flushOutput();
 }
 
@@ -342,7 +341,7 @@ bool TtySerialPort::readRound(qsizetype& got)
 {
     char buf[16384];
     while (got < kReadRound) {
-        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
         if (n > 0) {
             pending_.append(buf, n);
             got += n;
@@ -355,21 +354,21 @@ bool TtySerialPort::readRound(qsizetype& got)
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return false; // EIO and the like: the device is gone
         // Woken with nothing to read: an error condition shows in poll().
-        return got > 0 || !hungUp(fd_);
+        return got > 0 || !hungUp(fd_.get());
     }
     return true;
 }
 
 void TtySerialPort::onReadable()
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return;
     readNotifier_->setEnabled(false);
     qsizetype got = 0;
     const bool alive = readRound(got);
     if (got > 0)
         deliverReceive();
-    if (fd_ < 0)
+    if (!fd_.valid())
         return; // closed by the core meanwhile
     if (!alive) {
         deviceLost();
@@ -396,10 +395,10 @@ void TtySerialPort::deliverReceive()
 
 void TtySerialPort::deviceLost()
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return;
     struct stat st {};
-    hungUp_ = ::fstat(fd_, &st) == 0 ? st.st_rdev : 0;
+    hungUp_ = ::fstat(fd_.get(), &st) == 0 ? st.st_rdev : 0;
     closeDevice();
     lastError_ = comm_error::kDeviceLost;
     // Reported from the queue, so a caller in the middle of a write hears
@@ -407,7 +406,7 @@ void TtySerialPort::deviceLost()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (fd_ >= 0)
+            if (fd_.valid())
                 return; // reopened meanwhile: that loss is over
             commEvent_ = comm_event::kDeviceLost;
             raiseOnComm();

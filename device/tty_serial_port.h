@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/files.h"
+
 #include "device/lock_file.h"
 #include "device/serial_port.h"
 #include "device/tty_line.h"
@@ -88,7 +90,7 @@ private:
     QByteArray devicePath_;
     QString failureDetail_;
     dev_t hungUp_ = 0; // the terminal last lost through a hang-up
-    int fd_ = -1;
+    FileDescriptor fd_;
     DeviceLock lock_;
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;
