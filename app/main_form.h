@@ -9,6 +9,7 @@
 #include "device/malformed_lines.h"
 #include "sampling/day_log.h"
 #include "sampling/sample_cycle.h"
+#include "settings/settings_file.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -18,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +29,6 @@ namespace qm {
 class ReadingObserver;
 class SerialPort;
 class SoundPlayer;
-struct SettingsValues;
 
 // The one window: every piece of application state, the control model, the
 // four timers and the serial port. Handlers are defined in the folder of
@@ -206,6 +207,12 @@ private:
     // The status line's tooltip: what was found in the settings file, then
     // `portNote` (why the port failed, what to do).
     void showStatusToolTip(const QString& portNote);
+    // The settings as the boxes hold them; nothing when a box holds no valid
+    // entry (marked, and told in the status line).
+    std::optional<SettingsValues> settingsFromBoxes();
+    // Tells the status line, the journal and every save button that the
+    // settings file cannot be written (errno says why).
+    void showSettingsUnwritable();
     // Takes the 64 settings into the form's variables.
     void useSettings(const SettingsValues& s);
     // Tells the status line's tooltip and the journal, once, why the alarm

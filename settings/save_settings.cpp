@@ -55,13 +55,8 @@ Control& boxOf(MainForm& f, const SettingsEntry& e)
 
 } // namespace
 
-bool MainForm::saveSettings()
+std::optional<SettingsValues> MainForm::settingsFromBoxes()
 {
-    // The marks of the last attempt go; this one marks what it refuses.
-    forEachControl([](Control& c) { c.setError({}); });
-
-    // Every box is read and converted before anything changes; the first
-    // entry that is not valid stops it and stays marked.
     SettingsValues s;
     s.password = password;
     for (const SettingsEntry& e : settingsEntries()) {
@@ -84,29 +79,48 @@ bool MainForm::saveSettings()
             box.setError(message);
             statusLine.setBackColor(colors::kStatusFailure);
             statusLine.setText(message);
-            lastSave_ = SaveOutcome::Refused;
-            return false;
+            return std::nullopt;
         }
     }
     finishEntries(s);
+    return s;
+}
+
+void MainForm::showSettingsUnwritable()
+{
+    const QString message = QStringLiteral("Cannot write settings file ") +
+                            QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
+                            QString::fromLocal8Bit(std::strerror(errno));
+    qCWarning(lcSettings).noquote() << message;
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(message);
+    // Every save button fails alike until the file can be written: each
+    // keeps the reason in sight. SAVE-CLOSE pressed again leaves the
+    // panel without saving.
+    saveCloseButton.setError(
+        message + QStringLiteral(" - SAVE-CLOSE again closes the panel without saving."));
+    for (int i = 1; i <= kChannels; ++i)
+        saveButtons[i].setError(message);
+}
+
+bool MainForm::saveSettings()
+{
+    // The marks of the last attempt go; this one marks what it refuses.
+    forEachControl([](Control& c) { c.setError({}); });
+
+    // Every box is read and converted before anything changes; the first
+    // entry that is not valid stops it and stays marked.
+    const std::optional<SettingsValues> s = settingsFromBoxes();
+    if (!s) {
+        lastSave_ = SaveOutcome::Refused;
+        return false;
+    }
 
     // Written beside the old file and renamed over it: a crash or a full disk
     // leaves the previous file whole.
-    if (!replaceFile(settingsFile, writeSettingsFile(s))) {
+    if (!replaceFile(settingsFile, writeSettingsFile(*s))) {
         lastSave_ = SaveOutcome::Unwritable;
-        const QString message = QStringLiteral("Cannot write settings file ") +
-                                QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
-                                QString::fromLocal8Bit(std::strerror(errno));
-        qCWarning(lcSettings).noquote() << message;
-        statusLine.setBackColor(colors::kStatusFailure);
-        statusLine.setText(message);
-        // Every save button fails alike until the file can be written: each
-        // keeps the reason in sight. SAVE-CLOSE pressed again leaves the
-        // panel without saving.
-        saveCloseButton.setError(
-            message + QStringLiteral(" - SAVE-CLOSE again closes the panel without saving."));
-        for (int i = 1; i <= kChannels; ++i)
-            saveButtons[i].setError(message);
+        showSettingsUnwritable();
         return false;
     }
 
@@ -116,7 +130,7 @@ bool MainForm::saveSettings()
     }
 
     lastSave_ = SaveOutcome::Saved;
-    useSettings(s);
+    useSettings(*s);
 
     if (reconnectAfterSave)
         startOver();
