@@ -124,13 +124,13 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     // Readings promised at least once keep their session (and the broker its
     // QoS 2 state) across a lost connection.
     if (initialised != MOSQ_ERR_SUCCESS) {
-        setState(QStringLiteral("not connected: the MQTT library did not start: ") +
-                 QString::fromUtf8(mosquitto_strerror(initialised)));
+        setState(PublishingState::notConnected(QStringLiteral("the MQTT library did not start: ") +
+                                               QString::fromUtf8(mosquitto_strerror(initialised))));
         return;
     }
     mosq_ = mosquitto_new(config_.clientId.toUtf8().constData(), config_.qos == 0, this);
     if (!mosq_) {
-        setState(QStringLiteral("not connected: no MQTT client"));
+        setState(PublishingState::notConnected(QStringLiteral("no MQTT client")));
         return;
     }
     mosquitto_connect_v5_callback_set(
@@ -156,8 +156,8 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     if (const int rc = mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()),
                                           offline.constData(), 1, true);
         rc != MOSQ_ERR_SUCCESS) {
-        setState(QStringLiteral("not connected: the last will cannot be set: ") +
-                 QString::fromUtf8(mosquitto_strerror(rc)));
+        setState(PublishingState::notConnected(QStringLiteral("the last will cannot be set: ") +
+                                               QString::fromUtf8(mosquitto_strerror(rc))));
         return;
     }
     if (!config_.username.isEmpty())
@@ -173,7 +173,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
                               config_.caFile.isEmpty() ? "/etc/ssl/certs" : nullptr,
                               file(config_.certFile), file(config_.keyFile),
                               [](char*, int, int, void*) { return 0; }) != MOSQ_ERR_SUCCESS) {
-            setState(QStringLiteral("not connected: the TLS files cannot be used"));
+            setState(PublishingState::notConnected(QStringLiteral("the TLS files cannot be used")));
             return;
         }
     }
@@ -186,7 +186,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     if (networkRunning_)
         ::pthread_setname_np(network_, "mqtt");
     else
-        setState(QStringLiteral("not connected: no network thread"));
+        setState(PublishingState::notConnected(QStringLiteral("no network thread")));
 }
 
 MqttPublisher::~MqttPublisher()
@@ -233,7 +233,7 @@ void MqttPublisher::run()
             continue;
         if (outcome.stable)
             delayS = 1;
-        link_ = QStringLiteral("not connected: ") + outcome.reason;
+        link_ = PublishingState::notConnected(outcome.reason);
         tell();
         changed_.wait_for(lock, std::chrono::seconds(delayS), [this] { return stopping_; });
         delayS = std::min(delayS * 2, 30);
@@ -375,17 +375,17 @@ void MqttPublisher::stopNetwork(int waitMs)
     ::pthread_join(network_, nullptr); // the library's state is unknown now: left as it is
 }
 
-void MqttPublisher::setState(const QString& state)
+void MqttPublisher::setState(const PublishingState& state)
 {
     if (state == state_)
         return;
     state_ = state;
-    if (state.startsWith(QLatin1String("not ")) || state.contains(QLatin1String(", but ")))
+    if (state.troubled())
         qCWarning(lcPublish, "MQTT %s:%d: %s", qPrintable(config_.host), config_.port,
-                  qPrintable(state));
+                  qPrintable(state.text()));
     else
         qCInfo(lcPublish, "MQTT %s:%d: %s", qPrintable(config_.host), config_.port,
-               qPrintable(state));
+               qPrintable(state.text()));
     if (onStateChanged)
         onStateChanged(state);
 }
@@ -394,7 +394,7 @@ void MqttPublisher::setState(const QString& state)
 // the event-loop thread when it changed.
 void MqttPublisher::tell()
 {
-    QString state = link_;
+    PublishingState state = link_;
     if (online_) {
         QStringList problems;
         if (!refused_.empty())
@@ -404,8 +404,7 @@ void MqttPublisher::tell()
                                  : QString());
         if (!clash_.isEmpty())
             problems << clash_;
-        if (!problems.isEmpty())
-            state += QStringLiteral(", but ") + problems.join(QStringLiteral("; "));
+        state.problems = problems.join(QStringLiteral("; "));
     }
     if (state == told_)
         return;
@@ -429,7 +428,7 @@ void MqttPublisher::online()
     online_ = true;
     refused_.clear();
     clash_.clear();
-    link_ = QStringLiteral("connected");
+    link_ = PublishingState::connected();
     retained_[statusTopic_].payload = "online";
     dirty_ = {statusTopic_};
     for (auto& [t, r] : retained_) {

@@ -10,17 +10,18 @@
 
 namespace qm {
 
-void showMqttState(QLabel& indicator, const QString& state)
+void showMqttState(QLabel& indicator, const PublishingState& state)
 {
+    using Kind = PublishingState::Kind;
     QPalette pal = indicator.palette();
-    const Rgb colour = state == QLatin1String("connected")                  ? colors::kStatusOk
-                       : state.startsWith(QLatin1String("connected, but ")) ? colors::kStatusWarning
-                       : state == QLatin1String("connecting") ? colors::kStatusSearching
-                                                              : colors::kStatusFailure;
+    const Rgb colour = state.kind == Kind::Connected
+                           ? (state.problems.isEmpty() ? colors::kStatusOk : colors::kStatusWarning)
+                       : state.kind == Kind::Connecting ? colors::kStatusSearching
+                                                        : colors::kStatusFailure;
     pal.setColor(QPalette::Window, QColor(colour.r, colour.g, colour.b));
     indicator.setPalette(pal);
-    indicator.setToolTip(state);
-    indicator.setAccessibleName(state);
+    indicator.setToolTip(state.text());
+    indicator.setAccessibleName(state.text());
 }
 
 Publishing::Publishing(const ProgramPaths& paths, const QString& version)
@@ -33,7 +34,7 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     configured_ = true;
     if (!setup.config) {
         qCWarning(lcPublish, "not publishing: %s", qPrintable(setup.error));
-        state_ = QStringLiteral("not publishing: ") + setup.error;
+        state_ = PublishingState::notPublishing(setup.error);
         return;
     }
     const DiscoveryDevice device{
@@ -41,7 +42,7 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     publisher_ = std::make_unique<MqttPublisher>(*setup.config, device,
                                                  paths.file(paths.name + ".mqtt-sensors"));
     state_ = publisher_->state();
-    publisher_->onStateChanged = [this](const QString& s) {
+    publisher_->onStateChanged = [this](const PublishingState& s) {
         state_ = s;
         if (indicator_)
             showMqttState(*indicator_, s);
