@@ -5,7 +5,7 @@
 #include "app/platform.h"
 #include "app/timer.h"
 #include "app/types.h"
-#include "device/link_state.h"
+#include "device/link_report.h"
 #include "device/malformed_lines.h"
 #include "sampling/day_log.h"
 #include "sampling/sample_cycle.h"
@@ -192,18 +192,10 @@ private:
     // Tells the observers of the evaluation just made, at `time` (read from
     // the clock when invalid).
     void notifyReading(QDateTime time);
-    // Tells the observers of a new link state, once per change.
-    void linkIs(const LinkState& state);
+    // Tells the observers of a new link state.
+    void tellObserversOfLink(const LinkState& state);
+    // What each entry box means and takes, as its tooltip.
     void setTips();
-    // Tells the journal and the observers of the link. Any state but
-    // "connected" begins a spell of trouble or gives a new reason in it:
-    // `text` at warning, each reason once a spell, whatever the retry repeats
-    // meanwhile. "connected" (`text` at info) is told at once when nothing
-    // was wrong, else once the device has answered for kSteadyMs without a
-    // new failure, which ends the spell: a device that fails every other
-    // request is one spell, not two lines a cycle.
-    void tellLink(const LinkState& state, const QString& text);
-    static constexpr Millis kSteadyMs = 60'000;
     // The status line's tooltip: what was found in the settings file, then
     // `portNote` (why the port failed, what to do).
     void showStatusToolTip(const QString& portNote);
@@ -232,9 +224,6 @@ private:
 
     std::vector<ReadingObserver*> observers_;
     ChannelArray<bool> alarms_{}; // as the lamps show them
-    LinkState linkState_;
-    std::vector<LinkState> reasonsTold_; // in this spell of trouble
-    Millis connectedAt_ = 0;             // the last change to "connected"
     // The port failed in this connection attempt: a watchdog that runs out
     // now had nothing to wait for.
     bool attemptFailed_ = false;
@@ -250,6 +239,7 @@ private:
     DayLog dayLog_{loop_, paths_.logDir()};
     MalformedLines malformed_{loop_};
     QLocale locale_;
+    LinkReport link_{loop_, [this](const LinkState& state) { tellObserversOfLink(state); }};
     SampleCycle sampleCycle_{loop_,
                              {[this](int channel) { return requestValue(channel); },
                               [this] {

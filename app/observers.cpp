@@ -14,11 +14,8 @@ void MainForm::notifyReading(QDateTime time)
         o->readingTaken(r);
 }
 
-void MainForm::linkIs(const LinkState& state)
+void MainForm::tellObserversOfLink(const LinkState& state)
 {
-    if (state == linkState_)
-        return;
-    linkState_ = state;
     for (ReadingObserver* o : observers_)
         o->linkChanged(state);
 }

@@ -5,8 +5,6 @@
 
 #include <QFile>
 
-#include <algorithm>
-
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -57,7 +55,7 @@ void MainForm::showPortFailure(int error, bool lost)
     }
     // A request that finds the port closed by a failure already told (the
     // rest of a sample cycle after a loss) has nothing new to tell.
-    if (error == comm_error::kPortNotOpen && linkState_.kind == LinkState::Kind::PortError)
+    if (error == comm_error::kPortNotOpen && link_.state().kind == LinkState::Kind::PortError)
         return;
     const QString advice = error == comm_error::kPermission ? permissionAdvice(port_.devicePath())
                            : error == comm_error::kInvalidPort || error == comm_error::kPortInUse
@@ -71,28 +69,7 @@ void MainForm::showPortFailure(int error, bool lost)
         text += QStringLiteral(" (error %1)").arg(error);
     if (!advice.isEmpty())
         text += QStringLiteral(": ") + advice;
-    tellLink(LinkState::portError(error), text);
-}
-
-void MainForm::tellLink(const LinkState& state, const QString& text)
-{
-    const Millis now = loop_.now();
-    if (state.kind != LinkState::Kind::Connected) {
-        if (std::find(reasonsTold_.begin(), reasonsTold_.end(), state) == reasonsTold_.end()) {
-            qCWarning(lcDevice).noquote() << text;
-            reasonsTold_.push_back(state);
-        }
-    } else if (linkState_ != state) {
-        connectedAt_ = now;
-        if (reasonsTold_.empty())
-            qCInfo(lcDevice).noquote() << text; // nothing was wrong: found at once
-    } else if (!reasonsTold_.empty() && now - connectedAt_ >= kSteadyMs) {
-        // Back after trouble, and answering since: a device that fails again
-        // meanwhile stays in the spell, and says nothing more.
-        qCInfo(lcDevice).noquote() << text + QStringLiteral(", answering steadily again");
-        reasonsTold_.clear();
-    }
-    linkIs(state);
+    link_.tell(LinkState::portError(error), text);
 }
 
 void MainForm::showStatusToolTip(const QString& portNote)
@@ -146,8 +123,8 @@ void MainForm::watchdogExpired()
     // Only an open port that took the attempt can have gone unanswered; after
     // a port error the device was never asked.
     if (port_.portOpen() && !attemptFailed_)
-        tellLink(LinkState::noResponse(),
-                 portDescription() + QStringLiteral(": No response! (none within 5 s)"));
+        link_.tell(LinkState::noResponse(),
+                   portDescription() + QStringLiteral(": No response! (none within 5 s)"));
     replyWaitMayBeOver();
 }
 

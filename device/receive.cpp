@@ -77,8 +77,8 @@ void MainForm::interpretReply(const String& line)
     const std::size_t n = line.size();
     watchdog.setEnabled(false);
     // A line came: the device is there.
-    if (linkState_.kind != LinkState::Kind::Connected || !reasonsTold_.empty())
-        tellLink(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
+    if (link_.lineIsNews())
+        link_.tell(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
     if (const std::string problem = replyLineProblem(line, deviceId); !problem.empty())
         malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.
