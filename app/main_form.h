@@ -30,9 +30,13 @@ class ReadingObserver;
 class SerialPort;
 class SoundPlayer;
 
-// The one window: every piece of application state, the control model, the
-// four timers and the serial port. Handlers are defined in the folder of
-// their subsystem (app/, device/, channels/, sampling/, settings/).
+// The one window's model: the settings in use and the values read, the
+// control model, the four timers and the serial port. Its units do the work:
+// the sample cycle (sampling/sample_cycle.h), the day log
+// (sampling/day_log.h), the limits (channels/limits.h) and the link's report
+// (device/link_report.h); its methods, in the folder of their part, connect
+// them to the controls. Readings and link changes go one way, out to the
+// observers.
 class MainForm {
 public:
     explicit MainForm(const Platform& platform);
