@@ -32,7 +32,7 @@ QString alarmText(int channel, const String& label, bool entering, Single value,
 std::vector<AlarmChange> AlarmJournal::changes(const Reading& r)
 {
     std::vector<AlarmChange> out;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         if (r.alarms[i] == inAlarm_[i])
             continue;
         inAlarm_[i] = r.alarms[i];

@@ -2,7 +2,7 @@
 
 #include "app/files.h"
 #include "app/log_categories.h"
-#include "publish/qt_mqtt_indicator.h"
+#include "publish/qt_publishing.h"
 #include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
@@ -59,7 +59,7 @@ Application::Application(const ProgramPaths& paths, Mode mode)
     // released.
     , signalWatcher_({SIGTERM, SIGINT, SIGHUP}, [this] {
         qCInfo(lcService) << "stopping on a signal";
-        form_.CloseApp();
+        form_.closeApp();
     })
 {
 }
@@ -118,7 +118,7 @@ void Application::tellHome()
 {
     if (homeNotice_.isEmpty())
         return;
-    form_.lblStatus.addNote(homeNotice_);
+    form_.statusLine.addNote(homeNotice_);
     if (homeNoticeExpected_) {
         qCInfo(lcService).noquote() << homeNotice_;
         return;
@@ -137,10 +137,10 @@ void Application::tellHome()
 
 int Application::exportTrend(const QByteArray& file)
 {
-    form_.LoadSettings();
+    form_.loadSettings();
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
     const std::string csv = historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                                       form_.MyLabel, form_.SetHi, form_.SetLo, form_.RVnr);
+                                       form_.labels, form_.setHi, form_.setLo, form_.valueCount);
     // A header alone is no export: said, and nothing written.
     if (std::count(csv.begin(), csv.end(), '\n') < 2) {
         std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
@@ -165,11 +165,11 @@ int Application::run(bool openTrend)
     if (window_)
         window_->show();
     tellHome();
-    form_.Form_Load();
+    form_.load();
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)
-        trend_.setChannels(form_.MyLabel, form_.VColor, form_.SetHi, form_.SetLo, form_.RVnr);
+        trend_.setChannels(form_.labels, form_.colours, form_.setHi, form_.setLo, form_.valueCount);
     if (trendButton_ && openTrend)
         trendButton_->click();
     const ProgramPaths& paths = form_.paths();

@@ -7,7 +7,7 @@
 #include "app/qt_signals.h"
 #include "app/qt_wall_clock.h"
 #include "channels/qt_sound_player.h"
-#include "device/qt_serial_port.h"
+#include "device/tty_serial_port.h"
 #include "trend/trend_store.h"
 
 #include <memory>
@@ -56,7 +56,7 @@ private:
 
     const Mode mode_;
     QtEventLoop loop_;
-    QtSerialPort port_;
+    TtySerialPort port_;
     QtSoundPlayer sound_;
     std::unique_ptr<Dialogs> dialogs_;
     SystemWallClock wallClock_;

@@ -10,9 +10,8 @@ using Millis = std::int64_t;
 inline constexpr Millis kForever = INT64_MAX;
 
 // The core's only view of time and of the event loop. One thread: every
-// callback runs on the thread that runs the loop, one at a time, except that
-// a callback may wait (runNestedUntil), during which any other callback runs,
-// including further ticks of the timer whose callback is waiting, in phase.
+// callback runs on the thread that runs the loop, one at a time, each to its
+// end. Nothing waits inside a callback: a wait is a state that a timer ends.
 class EventLoop {
 public:
     virtual ~EventLoop() = default;
@@ -26,19 +25,10 @@ public:
     // was already due.
     virtual void stopTimer(int id) = 0;
 
-    // Lets events run until `done()` is true or `deadline` has been reached,
-    // whichever comes first. Uses no CPU while nothing happens. `done` is
-    // checked before the first event and after each one.
-    virtual void runNestedUntil(Millis deadline, const std::function<bool()>& done) = 0;
-
-    // Ends the program at once: no further event handler runs.
-    [[noreturn]] virtual void terminate(int exitCode) = 0;
+    // Ends the program with `exitCode` once the running handler has returned:
+    // every timer stops now, and the program's objects are then destroyed in
+    // order (files closed, locks released).
+    virtual void quit(int exitCode) = 0;
 };
-
-// Waits `delayMs` while letting events run.
-inline void waitFor(EventLoop& loop, Millis delayMs)
-{
-    loop.runNestedUntil(loop.now() + delayMs, [] { return false; });
-}
 
 } // namespace qm

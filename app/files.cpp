@@ -9,10 +9,31 @@
 
 namespace qm {
 
+void FileDescriptor::reset(int fd)
+{
+    if (fd_ >= 0 && fd_ != fd)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+int FileDescriptor::close()
+{
+    return fd_ < 0 ? 0 : ::close(release());
+}
+
+QByteArray realPath(const QByteArray& path)
+{
+    char* real = ::realpath(path.constData(), nullptr);
+    const QByteArray out = real ? QByteArray(real) : QByteArray();
+    std::free(real);
+    return out;
+}
+
 std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t maxSize)
 {
     // Non-blocking, so that opening a FIFO does not wait for a writer.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const FileDescriptor file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
         return std::nullopt;
     std::optional<std::string> out;
@@ -39,7 +60,6 @@ std::optional<std::string> readRegularFile(const QByteArray& path, std::size_t m
             }
         }
     }
-    ::close(fd);
     return out;
 }
 
@@ -64,10 +84,8 @@ bool replaceFile(const QByteArray& path, std::string_view bytes)
     struct stat st {};
     const bool existed = ::stat(path.constData(), &st) == 0;
     if (existed) {
-        if (char* real = ::realpath(path.constData(), nullptr)) {
+        if (const QByteArray real = realPath(path); !real.isEmpty())
             target = real;
-            std::free(real);
-        }
         mode = st.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -76,7 +94,8 @@ bool replaceFile(const QByteArray& path, std::string_view bytes)
     }
 
     QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    FileDescriptor file(::mkostemp(temp.data(), O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
         return false;
     // The replaced file's owner too, where this user may give it (root
@@ -87,7 +106,7 @@ bool replaceFile(const QByteArray& path, std::string_view bytes)
     const bool ok =
         ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) == bytes.size() && ::fsync(fd) == 0;
     int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok)
+    if (file.close() != 0 && ok)
         error = errno;
     if (!error && ::rename(temp.constData(), target.constData()) != 0)
         error = errno;

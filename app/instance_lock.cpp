@@ -1,5 +1,7 @@
 #include "app/instance_lock.h"
 
+#include "app/files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -33,8 +35,9 @@ long holderOfDescriptor(int fd)
 
 InstanceLock::InstanceLock(const QByteArray& path)
 {
-    fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (fd_ < 0) {
+    fd_.reset(
+        ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+    if (!fd_.valid()) {
         error_ = std::strerror(errno);
         return;
     }
@@ -42,19 +45,19 @@ InstanceLock::InstanceLock(const QByteArray& path)
     // gone again before it asks who held it; it tries once more then.
     for (int attempt = 0; attempt < 3; ++attempt) {
         struct flock l = wholeFile(F_WRLCK);
-        if (::fcntl(fd_, F_SETLK, &l) == 0) {
+        if (::fcntl(fd_.get(), F_SETLK, &l) == 0) {
             state_ = State::Held;
             const QByteArray pid = QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n';
-            if (::ftruncate(fd_, 0) == 0) [[maybe_unused]]
+            if (::ftruncate(fd_.get(), 0) == 0) [[maybe_unused]]
                 const ssize_t n =
-                    ::pwrite(fd_, pid.constData(), static_cast<std::size_t>(pid.size()), 0);
+                    ::pwrite(fd_.get(), pid.constData(), static_cast<std::size_t>(pid.size()), 0);
             return;
         }
         if (errno != EAGAIN && errno != EACCES) {
             error_ = std::strerror(errno);
             return;
         }
-        holder_ = holderOfDescriptor(fd_);
+        holder_ = holderOfDescriptor(fd_.get());
         if (holder_ != 0)
             break;
     }
@@ -63,18 +66,16 @@ InstanceLock::InstanceLock(const QByteArray& path)
 
 InstanceLock::~InstanceLock()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 long InstanceLock::holderOf(const QByteArray& path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    const FileDescriptor fd(
+        ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid())
         return 0;
     // F_GETLK asks for a write lock: a read-only descriptor may ask all the same.
-    const long holder = holderOfDescriptor(fd);
-    ::close(fd);
+    const long holder = holderOfDescriptor(fd.get());
     return holder;
 }
 

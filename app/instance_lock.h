@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/files.h"
+
 #include <QByteArray>
 
 namespace qm {
@@ -29,7 +31,7 @@ public:
     static long holderOf(const QByteArray& path);
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
     State state_ = State::Failed;
     long holder_ = 0;
     QByteArray error_;

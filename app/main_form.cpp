@@ -24,7 +24,7 @@ Control make(ControlKind kind, const char* name, const QString& text, Rgb fore, 
 void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, const QString& text,
                Rgb fore = colors::kBlack, Rgb back = colors::kWhite)
 {
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         arr[i] = Control(kind, indexed(name, i), text);
         arr[i].setForeColor(fore);
         arr[i].setBackColor(back);
@@ -34,10 +34,10 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 } // namespace
 
 MainForm::MainForm(const Platform& platform)
-    : StTimer(platform.loop, 1000, [this] { StTimer_Timer(); })
-    , Timer1(platform.loop, 2500, [this] { Timer1_Timer(); })
-    , TimerCom(platform.loop, 5000, [this] { TimerCom_Timer(); })
-    , TimerWav(platform.loop, 3000, [this] { TimerWav_Timer(); })
+    : sampleClock(platform.loop, 1000, [this] { sampleClockTick(); })
+    , retryTimer(platform.loop, 2500, [this] { tryConnect(); })
+    , watchdog(platform.loop, 5000, [this] { watchdogExpired(); })
+    , soundTimer(platform.loop, 3000, [this] { soundTick(); })
     , loop_(platform.loop)
     , port_(platform.port)
     , sound_(platform.sound)
@@ -51,80 +51,73 @@ MainForm::MainForm(const Platform& platform)
     const Rgb black = colors::kBlack, white = colors::kWhite, face = colors::kButtonFace;
 
     // Channel panels
-    for (int i = 1; i <= 8; ++i) {
-        frmV1[i] = make(K::Frame, indexed("frmV1", i).c_str(), QStringLiteral("V0%1:").arg(i),
-                        colors::kPanelCaption, black);
-        frmSetV1[i] = make(K::Frame, indexed("frmSetV1", i).c_str(),
-                           QStringLiteral("V%1: MyLabel        Color      -Nr1       xNr2          "
-                                          "nc           nc            nc            nc")
-                               .arg(i),
-                           black, colors::kSettingsPanel);
+    for (int i = 1; i <= kChannels; ++i) {
+        channelPanels[i] = make(K::Frame, indexed("frmV1", i).c_str(),
+                                QStringLiteral("V0%1:").arg(i), colors::kPanelCaption, black);
+        channelSettingsRows[i] =
+            make(K::Frame, indexed("frmSetV1", i).c_str(),
+                 QStringLiteral("V%1: MyLabel        Color      -Nr1       xNr2          "
+                                "nc           nc            nc            nc")
+                     .arg(i),
+                 black, colors::kSettingsPanel);
     }
-    makeArray(lblMyLbl1, K::Label, "lblMyLbl1", QStringLiteral("---"), white, black);
-    makeArray(lblDIS, K::Label, "lblDIS", QStringLiteral("-"), white, black);
-    makeArray(Led1, K::Shape, "Led1", {}, black, colors::kRed);
-    makeArray(lblSetHi, K::Label, "lblSetHi", QStringLiteral("Set Hi:"), colors::kSetHiCaption,
+    makeArray(labelDisplays, K::Label, "lblMyLbl1", QStringLiteral("---"), white, black);
+    makeArray(valueDisplays, K::Label, "lblDIS", QStringLiteral("-"), white, black);
+    makeArray(alarmLamps, K::Shape, "Led1", {}, black, colors::kRed);
+    makeArray(setHiCaptions, K::Label, "lblSetHi", QStringLiteral("Set Hi:"), colors::kSetHiCaption,
               black);
-    makeArray(txtSetHi, K::TextBox, "txtSetHi", QStringLiteral("-9999.99"));
-    makeArray(lblSetLo, K::Label, "lblSetLo", QStringLiteral("Set Lo:"), colors::kSetLoCaption,
+    makeArray(setHiBoxes, K::TextBox, "txtSetHi", QStringLiteral("-9999.99"));
+    makeArray(setLoCaptions, K::Label, "lblSetLo", QStringLiteral("Set Lo:"), colors::kSetLoCaption,
               black);
-    makeArray(txtSetLo, K::TextBox, "txtSetLo", QStringLiteral("-9999.99"));
-    makeArray(cmdSave, K::Button, "cmdSave", QStringLiteral("Save"), black, face);
+    makeArray(setLoBoxes, K::TextBox, "txtSetLo", QStringLiteral("-9999.99"));
+    makeArray(saveButtons, K::Button, "cmdSave", QStringLiteral("Save"), black, face);
 
     // Main window
-    lblStatus = make(K::Label, "lblStatus", QStringLiteral("--"), black, colors::kStatusSearching);
-    lblDevCode = make(K::Label, "lblDevCode", QStringLiteral("???"), colors::kYellow, black);
-    cmdSet = make(K::Button, "cmdSet", QStringLiteral("Set"), black, face);
-    cmdHelp = make(K::Button, "cmdHelp", QStringLiteral("Hlp"), black, face);
+    statusLine = make(K::Label, "lblStatus", QStringLiteral("--"), black, colors::kStatusSearching);
+    deviceCode = make(K::Label, "lblDevCode", QStringLiteral("???"), colors::kYellow, black);
+    settingsButton = make(K::Button, "cmdSet", QStringLiteral("Set"), black, face);
+    helpButton = make(K::Button, "cmdHelp", QStringLiteral("Hlp"), black, face);
 
     // Help panel
-    frmHelp = make(K::Frame, "frmHelp", QStringLiteral("Help:"), black, face);
-    frmHelp.setVisible(false);
-    Text1 =
+    helpPanel = make(K::Frame, "frmHelp", QStringLiteral("Help:"), black, face);
+    helpPanel.setVisible(false);
+    helpText =
         make(K::TextBox, "Text1",
              QString::fromUtf8(kHelpText).arg(QString::fromUtf8(paths_.dir), paths_.displayName()),
              black, white);
-    cmdCloseHelp = make(K::Button, "cmdCloseHelp", QStringLiteral("Close"), black, face);
+    closeHelpButton = make(K::Button, "cmdCloseHelp", QStringLiteral("Close"), black, face);
 
     // Settings panel
-    frmSet = make(K::Frame, "frmSet", QStringLiteral("Settings:"), black, colors::kSettingsPanel);
-    frmSet.setVisible(false);
-    Frame2 = make(K::Frame, "Frame2",
-                  QStringLiteral("COM:    Baud:        ID:           STime:     RVnr:            "
-                                 "BPass2:"),
-                  black, colors::kSettingsPanel);
+    settingsPanel =
+        make(K::Frame, "frmSet", QStringLiteral("Settings:"), black, colors::kSettingsPanel);
+    settingsPanel.setVisible(false);
+    portSettingsFrame =
+        make(K::Frame, "Frame2",
+             QStringLiteral("COM:    Baud:        ID:           STime:     RVnr:            "
+                            "BPass2:"),
+             black, colors::kSettingsPanel);
     for (int i = 1; i <= 5; ++i)
-        txtSet1[i] =
+        *portBoxes()[i - 1] =
             make(K::TextBox, indexed("txtSet1", i).c_str(), QStringLiteral("-"), black, white);
-    txtBPass = make(K::TextBox, "txtBPass", QStringLiteral("not used"), black, white);
-    txtBPass.setEnabled(false);
-    Chk1 = make(K::CheckBox, "Chk1", QStringLiteral("Log file"), black, colors::kSettingsPanel);
-    Chk2 = make(K::CheckBox, "Chk2", QStringLiteral("Play wav a1"), black, colors::kSettingsPanel);
-    frmSet2 = make(K::Frame, "frmSet2", QStringLiteral("Set2:"), black, colors::kSettingsPanel);
-    makeArray(txtSetLabel1, K::TextBox, "txtSetLabel1", QStringLiteral("-"));
-    makeArray(txtSetColor1, K::TextBox, "txtSetColor1", QStringLiteral("R"));
-    makeArray(txtSetNR1, K::TextBox, "txtSetNR1", QStringLiteral("-"));
-    makeArray(txtSetNR2, K::TextBox, "txtSetNR2", QStringLiteral("-"));
-    makeArray(txtSetNR3, K::TextBox, "txtSetNR3", QStringLiteral("-"));
-    makeArray(txtSetNR4, K::TextBox, "txtSetNR4", QStringLiteral("-"));
-    makeArray(txtSetNR5, K::TextBox, "txtSetNR5", QStringLiteral("-"));
-    makeArray(txtSetNR6, K::TextBox, "txtSetNR6", QStringLiteral("-"));
-    cmdExit = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
+    passwordBox = make(K::TextBox, "txtBPass", QStringLiteral("not used"), black, white);
+    passwordBox.setEnabled(false);
+    logCheck = make(K::CheckBox, "Chk1", QStringLiteral("Log file"), black, colors::kSettingsPanel);
+    soundCheck =
+        make(K::CheckBox, "Chk2", QStringLiteral("Play wav a1"), black, colors::kSettingsPanel);
+    channelSettingsFrame =
+        make(K::Frame, "frmSet2", QStringLiteral("Set2:"), black, colors::kSettingsPanel);
+    makeArray(labelBoxes, K::TextBox, "txtSetLabel1", QStringLiteral("-"));
+    makeArray(colourBoxes, K::TextBox, "txtSetColor1", QStringLiteral("R"));
+    makeArray(offsetBoxes, K::TextBox, "txtSetNR1", QStringLiteral("-"));
+    makeArray(factorBoxes, K::TextBox, "txtSetNR2", QStringLiteral("-"));
+    makeArray(spareBoxes1, K::TextBox, "txtSetNR3", QStringLiteral("-"));
+    makeArray(spareBoxes2, K::TextBox, "txtSetNR4", QStringLiteral("-"));
+    makeArray(spareBoxes3, K::TextBox, "txtSetNR5", QStringLiteral("-"));
+    makeArray(spareBoxes4, K::TextBox, "txtSetNR6", QStringLiteral("-"));
+    saveCloseButton = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
     setTips();
 
-    // Hidden container
-    frmNevidi = make(K::Frame, "frmNevidi", QStringLiteral("frmNevidise:"), black, face);
-    frmNevidi.setVisible(false);
-    cmdInicijalizacija = make(K::Button, "cmdInicijalizacija", QStringLiteral("INIT"), black, face);
-    cmdIspis = make(K::Button, "cmdIspis", QStringLiteral("?"), black, face);
-    cmdKasnjenje = make(K::Button, "cmdKasnjenje", QStringLiteral("Kasnjenje"), black, face);
-    cmdRadni1 = make(K::Button, "cmdRadni1", QStringLiteral("cmdRadni1"), black, face);
-    frmOuts = make(K::Frame, "frmOuts", QStringLiteral("Outputs:"), black, face);
-    makeArray(cmdOut, K::Button, "cmdOut", QStringLiteral("Out1"), black, face);
-    Frame1 = make(K::Frame, "Frame1", QStringLiteral("Out label:"), black, face);
-    makeArray(txtOutName, K::TextBox, "txtOutName", QStringLiteral("Text2"));
-
-    port_.setOnComm([this] { MSComm1_OnComm(); });
+    port_.setOnComm([this] { portEvent(); });
     sound_.setOnFailure(
         [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });
 }
@@ -135,19 +128,19 @@ void MainForm::setTips()
     const auto tip = [](const char* text) { return QString::fromUtf8(text); };
     const char* portTips[] = {"", kComPortTip, kBaudTip, kIdTip, kSTimeTip, kRVnrTip};
     for (int k = 1; k <= 5; ++k)
-        txtSet1[k].setToolTip(tip(portTips[k]));
-    txtBPass.setToolTip(tip(kBPassTip));
-    Chk1.setToolTip(tip(kLogTip).arg(paths_.displayName()));
-    Chk2.setToolTip(tip(kSoundTip));
-    for (int i = 1; i <= 8; ++i) {
-        txtSetLabel1[i].setToolTip(tip(kLabelTip).arg(i));
-        txtSetColor1[i].setToolTip(tip(kColorTip).arg(i));
-        txtSetNR1[i].setToolTip(tip(kNr1Tip).arg(i));
-        txtSetNR2[i].setToolTip(tip(kNr2Tip).arg(i));
-        for (auto* unused : {&txtSetNR3, &txtSetNR4, &txtSetNR5, &txtSetNR6})
+        portBoxes()[k - 1]->setToolTip(tip(portTips[k]));
+    passwordBox.setToolTip(tip(kBPassTip));
+    logCheck.setToolTip(tip(kLogTip).arg(paths_.displayName()));
+    soundCheck.setToolTip(tip(kSoundTip));
+    for (int i = 1; i <= kChannels; ++i) {
+        labelBoxes[i].setToolTip(tip(kLabelTip).arg(i));
+        colourBoxes[i].setToolTip(tip(kColorTip).arg(i));
+        offsetBoxes[i].setToolTip(tip(kNr1Tip).arg(i));
+        factorBoxes[i].setToolTip(tip(kNr2Tip).arg(i));
+        for (auto* unused : {&spareBoxes1, &spareBoxes2, &spareBoxes3, &spareBoxes4})
             (*unused)[i].setToolTip(tip(kUnusedTip));
-        txtSetHi[i].setToolTip(tip(kSetHiTip));
-        txtSetLo[i].setToolTip(tip(kSetLoTip));
+        setHiBoxes[i].setToolTip(tip(kSetHiTip));
+        setLoBoxes[i].setToolTip(tip(kSetLoTip));
     }
 }
 

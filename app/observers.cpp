@@ -7,18 +7,15 @@ void MainForm::notifyReading(QDateTime time)
 {
     if (!time.isValid())
         time = wallClock_.localNow();
-    Reading r{time, VValue, {}, MyLabel, VColor, SetHi, SetLo, RVnr};
-    for (int i = 1; i <= 8; ++i)
-        r.alarms[i] = Led1[i].fillStyle() == FillStyle::Transparent;
+    Reading r{time, values, alarms_, labels, colours, setHi, setLo, valueCount};
+    for (int i = 1; i <= kChannels; ++i)
+        r.texts[i] = valueDisplays[i].text();
     for (ReadingObserver* o : observers_)
         o->readingTaken(r);
 }
 
-void MainForm::linkIs(const QString& state)
+void MainForm::tellObserversOfLink(const LinkState& state)
 {
-    if (state == linkState_)
-        return;
-    linkState_ = state;
     for (ReadingObserver* o : observers_)
         o->linkChanged(state);
 }

@@ -2,33 +2,31 @@
 #include "app/reading_observer.h"
 #include "device/serial_port.h"
 
-#include <cstdlib>
-
 namespace qm {
 
-void MainForm::cmdHelp_Click()
+void MainForm::openHelp()
 {
-    frmHelp.setVisible(true);
+    helpPanel.setVisible(true);
 }
 
-void MainForm::cmdCloseHelp_Click()
+void MainForm::closeHelp()
 {
-    frmHelp.setVisible(false);
+    helpPanel.setVisible(false);
 }
 
-void MainForm::cmdSet_Click()
+void MainForm::openSettings()
 {
-    frmSet.setVisible(true);
-    StTimer.setEnabled(false);
+    settingsPanel.setVisible(true);
+    sampleClock.setEnabled(false);
 }
 
-void MainForm::cmdExit_Click()
+void MainForm::saveAndCloseSettings()
 {
-    ReInit = kTrue;
+    reconnectAfterSave = true;
     const bool unwritableBefore = lastSave_ == SaveOutcome::Unwritable;
     // A refused entry keeps the panel open for correction.
-    if (SaveSettings()) {
-        frmSet.setVisible(false);
+    if (saveSettings()) {
+        settingsPanel.setVisible(false);
         return;
     }
     // A settings file that could not be written twice in a row: the panel
@@ -37,18 +35,25 @@ void MainForm::cmdExit_Click()
     // the reconnection).
     if (!unwritableBefore || lastSave_ != SaveOutcome::Unwritable)
         return;
-    const QString message = lblStatus.text();
+    const QString message = statusLine.text();
     if (port_.portOpen()) {
         (void)port_.setPortOpen(false);
-        RxBuf.clear();
+        lineBuffer.clear();
     }
-    InitApp();
-    frmSet.setVisible(false);
-    lblStatus.setBackColor(colors::kStatusFailure);
-    lblStatus.setText(message + QStringLiteral(" - not saved"));
+    startOver();
+    settingsPanel.setVisible(false);
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(message + QStringLiteral(" - not saved"));
 }
 
-void MainForm::Form_Unload(Integer& cancel)
+void MainForm::saveRefused(const QString& reason)
+{
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(reason);
+    saveCloseButton.setError(reason);
+}
+
+void MainForm::askToClose(Integer& cancel)
 {
     const auto answer = dialogs_.askYesNoCancel(QStringLiteral("Do you want to close/exit App ?"),
                                                 QStringLiteral("Exit Dialog"));
@@ -56,17 +61,16 @@ void MainForm::Form_Unload(Integer& cancel)
         cancel = 1;
         return;
     }
-    CloseApp();
+    closeApp();
 }
 
-void MainForm::CloseApp()
+void MainForm::closeApp()
 {
     for (ReadingObserver* o : observers_)
         o->closing();
     if (port_.portOpen())
         (void)port_.setPortOpen(false);
-    loop_.terminate(0);
-    std::abort(); // not reached: terminate() ends the program
+    loop_.quit(0);
 }
 
 } // namespace qm

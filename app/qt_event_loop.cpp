@@ -1,14 +1,10 @@
 #include "app/qt_event_loop.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 namespace qm {
 
@@ -26,8 +22,8 @@ QtEventLoop::QtEventLoop()
 
 QtEventLoop::~QtEventLoop()
 {
-    // Ticks still queued for this object are discarded with it by Qt.
     timers_.clear();
+    retired_.clear();
 }
 
 Millis QtEventLoop::now() const
@@ -43,11 +39,11 @@ int QtEventLoop::startTimer(int intervalMs, std::function<void()> tick)
     entry->timer.setTimerType(Qt::PreciseTimer);
     entry->timer.setSingleShot(false);
     entry->timer.setInterval(std::max(0, intervalMs));
-    // The slot only queues the tick, so it returns at once and the QTimer keeps
-    // firing in phase even while a tick handler waits in a nested loop.
-    connect(&entry->timer, &QTimer::timeout, this, [this, id] {
-        QMetaObject::invokeMethod(
-            this, [this, id] { runTick(id); }, Qt::QueuedConnection);
+    connect(&entry->timer, &QTimer::timeout, this, [this, tick = entry->tick] {
+        ++ticking_;
+        if (*tick)
+            (*tick)();
+        --ticking_;
     });
     entry->timer.start();
     timers_.emplace(id, std::move(entry));
@@ -56,46 +52,32 @@ int QtEventLoop::startTimer(int intervalMs, std::function<void()> tick)
 
 void QtEventLoop::stopTimer(int id)
 {
-    // Erasing the entry also makes runTick() drop any tick already queued.
-    timers_.erase(id);
-}
-
-void QtEventLoop::runTick(int id)
-{
-    const auto it = timers_.find(id);
-    if (it == timers_.end())
-        return; // stopped after this tick was queued
-    const std::shared_ptr<std::function<void()>> tick = it->second->tick;
-    if (*tick)
-        (*tick)();
-}
-
-void QtEventLoop::runNestedUntil(Millis deadline, const std::function<bool()>& done)
-{
-    if (done())
+    auto node = timers_.extract(id);
+    if (node.empty())
         return;
-    // A single-shot timer wakes the blocking processEvents() at the deadline,
-    // so the wait ends on time even when no other event comes, and sleeps in
-    // the dispatcher (no CPU) in between.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    for (;;) {
-        const Millis left = deadline - now();
-        if (left <= 0)
-            return;
-        if (!wake.isActive())
-            wake.start(static_cast<int>(std::min<Millis>(left, INT_MAX / 2)));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (done())
-            return;
-    }
+    node.mapped()->timer.stop();
+    if (ticking_ == 0)
+        return; // destroyed here: no timer is delivering its tick
+    // A tick handler stops a timer, perhaps its own, whose signal is still
+    // being delivered: it is destroyed once the tick has returned.
+    retired_.push_back(std::move(node.mapped()));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (ticking_ == 0)
+                retired_.clear();
+        },
+        Qt::QueuedConnection);
 }
 
-void QtEventLoop::terminate(int exitCode)
+void QtEventLoop::quit(int exitCode)
 {
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
+    std::vector<int> ids;
+    for (const auto& [id, entry] : timers_)
+        ids.push_back(id);
+    for (const int id : ids)
+        stopTimer(id);
+    QCoreApplication::exit(exitCode);
 }
 
 } // namespace qm

@@ -7,15 +7,13 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 class QTimer;
 
 namespace qm {
 
-// The core's event loop on Qt's, in real time (monotonic). A QTimer does not
-// deliver its timeout again while its own slot runs, so ticks are queued and
-// run from the event queue: a tick still arrives, in phase, while the timer's
-// previous tick handler waits in a nested loop.
+// The core's event loop on Qt's, in real time (monotonic).
 class QtEventLoop final : public QObject, public EventLoop {
     Q_OBJECT
 public:
@@ -25,17 +23,15 @@ public:
     Millis now() const override;
     int startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(int id) override;
-    void runNestedUntil(Millis deadline, const std::function<bool()>& done) override;
-    [[noreturn]] void terminate(int exitCode) override;
+    void quit(int exitCode) override;
 
 private:
     struct Entry;
-    // Runs one queued tick of timer `id`, unless that timer has been stopped
-    // since the tick was queued (ids are never reused).
-    void runTick(int id);
 
     QElapsedTimer clock_;
     std::map<int, std::unique_ptr<Entry>> timers_;
+    std::vector<std::unique_ptr<Entry>> retired_; // stopped during a tick
+    int ticking_ = 0;                             // tick handlers running
     int nextId_ = 1;
 };
 

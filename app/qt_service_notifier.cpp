@@ -42,9 +42,9 @@ void QtServiceNotifier::ready(const QString& status)
     }
 }
 
-void QtServiceNotifier::linkChanged(const QString& state)
+void QtServiceNotifier::linkChanged(const LinkState& state)
 {
-    notify(statusLine(state));
+    notify(statusLine(state.text()));
 }
 
 void QtServiceNotifier::closing()

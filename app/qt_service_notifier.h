@@ -18,7 +18,7 @@ public:
     void ready(const QString& status);
 
     void readingTaken(const Reading&) override {}
-    void linkChanged(const QString& state) override;
+    void linkChanged(const LinkState& state) override;
     void closing() override;
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/main_form.h"
+#include "app/types.h"
+#include "device/link_state.h"
 
 #include <QDateTime>
 #include <QString>
@@ -8,8 +9,9 @@
 namespace qm {
 
 // One evaluation as the world beyond the window hears of it: the time, the
-// displayed values, the lamps, what the channels are called and their limits.
-// The arrays are the window's own, valid for the call.
+// displayed values, the alarms (as the lamps show them), what the channels
+// are called and their limits, and the values' texts as shown. The arrays
+// held by reference are the program's own, valid for the call.
 struct Reading {
     QDateTime time;                     // local time, as the log line has it
     const ChannelArray<Single>& values; // elements 1..8
@@ -18,7 +20,8 @@ struct Reading {
     const ChannelArray<String>& colours; // the colour letters
     const ChannelArray<Single>& setHi;
     const ChannelArray<Single>& setLo;
-    Integer channels; // RVnr: channels 1..channels are read
+    Integer channels;              // channels 1..channels are read
+    ChannelArray<QString> texts{}; // the value displays' texts
 };
 
 // Told of every evaluation, in order (the same ones the log gets a line
@@ -31,7 +34,7 @@ class ReadingObserver {
 public:
     virtual ~ReadingObserver() = default;
     virtual void readingTaken(const Reading& reading) = 0;
-    virtual void linkChanged(const QString& state) { (void)state; }
+    virtual void linkChanged(const LinkState& state) { (void)state; }
     // The program closes normally (not after a crash): the last word.
     virtual void closing() {}
 };

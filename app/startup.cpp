@@ -2,19 +2,19 @@
 
 namespace qm {
 
-void MainForm::Form_Load()
+void MainForm::load()
 {
-    InitApp();
+    startOver();
 }
 
-void MainForm::InitApp()
+void MainForm::startOver()
 {
     Caption.setText(QStringLiteral("Quellmark: ") + paths_.displayName());
-    lblStatus.setText(QStringLiteral("Status:"));
-    LoadSettings();
-    lblStatus.setBackColor(colors::kStatusSearching);
-    lblStatus.setText(QStringLiteral("Status:"));
-    Timer1.setEnabled(true);
+    statusLine.setText(QStringLiteral("Status:"));
+    loadSettings();
+    statusLine.setBackColor(colors::kStatusSearching);
+    statusLine.setText(QStringLiteral("Status:"));
+    retryTimer.setEnabled(true);
 }
 
 } // namespace qm

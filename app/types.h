@@ -15,9 +15,7 @@ using String = std::string;   // 8-bit text, one byte a character (Latin-1)
 // Channel and output arrays: indices 0 to 8, element 0 never used.
 template <class T>
 using ChannelArray = std::array<T, 9>;
-
-inline constexpr Integer kTrue = -1;
-inline constexpr Integer kFalse = 0;
+inline constexpr int kChannels = 8; // channels 1 to 8
 
 // A colour: red, green, blue.
 struct Rgb {
@@ -40,6 +38,9 @@ inline constexpr Rgb kStatusSearching{255, 255, 192}; // 0xC0FFFF
 inline constexpr Rgb kStatusFailure{255, 128, 128};   // 0x8080FF
 inline constexpr Rgb kStatusOk{0, 192, 0};            // 0x00C000
 inline constexpr Rgb kButtonFace{240, 240, 240};      // the system's button face
+inline constexpr Rgb kStatusWarning{255, 176, 64};    // working, with a fault
+inline constexpr Rgb kWindowBackground{40, 40, 40};
+inline constexpr Rgb kLampOutline{140, 140, 140};
 } // namespace colors
 
 } // namespace qm

@@ -92,9 +92,9 @@ void ReplyLines(benchmark::State& state)
         Platform{fx.loop, fx.port, fx, fx, wallClock,
                  ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
     MainForm& f = *fx.form;
-    f.Form_Load();
+    f.load();
     // The recorder keeps every status text; the real window does not.
-    f.lblStatus.setObserver(nullptr);
+    f.statusLine.setObserver(nullptr);
     fx.loop.runUntil(2500); // the connection retry opens the port
     if (!fx.port.portOpen()) {
         state.SkipWithError("the port did not open");
@@ -113,7 +113,7 @@ void ReplyLines(benchmark::State& state)
     state.SetLabel(logOn ? "logging on" : "logging off");
     // Proof that the path ran to its end: the panels show the last block's
     // values and, with logging on, every line has its log line.
-    if (f.lblDIS[8].text() == QStringLiteral("-"))
+    if (f.valueDisplays[8].text() == QStringLiteral("-"))
         state.SkipWithError("no value reached the panels");
     if (logOn) {
         const int logged = countLines(fx.path(QStringLiteral("quellmarkLog")));

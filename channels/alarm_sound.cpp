@@ -10,9 +10,9 @@ bool isWavHeader(std::string_view head)
     return head.size() >= 12 && head.substr(0, 4) == "RIFF" && head.substr(8, 4) == "WAVE";
 }
 
-void MainForm::TimerWav_Timer()
+void MainForm::soundTick()
 {
-    PlaySound(alarmSoundFile());
+    playSound(alarmSoundFile());
 }
 
 // The instance's a1.wav; without one that is a WAV file, the sound that comes
@@ -36,15 +36,15 @@ void MainForm::soundFailed(const QByteArray& path, const QString& why)
 {
     const QString message =
         QStringLiteral("Alarm sound ") + QString::fromUtf8(path) + QStringLiteral(": ") + why;
-    if (lblStatus.notes().contains(message))
+    if (statusLine.notes().contains(message))
         return;
-    lblStatus.addNote(message);
+    statusLine.addNote(message);
     qCWarning(lcAlarm).noquote() << message;
 }
 
-void MainForm::PlaySound(const QByteArray& strFileName)
+void MainForm::playSound(const QByteArray& path)
 {
-    sound_.play(strFileName);
+    sound_.play(path);
 }
 
 } // namespace qm

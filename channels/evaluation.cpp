@@ -1,37 +1,32 @@
 #include "app/main_form.h"
 #include "app/numbers.h"
+#include "channels/limits.h"
 #include "channels/value_text.h"
 
 namespace qm {
 
-bool MainForm::UpdateChannelValue(Integer channel, std::string_view valueText)
+bool MainForm::updateChannelValue(Integer channel, std::string_view valueText)
 {
-    Single& v = VValue.at(static_cast<std::size_t>(channel));
+    Single& v = values.at(static_cast<std::size_t>(channel));
     v = valueOfText(valueText);
-    if (!scaleAndRound(v, Nr1[channel], Nr2[channel]))
+    if (!scaleAndRound(v, offsets[channel], factors[channel]))
         return false;
-    lblDIS[channel].setText(displayForm(v, locale_));
+    valueDisplays[channel].setText(displayForm(v, locale_));
     return true;
 }
 
-void MainForm::cmdRadni1_Click()
+void MainForm::evaluateChannels()
 {
-    Integer alarm = 0;
-    if (RVnr < 1 || RVnr > 8)
+    if (valueCount < 1 || valueCount > kChannels)
         return;
-    for (Integer ch = 1; ch <= RVnr; ++ch) {
-        // Both tests are made; either one lights the lamp.
-        const bool high = VValue[ch] > SetHi[ch];
-        const bool low = VValue[ch] < SetLo[ch];
-        Led1[ch].setFillStyle(high || low ? FillStyle::Transparent : FillStyle::Solid);
-        if (high || low)
-            alarm = 1;
-    }
+    const bool alarm = evaluateLimits(values, setHi, setLo, valueCount, alarms_);
+    for (Integer ch = 1; ch <= valueCount; ++ch)
+        alarmLamps[ch].setFillStyle(alarms_[ch] ? FillStyle::Transparent : FillStyle::Solid);
     QDateTime time;
-    if (LogOn == 1)
-        time = WriteLog();
-    if (WavOn == 1)
-        TimerWav.setEnabled(alarm == 1);
+    if (logOn == 1)
+        time = writeLogLine();
+    if (soundOn == 1)
+        soundTimer.setEnabled(alarm);
     if (!observers_.empty())
         notifyReading(time);
 }

@@ -17,8 +17,6 @@ QtSoundPlayer::QtSoundPlayer() = default;
 QtSoundPlayer::~QtSoundPlayer()
 {
     effect_.reset();
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 void QtSoundPlayer::play(const QByteArray& path)
@@ -34,11 +32,11 @@ void QtSoundPlayer::play(const QByteArray& path)
     // so the file is then reached through a descriptor of this process.
     QString name = QFile::decodeName(path);
     if (QFile::encodeName(name) != path) {
-        if (fd_ < 0)
-            fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
+        if (!fd_.valid())
+            fd_.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+        if (!fd_.valid())
             return;
-        name = QStringLiteral("/proc/self/fd/%1").arg(fd_);
+        name = QStringLiteral("/proc/self/fd/%1").arg(fd_.get());
     }
 
     // Asked at the first request, so a program that never sounds an alarm

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/files.h"
+
 #include "channels/sound_player.h"
 
 #include <memory>
@@ -17,7 +19,7 @@ public:
 
 private:
     std::unique_ptr<QSoundEffect> effect_;
-    int fd_ = -1;          // the file being played, where only a descriptor can name it
+    FileDescriptor fd_;    // the file being played, where only a descriptor can name it
     QByteArray requested_; // the path of the file asked for last
 };
 

@@ -2,10 +2,10 @@
 
 namespace qm {
 
-void MainForm::cmdSave_Click(Integer /*index: every Save button does the same*/)
+void MainForm::saveSetPoints(Integer /*index: every Save button does the same*/)
 {
-    ReInit = kFalse;
-    SaveSettings();
+    reconnectAfterSave = false;
+    saveSettings();
 }
 
 } // namespace qm

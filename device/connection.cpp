@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <cstdlib>
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -34,69 +33,43 @@ QString permissionAdvice(const QByteArray& device)
 QString MainForm::portDescription() const
 {
     const QByteArray device = port_.devicePath();
-    const QString port = QStringLiteral("COM") + QString::number(ComPort);
+    const QString port = QStringLiteral("COM") + QString::number(comPort);
     return device.isEmpty() ? port : port + QStringLiteral(" (") + QFile::decodeName(device) + ')';
-}
-
-void MainForm::Timer1_Timer()
-{
-    cmdInicijalizacija_Click();
 }
 
 // Shows why the port failed, on the failure colour.
 void MainForm::showPortFailure(int error, bool lost)
 {
     attemptFailed_ = true;
-    lblStatus.setBackColor(colors::kStatusFailure);
+    statusLine.setBackColor(colors::kStatusFailure);
     switch (error) {
     case comm_error::kInvalidPort:
-        lblStatus.setText(QStringLiteral("Invalid Port Number!"));
+        statusLine.setText(QStringLiteral("Invalid Port Number!"));
         break;
     case comm_error::kPortInUse:
-        lblStatus.setText(QStringLiteral("Port already open!"));
+        statusLine.setText(QStringLiteral("Port already open!"));
         break;
     default:
-        lblStatus.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
+        statusLine.setText(QStringLiteral("COM Port comm-error! ") + QString::number(error));
         break;
     }
     // A request that finds the port closed by a failure already told (the
     // rest of a sample cycle after a loss) has nothing new to tell.
-    if (error == comm_error::kPortNotOpen && linkState_.startsWith(QLatin1String("port error")))
+    if (error == comm_error::kPortNotOpen && link_.state().kind == LinkState::Kind::PortError)
         return;
     const QString advice = error == comm_error::kPermission ? permissionAdvice(port_.devicePath())
                            : error == comm_error::kInvalidPort || error == comm_error::kPortInUse
                                ? port_.failureDetail()
                                : QString();
     showStatusToolTip(advice);
-    QString text = portDescription() + QStringLiteral(": ") + lblStatus.text();
+    QString text = portDescription() + QStringLiteral(": ") + statusLine.text();
     if (lost)
         text = QStringLiteral("Lost ") + text + QStringLiteral(" (the device went away)");
     else if (error == comm_error::kInvalidPort || error == comm_error::kPortInUse)
         text += QStringLiteral(" (error %1)").arg(error);
     if (!advice.isEmpty())
         text += QStringLiteral(": ") + advice;
-    tellLink(QStringLiteral("port error ") + QString::number(error), text);
-}
-
-void MainForm::tellLink(const QString& state, const QString& text)
-{
-    const Millis now = loop_.now();
-    if (state != QLatin1String("connected")) {
-        if (!reasonsTold_.contains(state)) {
-            qCWarning(lcDevice).noquote() << text;
-            reasonsTold_.append(state);
-        }
-    } else if (linkState_ != state) {
-        connectedAt_ = now;
-        if (reasonsTold_.isEmpty())
-            qCInfo(lcDevice).noquote() << text; // nothing was wrong: found at once
-    } else if (!reasonsTold_.isEmpty() && now - connectedAt_ >= kSteadyMs) {
-        // Back after trouble, and answering since: a device that fails again
-        // meanwhile stays in the spell, and says nothing more.
-        qCInfo(lcDevice).noquote() << text + QStringLiteral(", answering steadily again");
-        reasonsTold_.clear();
-    }
-    linkIs(state);
+    link_.tell(LinkState::portError(error), text);
 }
 
 void MainForm::showStatusToolTip(const QString& portNote)
@@ -104,24 +77,24 @@ void MainForm::showStatusToolTip(const QString& portNote)
     QStringList notes = settingsNotes_;
     if (!portNote.isEmpty())
         notes.append(portNote);
-    lblStatus.setToolTip(notes.join(QLatin1Char('\n')));
+    statusLine.setToolTip(notes.join(QLatin1Char('\n')));
 }
 
-void MainForm::cmdInicijalizacija_Click()
+void MainForm::tryConnect()
 {
     attemptFailed_ = false;
-    int error = port_.setSettings(Baud + ",n,8,1");
+    int error = port_.setSettings(baud + ",n,8,1");
     if (!error)
         error = port_.setHandshaking(0);
     if (error)
         return showPortFailure(error);
 
-    lblStatus.setBackColor(colors::kStatusSearching);
-    lblStatus.setText(QStringLiteral("Searching for uc code..."));
-    TimerCom.setEnabled(true);
+    statusLine.setBackColor(colors::kStatusSearching);
+    statusLine.setText(QStringLiteral("Searching for uc code..."));
+    watchdog.setEnabled(true);
 
     // While the watchdog runs a reply is awaited: the port takes it at once.
-    port_.setReplyAwaited([this] { return TimerCom.enabled(); });
+    port_.setReplyAwaited([this] { return watchdog.enabled(); });
     if (!port_.portOpen()) {
         error = port_.setPortOpen(true);
         if (!error)
@@ -134,33 +107,25 @@ void MainForm::cmdInicijalizacija_Click()
     if (!error) {
         port_.setRThreshold(1);
         port_.setInputLen(1);
-        if (STime > 0)
-            error = port_.output(recognitionRequest(DevId));
+        if (sampleTime > 0)
+            error = port_.output(recognitionRequest(deviceId));
     }
     // Nothing is undone; the next retry tick starts over.
     if (error)
         showPortFailure(error);
 }
 
-void MainForm::TimerCom_Timer()
+void MainForm::watchdogExpired()
 {
-    TimerCom.setEnabled(false);
-    lblStatus.setBackColor(colors::kStatusFailure);
-    lblStatus.setText(QStringLiteral("No response!"));
+    watchdog.setEnabled(false);
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(QStringLiteral("No response!"));
     // Only an open port that took the attempt can have gone unanswered; after
     // a port error the device was never asked.
     if (port_.portOpen() && !attemptFailed_)
-        tellLink(QStringLiteral("no response"),
-                 portDescription() + QStringLiteral(": No response! (none within 5 s)"));
-}
-
-void MainForm::CommError(int errorNumber)
-{
-    lblStatus.setText(QStringLiteral("COM Port communication error! Close App! ") +
-                      QString::number(errorNumber));
-    waitFor(loop_, 3000);
-    loop_.terminate(1);
-    std::abort(); // not reached: terminate() ends the program
+        link_.tell(LinkState::noResponse(),
+                   portDescription() + QStringLiteral(": No response! (none within 5 s)"));
+    replyWaitMayBeOver();
 }
 
 } // namespace qm

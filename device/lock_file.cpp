@@ -1,5 +1,7 @@
 #include "device/lock_file.h"
 
+#include "app/files.h"
+
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -17,12 +19,12 @@ namespace {
 // The process id a lock file names; 0 when it names none.
 pid_t lockOwner(const QByteArray& path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid())
         return 0;
     char buf[64];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    fd.close();
     if (n <= 0)
         return 0;
     const char* p = buf;
@@ -69,12 +71,12 @@ QString processText(pid_t pid)
 {
     QString text = QStringLiteral("process %1").arg(pid);
     const QByteArray comm = "/proc/" + QByteArray::number(pid) + "/comm";
-    const int fd = ::open(comm.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    FileDescriptor fd(::open(comm.constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
         return text;
     char name[64];
-    const ssize_t n = ::read(fd, name, sizeof name);
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), name, sizeof name);
+    fd.close();
     if (n > 1)
         text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(name, n - 1));
     return text;
@@ -114,13 +116,14 @@ bool DeviceLock::acquire(const QByteArray& devicePath)
     QByteArray content(static_cast<qsizetype>(10 - digits), ' ');
     content.append(text, static_cast<qsizetype>(digits)).append('\n');
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd =
-            ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd >= 0) {
+        FileDescriptor fd(
+            ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (fd.valid()) {
             // Readable by every serial program, whatever the umask.
-            ::fchmod(fd, 0644);
-            const bool written = ::write(fd, content.constData(), content.size()) == content.size();
-            ::close(fd);
+            ::fchmod(fd.get(), 0644);
+            const bool written =
+                ::write(fd.get(), content.constData(), content.size()) == content.size();
+            fd.close();
             if (!written) {
                 ::unlink(path.constData());
                 return true; // a full disk: the device is still taken, unlocked

@@ -71,7 +71,7 @@ std::string replyLineProblem(std::string_view line, std::string_view devId)
     if (line.size() == devId.size() + 2 && line.substr(0, devId.size()) == devId &&
         line.substr(devId.size()) == "OK")
         return {};
-    // As the interpreter reads them: DevId, "V0", the digit 1 to 8, "=".
+    // As the interpreter reads them: deviceId, "V0", the digit 1 to 8, "=".
     const std::size_t d = devId.size();
     const std::size_t k = devId.empty() ? 4 : 5;
     const bool valueLine = d <= 1 && line.size() >= k && line.substr(0, d) == devId &&

@@ -1,5 +1,7 @@
 #include "device/port_list.h"
 
+#include "app/files.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -14,14 +16,6 @@
 namespace qm {
 
 namespace {
-
-QByteArray realPath(const QByteArray& path)
-{
-    char* real = ::realpath(path.constData(), nullptr);
-    const QByteArray out = real ? QByteArray(real) : QByteArray();
-    std::free(real);
-    return out;
-}
 
 std::vector<QByteArray> entries(const QByteArray& dir)
 {

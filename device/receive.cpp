@@ -8,7 +8,7 @@ namespace {
 constexpr std::size_t kMaxLineLength = 32767;
 } // namespace
 
-void MainForm::MSComm1_OnComm()
+void MainForm::portEvent()
 {
     switch (port_.commEvent()) {
     case comm_event::kReceive:
@@ -22,6 +22,7 @@ void MainForm::MSComm1_OnComm()
     default:
         break;
     }
+    replyWaitMayBeOver();
 }
 
 void MainForm::receiveBytes(const std::string& bytes)
@@ -32,23 +33,23 @@ void MainForm::receiveBytes(const std::string& bytes)
         if (c == '\r') {
             if (rxDiscarding_) {
                 rxDiscarding_ = false;
-            } else if (!RxBuf.empty()) {
-                ProcessReply(RxBuf);
-                RxBuf.clear();
+            } else if (!lineBuffer.empty()) {
+                interpretReply(lineBuffer);
+                lineBuffer.clear();
             }
             continue;
         }
         if (rxDiscarding_)
             continue;
-        if (RxBuf.size() >= kMaxLineLength) {
-            malformed_.seen(RxBuf, "longer than 32767 characters: dropped", portDescription());
-            RxBuf.clear();
-            RxBuf.shrink_to_fit();
+        if (lineBuffer.size() >= kMaxLineLength) {
+            malformed_.seen(lineBuffer, "longer than 32767 characters: dropped", portDescription());
+            lineBuffer.clear();
+            lineBuffer.shrink_to_fit();
             rxDiscarding_ = true;
-            lblStatus.setText(QStringLiteral("???"));
+            statusLine.setText(QStringLiteral("???"));
             continue;
         }
-        RxBuf += c;
+        lineBuffer += c;
     }
 }
 
@@ -56,14 +57,14 @@ void MainForm::receiveBytes(const std::string& bytes)
 // until the retry finds the device again.
 void MainForm::portLost()
 {
-    RxBuf.clear();
+    lineBuffer.clear();
     rxDiscarding_ = false;
-    StTimer.setEnabled(false);
+    sampleClock.setEnabled(false);
     showPortFailure(port_.lastError(), true);
-    Timer1.setEnabled(true);
+    retryTimer.setEnabled(true);
 }
 
-// Whether `holder` is the value prefix of `channel`: DevId, "V0", the digit, "=".
+// Whether `holder` is the value prefix of `channel`: deviceId, "V0", the digit, "=".
 static bool isValuePrefix(std::string_view holder, const String& devId, int channel)
 {
     const std::size_t d = devId.size();
@@ -71,62 +72,62 @@ static bool isValuePrefix(std::string_view holder, const String& devId, int chan
            holder[d + 1] == '0' && holder[d + 2] == char('0' + channel) && holder[d + 3] == '=';
 }
 
-void MainForm::ProcessReply(const String& line)
+void MainForm::interpretReply(const String& line)
 {
     const std::size_t n = line.size();
-    TimerCom.setEnabled(false);
-    const QString connected = QStringLiteral("connected");
-    if (linkState_ != connected || !reasonsTold_.isEmpty()) // a line came: the device is there
-        tellLink(connected, QStringLiteral("Device found on ") + portDescription());
-    if (const std::string problem = replyLineProblem(line, DevId); !problem.empty())
+    watchdog.setEnabled(false);
+    // A line came: the device is there.
+    if (link_.lineIsNews())
+        link_.tell(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
+    if (const std::string problem = replyLineProblem(line, deviceId); !problem.empty())
         malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.
-    if (!statusPrefixSet_ || statusPrefixPort_ != ComPort || statusPrefixBaud_ != Baud) {
+    if (!statusPrefixSet_ || statusPrefixPort_ != comPort || statusPrefixBaud_ != baud) {
         statusPrefixSet_ = true;
-        statusPrefixPort_ = ComPort;
-        statusPrefixBaud_ = Baud;
-        statusPrefix_ = QStringLiteral("COM:") + QString::number(ComPort) +
-                        QStringLiteral(" Baud:") + QString::fromLatin1(Baud) +
+        statusPrefixPort_ = comPort;
+        statusPrefixBaud_ = baud;
+        statusPrefix_ = QStringLiteral("COM:") + QString::number(comPort) +
+                        QStringLiteral(" Baud:") + QString::fromLatin1(baud) +
                         QStringLiteral(" COM data: ");
     }
     QString status;
     status.reserve(statusPrefix_.size() + static_cast<qsizetype>(n));
     status += statusPrefix_;
     status += QLatin1StringView(line.data(), static_cast<qsizetype>(n));
-    lblStatus.setText(status);
+    statusLine.setText(status);
     if (n > 1)
-        lblStatus.setBackColor(colors::kStatusOk);
+        statusLine.setBackColor(colors::kStatusOk);
 
     const QString devCode = QStringLiteral("QuellmarK: MainForm");
-    if (STime == 0) {
-        Timer1.setEnabled(false);
-        lblDevCode.setText(devCode);
-    } else if (STime > 0 && line == DevId + "OK") {
-        lblDevCode.setText(devCode);
-        Timer1.setEnabled(false);
-        lblStatus.setBackColor(colors::kStatusOk);
-        lblStatus.setText(QStringLiteral(" QmkApp recognition is OK! "));
-        STimerCnt = static_cast<Integer>(STime - 1);
-        StTimer.setEnabled(true);
+    if (sampleTime == 0) {
+        retryTimer.setEnabled(false);
+        deviceCode.setText(devCode);
+    } else if (sampleTime > 0 && line == deviceId + "OK") {
+        deviceCode.setText(devCode);
+        retryTimer.setEnabled(false);
+        statusLine.setBackColor(colors::kStatusOk);
+        statusLine.setText(QStringLiteral(" QmkApp recognition is OK! "));
+        sampleCount = static_cast<Integer>(sampleTime - 1);
+        sampleClock.setEnabled(true);
     }
 
-    // The first k characters are compared, whatever the length of DevId: a
-    // DevId of two or more characters never matches a value line. After a
+    // The first k characters are compared, whatever the length of deviceId: a
+    // deviceId of two or more characters never matches a value line. After a
     // match the later channels are compared with the value text.
-    const std::size_t k = DevId.empty() ? 4 : 5;
+    const std::size_t k = deviceId.empty() ? 4 : 5;
     std::string_view holder = std::string_view(line).substr(0, k);
-    for (Integer i = 1; i <= 8; ++i) {
-        if (isValuePrefix(holder, DevId, i)) {
+    for (Integer i = 1; i <= kChannels; ++i) {
+        if (isValuePrefix(holder, deviceId, i)) {
             holder = std::string_view(line).substr(k);
-            if (!UpdateChannelValue(i, holder)) {
-                lblStatus.setText(QStringLiteral("???"));
+            if (!updateChannelValue(i, holder)) {
+                statusLine.setText(QStringLiteral("???"));
                 return;
             }
         }
     }
 
-    if (STime == 0)
-        cmdRadni1_Click();
+    if (sampleTime == 0)
+        evaluateChannels();
 }
 
 } // namespace qm

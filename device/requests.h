@@ -6,9 +6,7 @@ namespace qm {
 
 // The bytes of every request to the device. `devId` goes in front of the
 // command word unchanged; CR is byte 13.
-std::string recognitionRequest(const std::string& devId);                 // ID AT CR
-std::string readRequest(const std::string& devId);                        // CR ID OA CR
-std::string valueRequest(const std::string& devId, int channel);          // CR ID V0n CR
-std::string outputRequest(const std::string& devId, int output, bool on); // CR ID On H|L CR
+std::string recognitionRequest(const std::string& devId);        // ID AT CR
+std::string valueRequest(const std::string& devId, int channel); // CR ID V0n CR
 
 } // namespace qm

@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MainForm& f = *fx->form;
     // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
-    f.DevId = ids[data[0] & 3];
-    f.STime = (data[0] & 4) ? 0 : 30;
-    f.RVnr = static_cast<Integer>((data[1] & 15) - 3);
-    f.Nr1[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
-    f.Nr2[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
-    f.RxBuf.clear();
+    f.deviceId = ids[data[0] & 3];
+    f.sampleTime = (data[0] & 4) ? 0 : 30;
+    f.valueCount = static_cast<Integer>((data[1] & 15) - 3);
+    f.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
+    f.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
+    f.lineBuffer.clear();
     // The rest arrives in pieces cut at every 0xFF byte.
     for (std::size_t start = 2, i = 2; i <= size; ++i) {
         if (i == size || data[i] == 0xFF) {
@@ -60,11 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             start = i + 1;
         }
     }
-    if (f.RxBuf.size() > 32767)
+    if (f.lineBuffer.size() > 32767)
         std::abort();
     for (int i = 1; i <= 8; ++i) {
         bool ok = true;
-        const QString shown = f.lblDIS[i].text();
+        const QString shown = f.valueDisplays[i].text();
         if (shown != "-" && !std::isfinite(shown.toDouble(&ok)))
             std::abort();
         if (!ok)

@@ -15,10 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto writable = [](const std::string& s) {
         return s.find_first_of("\"\r\n") == std::string::npos;
     };
-    bool ok = writable(settings->Baud) && writable(settings->DevId) && writable(settings->BPass);
+    bool ok =
+        writable(settings->baud) && writable(settings->deviceId) && writable(settings->password);
     for (int i = 1; i <= 8; ++i)
-        ok = ok && writable(settings->MyLabel[i]) && writable(settings->VColor[i]) &&
-             writable(settings->OutName[i]);
+        ok = ok && writable(settings->labels[i]) && writable(settings->colours[i]) &&
+             writable(settings->outputNames[i]);
     if (!ok)
         return 0;
     const auto back = qm::parseSettingsFile(qm::writeSettingsFile(*settings));

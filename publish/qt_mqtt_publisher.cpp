@@ -91,10 +91,9 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     , announcedFile_(std::move(announcedFile))
 {
     static const int initialised = mosquitto_lib_init();
-    (void)initialised;
     for (const QString& key : config_.unknownKeys)
         qCWarning(lcPublish, "mqtt.conf: unknown key %s, not used", qPrintable(key));
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         valueTopics_[i] = topic(QStringLiteral("V0%1").arg(i));
         alarmTopics_[i] = valueTopics_[i] + "/alarm";
     }
@@ -107,7 +106,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
         if (!t.isEmpty())
             announced_.insert(t);
     std::set<QByteArray> current;
-    for (int i = 1; config_.homeAssistant && i <= 8; ++i)
+    for (int i = 1; config_.homeAssistant && i <= kChannels; ++i)
         for (const bool alarm : {false, true})
             current.insert(discovery(config_, device_, i, std::nullopt, alarm).topic);
     for (const QByteArray& t : announced_)
@@ -124,9 +123,14 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     told_ = link_;
     // Readings promised at least once keep their session (and the broker its
     // QoS 2 state) across a lost connection.
+    if (initialised != MOSQ_ERR_SUCCESS) {
+        setState(PublishingState::notConnected(QStringLiteral("the MQTT library did not start: ") +
+                                               QString::fromUtf8(mosquitto_strerror(initialised))));
+        return;
+    }
     mosq_ = mosquitto_new(config_.clientId.toUtf8().constData(), config_.qos == 0, this);
     if (!mosq_) {
-        setState(QStringLiteral("not connected: no MQTT client"));
+        setState(PublishingState::notConnected(QStringLiteral("no MQTT client")));
         return;
     }
     mosquitto_connect_v5_callback_set(
@@ -147,8 +151,15 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
         mosq_, [](mosquitto*, void* obj, const mosquitto_message* m,
                   const mosquitto_property* props) { self(obj)->received(m, props); });
     const QByteArray offline = "offline";
-    mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()), offline.constData(), 1,
-                       true);
+    // Without its last will the instance could vanish with "online" retained:
+    // it does not go out without one.
+    if (const int rc = mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()),
+                                          offline.constData(), 1, true);
+        rc != MOSQ_ERR_SUCCESS) {
+        setState(PublishingState::notConnected(QStringLiteral("the last will cannot be set: ") +
+                                               QString::fromUtf8(mosquitto_strerror(rc))));
+        return;
+    }
     if (!config_.username.isEmpty())
         mosquitto_username_pw_set(
             mosq_, config_.username.toUtf8().constData(),
@@ -162,7 +173,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
                               config_.caFile.isEmpty() ? "/etc/ssl/certs" : nullptr,
                               file(config_.certFile), file(config_.keyFile),
                               [](char*, int, int, void*) { return 0; }) != MOSQ_ERR_SUCCESS) {
-            setState(QStringLiteral("not connected: the TLS files cannot be used"));
+            setState(PublishingState::notConnected(QStringLiteral("the TLS files cannot be used")));
             return;
         }
     }
@@ -175,7 +186,7 @@ MqttPublisher::MqttPublisher(MqttConfig config, DiscoveryDevice device, QByteArr
     if (networkRunning_)
         ::pthread_setname_np(network_, "mqtt");
     else
-        setState(QStringLiteral("not connected: no network thread"));
+        setState(PublishingState::notConnected(QStringLiteral("no network thread")));
 }
 
 MqttPublisher::~MqttPublisher()
@@ -222,7 +233,7 @@ void MqttPublisher::run()
             continue;
         if (outcome.stable)
             delayS = 1;
-        link_ = QStringLiteral("not connected: ") + outcome.reason;
+        link_ = PublishingState::notConnected(outcome.reason);
         tell();
         changed_.wait_for(lock, std::chrono::seconds(delayS), [this] { return stopping_; });
         delayS = std::min(delayS * 2, 30);
@@ -364,17 +375,17 @@ void MqttPublisher::stopNetwork(int waitMs)
     ::pthread_join(network_, nullptr); // the library's state is unknown now: left as it is
 }
 
-void MqttPublisher::setState(const QString& state)
+void MqttPublisher::setState(const PublishingState& state)
 {
     if (state == state_)
         return;
     state_ = state;
-    if (state.startsWith(QLatin1String("not ")) || state.contains(QLatin1String(", but ")))
+    if (state.troubled())
         qCWarning(lcPublish, "MQTT %s:%d: %s", qPrintable(config_.host), config_.port,
-                  qPrintable(state));
+                  qPrintable(state.text()));
     else
         qCInfo(lcPublish, "MQTT %s:%d: %s", qPrintable(config_.host), config_.port,
-               qPrintable(state));
+               qPrintable(state.text()));
     if (onStateChanged)
         onStateChanged(state);
 }
@@ -383,7 +394,7 @@ void MqttPublisher::setState(const QString& state)
 // the event-loop thread when it changed.
 void MqttPublisher::tell()
 {
-    QString state = link_;
+    PublishingState state = link_;
     if (online_) {
         QStringList problems;
         if (!refused_.empty())
@@ -393,8 +404,7 @@ void MqttPublisher::tell()
                                  : QString());
         if (!clash_.isEmpty())
             problems << clash_;
-        if (!problems.isEmpty())
-            state += QStringLiteral(", but ") + problems.join(QStringLiteral("; "));
+        state.problems = problems.join(QStringLiteral("; "));
     }
     if (state == told_)
         return;
@@ -418,7 +428,7 @@ void MqttPublisher::online()
     online_ = true;
     refused_.clear();
     clash_.clear();
-    link_ = QStringLiteral("connected");
+    link_ = PublishingState::connected();
     retained_[statusTopic_].payload = "online";
     dirty_ = {statusTopic_};
     for (auto& [t, r] : retained_) {
@@ -599,7 +609,7 @@ void MqttPublisher::saveAnnounced(const std::set<QByteArray>& topics)
 void MqttPublisher::announce(const Reading& r)
 {
     bool added = false;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const std::optional<QString> name =
             i <= r.channels ? std::optional(channelName(i, r.labels[i])) : std::nullopt;
         if (announcedAll_ && names_[std::size_t(i)] == name)
@@ -624,17 +634,17 @@ void MqttPublisher::readingTaken(const Reading& r)
         announce(r);
     // A sensor that expires wants every reading, the same value too.
     const bool always = config_.homeAssistant && config_.expireAfter > 0;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         setRetained(valueTopics_[i], valuePayload(r.values[i]), always && i <= r.channels);
         setRetained(alarmTopics_[i], r.alarms[i] ? "1" : "0", always && i <= r.channels);
     }
     queueReading(readingJson(r));
 }
 
-void MqttPublisher::linkChanged(const QString& state)
+void MqttPublisher::linkChanged(const LinkState& state)
 {
     const std::lock_guard lock(mutex_);
-    setRetained(topic(QStringLiteral("device")), state.toUtf8());
+    setRetained(topic(QStringLiteral("device")), state.text().toUtf8());
 }
 
 void MqttPublisher::closing()

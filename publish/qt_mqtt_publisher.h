@@ -1,6 +1,8 @@
 #pragma once
 
 #include "publish/mqtt_config.h"
+#include "publish/mqtt_messages.h"
+#include "publish/publishing_state.h"
 
 #include <QObject>
 #include <QTimer>
@@ -52,16 +54,16 @@ public:
     ~MqttPublisher() override;
 
     void readingTaken(const Reading& r) override;
-    void linkChanged(const QString& state) override;
+    void linkChanged(const LinkState& state) override;
     // Publishes what is queued (for at most kCloseMs), then "offline", then
     // disconnects cleanly; what could not go out is counted on standard error.
     void closing() override;
 
-    // "connecting", "connected", "connected, but <what is wrong>" (a refused
-    // topic, another instance on the prefix) or "not connected: <why>"; the
-    // reason stays until a connection succeeds. Told on every change.
-    QString state() const { return state_; }
-    std::function<void(const QString&)> onStateChanged;
+    // Connecting, connected (perhaps with problems: a refused topic, another
+    // instance on the prefix) or not connected; the reason stays until a
+    // connection succeeds. Told on every change.
+    PublishingState state() const { return state_; }
+    std::function<void(const PublishingState&)> onStateChanged;
 
 private:
     struct Unconfirmed {
@@ -99,7 +101,7 @@ private:
     void tell();
     QString oldestUnconfirmed() const;
     void published(int mid, int reason); // network thread
-    void setState(const QString& state);
+    void setState(const PublishingState& state);
     void lossSeen(const QString& why);                      // event-loop thread
     void saveAnnounced(const std::set<QByteArray>& topics); // event-loop thread
     void announce(const Reading& r);
@@ -118,7 +120,7 @@ private:
     QByteArray host_;
     pthread_t network_{};
     bool networkRunning_ = false;
-    QString state_; // event-loop thread
+    PublishingState state_; // event-loop thread
 
     // Shared with the network thread.
     std::mutex mutex_;
@@ -134,7 +136,8 @@ private:
     std::deque<QByteArray> dirty_;                     // in the order they changed
     std::set<QByteArray> announced_;                   // discovery topics with a config
     std::map<QByteArray, QString> refused_;            // by the broker, with the reason
-    QString link_ = QStringLiteral("connecting"), clash_, told_;
+    PublishingState link_, told_;
+    QString clash_;
 
     // Network thread only.
     int connack_ = -1; // the broker's answer to this connection, -1 while none

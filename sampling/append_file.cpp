@@ -14,9 +14,7 @@ void AppendFile::close()
     if (quietTimer_)
         loop_.stopTimer(quietTimer_);
     quietTimer_ = 0;
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
     path_.clear();
 }
 
@@ -34,26 +32,25 @@ bool AppendFile::open(const QByteArray& dir, const QByteArray& path)
     // day's file itself is never a link and never blocks (a FIFO in its place
     // is a failure); the folder may be a link (to another disk, say).
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    int fd = ::open(path.constData(), flags, 0666);
-    if (fd < 0 && errno == ENOENT) {
+    FileDescriptor fd(::open(path.constData(), flags, 0666));
+    if (!fd.valid() && errno == ENOENT) {
         if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST) {
             error_ = errno;
             return false;
         }
-        fd = ::open(path.constData(), flags, 0666);
+        fd.reset(::open(path.constData(), flags, 0666));
     }
-    if (fd < 0) {
+    if (!fd.valid()) {
         error_ = errno;
         return false;
     }
     ++opens_;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error_ = EINVAL;
-        ::close(fd);
         return false;
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     path_ = path;
     dev_ = st.st_dev;
     ino_ = st.st_ino;
@@ -79,12 +76,12 @@ bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::stri
     const Millis now = loop_.now();
     const bool check = now != checkedAt_;
     checkedAt_ = now;
-    if (fd_ < 0 || path != path_ || (check && !stillAtPath())) {
+    if (!fd_.valid() || path != path_ || (check && !stillAtPath())) {
         if (!open(dir, path))
             return false;
     }
     lineSinceTick_ = true;
-    const std::size_t done = writeAll(fd_, line);
+    const std::size_t done = writeAll(fd_.get(), line);
     if (done == line.size())
         return true;
     error_ = errno;
@@ -92,8 +89,8 @@ bool AppendFile::append(const QByteArray& dir, const QByteArray& path, std::stri
     // next line does not run into its first half. The file is opened afresh
     // for the next line.
     struct stat st {};
-    if (done > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(done) &&
-        ::ftruncate(fd_, st.st_size - static_cast<off_t>(done)) != 0) {
+    if (done > 0 && ::fstat(fd_.get(), &st) == 0 && st.st_size >= static_cast<off_t>(done) &&
+        ::ftruncate(fd_.get(), st.st_size - static_cast<off_t>(done)) != 0) {
         // Best effort: the line is lost either way.
     }
     close();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/files.h"
+
 #include "app/event_loop.h"
 
 #include <QByteArray>
@@ -39,7 +41,7 @@ public:
     bool append(const QByteArray& dir, const QByteArray& path, std::string_view line);
     void close();
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.valid(); }
     int opens() const { return opens_; } // since construction
     int error() const { return error_; } // errno of the last failure
 
@@ -49,7 +51,7 @@ private:
     void quietTick();
 
     EventLoop& loop_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     QByteArray path_;
     dev_t dev_ = 0;
     ino_t ino_ = 0;

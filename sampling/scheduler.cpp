@@ -4,49 +4,46 @@
 
 namespace qm {
 
-void MainForm::StTimer_Timer()
+void MainForm::sampleClockTick()
 {
-    lblStatus.setText(QStringLiteral("STime:") + QString::number(STime) +
-                      QStringLiteral(" STimer:") + QString::number(STimerCnt));
+    statusLine.setText(QStringLiteral("STime:") + QString::number(sampleTime) +
+                       QStringLiteral(" STimer:") + QString::number(sampleCount));
     // The counter stays within its 16 bits even when no cycle ever resets it
     // (a sample time changed to 0 or less while the clock runs).
-    if (STimerCnt < INT16_MAX)
-        ++STimerCnt;
-    if (STimerCnt != STime || cycleRunning_)
+    if (sampleCount < INT16_MAX)
+        ++sampleCount;
+    // The clock counts on while a cycle runs, but starts no second one.
+    if (sampleCount != sampleTime || sampleCycle_.running())
         return;
-    runSampleCycle();
+    if (valueCount < 1 || valueCount > kChannels) {
+        sampleCount = 0;
+        return;
+    }
+    sampleCycle_.start(valueCount);
 }
 
-// Asks the device for values 1..RVnr, one after the other, each awaited until
-// its answer or the watchdog, then evaluates. Runs inside one tick; the event
-// loop keeps running during its waits, so further ticks arrive meanwhile and
-// count on, but start no second cycle.
-void MainForm::runSampleCycle()
+QDateTime MainForm::writeLogLine()
 {
-    const Integer k = RVnr;
-    if (k < 1 || k > 8) {
-        STimerCnt = 0;
-        return;
-    }
-    cycleRunning_ = true;
-    struct Running {
-        bool& flag;
-        ~Running() { flag = false; }
-    } running{cycleRunning_};
+    const QDateTime now = wallClock_.localNow();
+    dayLog_.write(now, values);
+    return now;
+}
 
-    for (Integer n = 1; n <= k; ++n) {
-        if (!(n == 1 && k == 8))
-            cmdKasnjenje_Click();
-        if (const int error = port_.output(valueRequest(DevId, n))) {
-            // Port closed or gone: this request is skipped, the cycle goes on.
-            showPortFailure(error);
-            continue;
-        }
-        TimerCom.setEnabled(true);
-        loop_.runNestedUntil(kForever, [this] { return !TimerCom.enabled(); });
+bool MainForm::requestValue(int channel)
+{
+    if (const int error = port_.output(valueRequest(deviceId, channel))) {
+        // Port closed or gone: this request is skipped, the cycle goes on.
+        showPortFailure(error);
+        return false;
     }
-    STimerCnt = 0;
-    cmdRadni1_Click();
+    watchdog.setEnabled(true);
+    return true;
+}
+
+void MainForm::replyWaitMayBeOver()
+{
+    if (!watchdog.enabled())
+        sampleCycle_.replyWaitOver();
 }
 
 } // namespace qm

@@ -53,31 +53,30 @@ std::optional<SettingsValues> readSettingsFile(const QByteArray& path, QStringLi
 
 void MainForm::useSettings(const SettingsValues& s)
 {
-    ComPort = s.ComPort;
-    Baud = s.Baud;
-    DevId = s.DevId;
-    STime = s.STime;
-    RVnr = s.RVnr;
-    BPass = s.BPass;
-    LogOn = s.LogOn;
-    WavOn = s.WavOn;
-    for (SetIdx = 1; SetIdx <= 8; ++SetIdx) {
-        const int i = SetIdx;
-        MyLabel[i] = s.MyLabel[i];
-        VColor[i] = s.VColor[i];
-        Nr1[i] = s.Nr1[i];
-        Nr2[i] = s.Nr2[i];
-        OutName[i] = s.OutName[i];
-        SetHi[i] = s.SetHi[i];
-        SetLo[i] = s.SetLo[i];
+    comPort = s.comPort;
+    baud = s.baud;
+    deviceId = s.deviceId;
+    sampleTime = s.sampleTime;
+    valueCount = s.valueCount;
+    password = s.password;
+    logOn = s.logOn;
+    soundOn = s.soundOn;
+    for (int i = 1; i <= kChannels; ++i) {
+        labels[i] = s.labels[i];
+        colours[i] = s.colours[i];
+        offsets[i] = s.offsets[i];
+        factors[i] = s.factors[i];
+        outputNames[i] = s.outputNames[i];
+        setHi[i] = s.setHi[i];
+        setLo[i] = s.setLo[i];
     }
 }
 
-void MainForm::LoadSettings()
+void MainForm::loadSettings()
 {
-    IniFile = paths_.file(paths_.name + ".ini");
+    settingsFile = paths_.file(paths_.name + ".ini");
     settingsNotes_.clear();
-    const std::optional<SettingsValues> fromFile = readSettingsFile(IniFile, settingsNotes_);
+    const std::optional<SettingsValues> fromFile = readSettingsFile(settingsFile, settingsNotes_);
     SettingsValues s = fromFile ? *fromFile : defaultSettings();
 
     // A port number or settings text the serial layer rejects counts as a read
@@ -85,15 +84,15 @@ void MainForm::LoadSettings()
     for (bool usingDefaults = !fromFile;; usingDefaults = true) {
         useSettings(s);
 
-        txtSet1[1].setText(QString::number(ComPort));
-        const int portError = port_.setCommPort(ComPort);
-        txtSet1[2].setText(QString::fromLatin1(Baud));
-        const int settingsError = port_.setSettings(Baud + ",N,8,1");
+        comPortBox.setText(QString::number(comPort));
+        const int portError = port_.setCommPort(comPort);
+        baudBox.setText(QString::fromLatin1(baud));
+        const int settingsError = port_.setSettings(baud + ",N,8,1");
         if ((portError || settingsError) && !usingDefaults) {
-            const QString text = QString::fromUtf8(IniFile) +
+            const QString text = QString::fromUtf8(settingsFile) +
                                  QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
-                                     .arg(ComPort)
-                                     .arg(QString::fromLatin1(Baud));
+                                     .arg(comPort)
+                                     .arg(QString::fromLatin1(baud));
             qCWarning(lcSettings).noquote() << text;
             settingsNotes_.append(QStringLiteral("Settings file ") + text);
             s = defaultSettings();
@@ -103,26 +102,23 @@ void MainForm::LoadSettings()
     }
 
     showStatusToolTip({});
-    txtSet1[3].setText(QString::fromLatin1(DevId));
-    txtSet1[4].setText(QString::number(STime));
-    if (STime == 0)
-        StTimer.setEnabled(false);
-    txtSet1[5].setText(QString::number(RVnr));
-    txtBPass.setText(QString::fromLatin1(BPass));
-    Chk1.setChecked(LogOn == 1);
-    Chk2.setChecked(WavOn == 1);
-    for (SetIdx = 1; SetIdx <= 8; ++SetIdx) {
-        const int i = SetIdx;
-        txtSetLabel1[i].setText(QString::fromLatin1(MyLabel[i]));
-        lblMyLbl1[i].setText(QString::fromLatin1(MyLabel[i]));
-        txtSetColor1[i].setText(QString::fromLatin1(VColor[i]));
-        lblDIS[i].setForeColor(colorForLetter(VColor[i]));
-        txtSetNR1[i].setText(displayForm(Nr1[i], locale_));
-        txtSetNR2[i].setText(displayForm(Nr2[i], locale_));
-        txtOutName[i].setText(QString::fromLatin1(OutName[i]));
-        cmdOut[i].setText(QString::fromLatin1(OutName[i]));
-        txtSetHi[i].setText(displayForm(SetHi[i], locale_));
-        txtSetLo[i].setText(displayForm(SetLo[i], locale_));
+    deviceIdBox.setText(QString::fromLatin1(deviceId));
+    sampleTimeBox.setText(QString::number(sampleTime));
+    if (sampleTime == 0)
+        sampleClock.setEnabled(false);
+    valueCountBox.setText(QString::number(valueCount));
+    passwordBox.setText(QString::fromLatin1(password));
+    logCheck.setChecked(logOn == 1);
+    soundCheck.setChecked(soundOn == 1);
+    for (int i = 1; i <= kChannels; ++i) {
+        labelBoxes[i].setText(QString::fromLatin1(labels[i]));
+        labelDisplays[i].setText(QString::fromLatin1(labels[i]));
+        colourBoxes[i].setText(QString::fromLatin1(colours[i]));
+        valueDisplays[i].setForeColor(colorForLetter(colours[i]));
+        offsetBoxes[i].setText(displayForm(offsets[i], locale_));
+        factorBoxes[i].setText(displayForm(factors[i], locale_));
+        setHiBoxes[i].setText(displayForm(setHi[i], locale_));
+        setLoBoxes[i].setText(displayForm(setLo[i], locale_));
     }
 }
 

@@ -13,64 +13,63 @@ namespace {
 
 using Field = SettingsEntry::Field;
 
-// The box an entry is typed in: the Set panel's, a channel panel's, or the
-// hidden output names'.
+// The box an entry is typed in: the Set panel's or a channel panel's. The
+// output names have none: no window shows them.
 Control& boxOf(MainForm& f, const SettingsEntry& e)
 {
     const int i = e.channel;
     switch (e.field) {
     case Field::ComPort:
-        return f.txtSet1[1];
+        return f.comPortBox;
     case Field::Baud:
-        return f.txtSet1[2];
-    case Field::DevId:
-        return f.txtSet1[3];
-    case Field::STime:
-        return f.txtSet1[4];
-    case Field::RVnr:
-        return f.txtSet1[5];
-    case Field::BPass:
-        return f.txtBPass;
+        return f.baudBox;
+    case Field::DeviceId:
+        return f.deviceIdBox;
+    case Field::SampleTime:
+        return f.sampleTimeBox;
+    case Field::ValueCount:
+        return f.valueCountBox;
+    case Field::Password:
+        return f.passwordBox;
     case Field::LogOn:
-        return f.Chk1;
-    case Field::WavOn:
-        return f.Chk2;
+        return f.logCheck;
+    case Field::SoundOn:
+        return f.soundCheck;
     case Field::Label:
-        return f.txtSetLabel1[i];
+        return f.labelBoxes[i];
     case Field::Color:
-        return f.txtSetColor1[i];
-    case Field::Nr1:
-        return f.txtSetNR1[i];
-    case Field::Nr2:
-        return f.txtSetNR2[i];
-    case Field::OutName:
-        return f.txtOutName[i];
+        return f.colourBoxes[i];
+    case Field::Offset:
+        return f.offsetBoxes[i];
+    case Field::Factor:
+        return f.factorBoxes[i];
+    case Field::OutputName: // has no box: taken before
+        break;
     case Field::SetHi:
-        return f.txtSetHi[i];
+        return f.setHiBoxes[i];
     case Field::SetLo:
-        return f.txtSetLo[i];
+        return f.setLoBoxes[i];
     }
-    return f.txtBPass; // not reached
+    return f.passwordBox; // not reached
 }
 
 } // namespace
 
-bool MainForm::SaveSettings()
+std::optional<SettingsValues> MainForm::settingsFromBoxes()
 {
-    // The marks of the last attempt go; this one marks what it refuses.
-    forEachControl([](Control& c) { c.setError({}); });
-
-    // Every box is read and converted before anything changes; the first
-    // entry that is not valid stops it and stays marked.
     SettingsValues s;
-    s.BPass = BPass;
+    s.password = password;
     for (const SettingsEntry& e : settingsEntries()) {
-        Control& box = boxOf(*this, e);
-        if (box.kind() == ControlKind::CheckBox) {
-            (e.field == Field::LogOn ? s.LogOn : s.WavOn) = box.checked() ? 1 : 0;
+        if (e.field == Field::OutputName) { // kept as the file has them
+            s.outputNames[e.channel] = outputNames[e.channel];
             continue;
         }
-        if (e.field == Field::BPass && !box.enabled()) // shown, never edited
+        Control& box = boxOf(*this, e);
+        if (box.kind() == ControlKind::CheckBox) {
+            (e.field == Field::LogOn ? s.logOn : s.soundOn) = box.checked() ? 1 : 0;
+            continue;
+        }
+        if (e.field == Field::Password && !box.enabled()) // shown, never edited
             continue;
         if (!takeEntry(s, e, box.text(), locale_).isEmpty()) {
             const QString message = QStringLiteral("Invalid entry in ") + e.caption() +
@@ -78,44 +77,63 @@ bool MainForm::SaveSettings()
             // The box keeps the reason until it is edited, so the refusal stays in
             // sight after the status line has moved on.
             box.setError(message);
-            lblStatus.setBackColor(colors::kStatusFailure);
-            lblStatus.setText(message);
-            lastSave_ = SaveOutcome::Refused;
-            return false;
+            statusLine.setBackColor(colors::kStatusFailure);
+            statusLine.setText(message);
+            return std::nullopt;
         }
     }
     finishEntries(s);
+    return s;
+}
 
-    // Written beside the old file and renamed over it: a crash or a full disk
-    // leaves the previous file whole.
-    if (!replaceFile(IniFile, writeSettingsFile(s))) {
-        lastSave_ = SaveOutcome::Unwritable;
-        const QString message = QStringLiteral("Cannot write settings file ") +
-                                QString::fromUtf8(IniFile) + QStringLiteral(": ") +
-                                QString::fromLocal8Bit(std::strerror(errno));
-        qCWarning(lcSettings).noquote() << message;
-        lblStatus.setBackColor(colors::kStatusFailure);
-        lblStatus.setText(message);
-        // Every save button fails alike until the file can be written: each
-        // keeps the reason in sight. SAVE-CLOSE pressed again leaves the
-        // panel without saving.
-        cmdExit.setError(message +
-                         QStringLiteral(" - SAVE-CLOSE again closes the panel without saving."));
-        for (int i = 1; i <= 8; ++i)
-            cmdSave[i].setError(message);
+void MainForm::showSettingsUnwritable()
+{
+    const QString message = QStringLiteral("Cannot write settings file ") +
+                            QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
+                            QString::fromLocal8Bit(std::strerror(errno));
+    qCWarning(lcSettings).noquote() << message;
+    statusLine.setBackColor(colors::kStatusFailure);
+    statusLine.setText(message);
+    // Every save button fails alike until the file can be written: each
+    // keeps the reason in sight. SAVE-CLOSE pressed again leaves the
+    // panel without saving.
+    saveCloseButton.setError(
+        message + QStringLiteral(" - SAVE-CLOSE again closes the panel without saving."));
+    for (int i = 1; i <= kChannels; ++i)
+        saveButtons[i].setError(message);
+}
+
+bool MainForm::saveSettings()
+{
+    // The marks of the last attempt go; this one marks what it refuses.
+    forEachControl([](Control& c) { c.setError({}); });
+
+    // Every box is read and converted before anything changes; the first
+    // entry that is not valid stops it and stays marked.
+    const std::optional<SettingsValues> s = settingsFromBoxes();
+    if (!s) {
+        lastSave_ = SaveOutcome::Refused;
         return false;
     }
 
-    if (ReInit && port_.portOpen()) {
+    // Written beside the old file and renamed over it: a crash or a full disk
+    // leaves the previous file whole.
+    if (!replaceFile(settingsFile, writeSettingsFile(*s))) {
+        lastSave_ = SaveOutcome::Unwritable;
+        showSettingsUnwritable();
+        return false;
+    }
+
+    if (reconnectAfterSave && port_.portOpen()) {
         (void)port_.setPortOpen(false);
-        RxBuf.clear(); // a line cut off by the close must not run into the next one
+        lineBuffer.clear(); // a line cut off by the close must not run into the next one
     }
 
     lastSave_ = SaveOutcome::Saved;
-    useSettings(s);
+    useSettings(*s);
 
-    if (ReInit)
-        InitApp();
+    if (reconnectAfterSave)
+        startOver();
     return true;
 }
 

@@ -20,8 +20,8 @@ struct ChannelField {
 };
 constexpr ChannelField kChannelFields[] = {
     {Field::Label, "label", "label", false}, {Field::Color, "color", "color", false},
-    {Field::Nr1, "nr1", "Nr1", false},       {Field::Nr2, "nr2", "Nr2", false},
-    {Field::OutName, "", "", false},         {Field::SetHi, "hi", "Set Hi", true},
+    {Field::Offset, "nr1", "Nr1", false},    {Field::Factor, "nr2", "Nr2", false},
+    {Field::OutputName, "", "", false},      {Field::SetHi, "hi", "Set Hi", true},
     {Field::SetLo, "lo", "Set Lo", true}};
 
 struct PortField {
@@ -31,9 +31,9 @@ struct PortField {
 };
 constexpr PortField kPortFields[] = {
     {Field::ComPort, "com", "COM port"}, {Field::Baud, "baud", "Baud"},
-    {Field::DevId, "id", "ID"},          {Field::STime, "stime", "STime"},
-    {Field::RVnr, "rvnr", "RVnr"},       {Field::BPass, "", "BPass"},
-    {Field::LogOn, "log", "Log file"},   {Field::WavOn, "wav", "Play wav a1"}};
+    {Field::DeviceId, "id", "ID"},       {Field::SampleTime, "stime", "STime"},
+    {Field::ValueCount, "rvnr", "RVnr"}, {Field::Password, "", "BPass"},
+    {Field::LogOn, "log", "Log file"},   {Field::SoundOn, "wav", "Play wav a1"}};
 
 const ChannelField* channelField(Field f)
 {
@@ -53,57 +53,57 @@ const PortField* portField(Field f)
 
 // Where a field lives in `s` (const or not); nothing when it is not of that type.
 template <class S>
-auto integerIn(S& s, Field f) -> decltype(&s.ComPort)
+auto integerIn(S& s, Field f) -> decltype(&s.comPort)
 {
     switch (f) {
     case Field::ComPort:
-        return &s.ComPort;
-    case Field::STime:
-        return &s.STime;
-    case Field::RVnr:
-        return &s.RVnr;
+        return &s.comPort;
+    case Field::SampleTime:
+        return &s.sampleTime;
+    case Field::ValueCount:
+        return &s.valueCount;
     case Field::LogOn:
-        return &s.LogOn;
-    case Field::WavOn:
-        return &s.WavOn;
+        return &s.logOn;
+    case Field::SoundOn:
+        return &s.soundOn;
     default:
         return nullptr;
     }
 }
 
 template <class S>
-auto textIn(S& s, Field f, int i) -> decltype(&s.Baud)
+auto textIn(S& s, Field f, int i) -> decltype(&s.baud)
 {
     switch (f) {
     case Field::Baud:
-        return &s.Baud;
-    case Field::DevId:
-        return &s.DevId;
-    case Field::BPass:
-        return &s.BPass;
+        return &s.baud;
+    case Field::DeviceId:
+        return &s.deviceId;
+    case Field::Password:
+        return &s.password;
     case Field::Label:
-        return &s.MyLabel[i];
+        return &s.labels[i];
     case Field::Color:
-        return &s.VColor[i];
-    case Field::OutName:
-        return &s.OutName[i];
+        return &s.colours[i];
+    case Field::OutputName:
+        return &s.outputNames[i];
     default:
         return nullptr;
     }
 }
 
 template <class S>
-auto singleIn(S& s, Field f, int i) -> decltype(&s.Nr1[i])
+auto singleIn(S& s, Field f, int i) -> decltype(&s.offsets[i])
 {
     switch (f) {
-    case Field::Nr1:
-        return &s.Nr1[i];
-    case Field::Nr2:
-        return &s.Nr2[i];
+    case Field::Offset:
+        return &s.offsets[i];
+    case Field::Factor:
+        return &s.factors[i];
     case Field::SetHi:
-        return &s.SetHi[i];
+        return &s.setHi[i];
     case Field::SetLo:
-        return &s.SetLo[i];
+        return &s.setLo[i];
     default:
         return nullptr;
     }
@@ -111,7 +111,7 @@ auto singleIn(S& s, Field f, int i) -> decltype(&s.Nr1[i])
 
 bool isFlag(Field f)
 {
-    return f == Field::LogOn || f == Field::WavOn;
+    return f == Field::LogOn || f == Field::SoundOn;
 }
 
 QString takeInteger(const QString& text, const QLocale& locale, Integer& out)
@@ -187,7 +187,7 @@ QString SettingsEntry::caption() const
 {
     if (const PortField* p = portField(field))
         return QString::fromLatin1(p->caption);
-    if (field == Field::OutName)
+    if (field == Field::OutputName)
         return QStringLiteral("Out%1 name").arg(channel);
     const ChannelField* c = channelField(field);
     return (c->panel ? QStringLiteral("V0%1 ") : QStringLiteral("V%1 ")).arg(channel) +
@@ -209,7 +209,7 @@ const std::vector<SettingsEntry>& settingsEntries()
         std::vector<SettingsEntry> out;
         for (const PortField& p : kPortFields)
             out.push_back({p.field});
-        for (int i = 1; i <= 8; ++i)
+        for (int i = 1; i <= kChannels; ++i)
             for (const ChannelField& c : kChannelFields)
                 out.push_back({c.field, i});
         return out;
@@ -239,10 +239,10 @@ QString takeEntry(SettingsValues& s, const SettingsEntry& e, const QString& text
 
 void finishEntries(SettingsValues& s)
 {
-    if (s.RVnr < 1)
-        s.RVnr = 1;
-    if (s.RVnr > 8)
-        s.RVnr = 8;
+    if (s.valueCount < 1)
+        s.valueCount = 1;
+    if (s.valueCount > kChannels)
+        s.valueCount = kChannels;
 }
 
 QString settingsListing(const SettingsValues& s)

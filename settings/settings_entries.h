@@ -18,17 +18,17 @@ struct SettingsEntry {
     enum class Field {
         ComPort,
         Baud,
-        DevId,
-        STime,
-        RVnr,
-        BPass,
+        DeviceId,
+        SampleTime,
+        ValueCount,
+        Password,
         LogOn,
-        WavOn,
+        SoundOn,
         Label,
         Color,
-        Nr1,
-        Nr2,
-        OutName,
+        Offset,
+        Factor,
+        OutputName,
         SetHi,
         SetLo
     };
@@ -36,7 +36,7 @@ struct SettingsEntry {
     int channel = 0; // 1..8 for the fields of a channel, else 0
 
     // The command line's key: "com", "stime", "channel3.hi"; empty for what
-    // only the file carries (BPass, the output names).
+    // only the file carries (password, the output names).
     QString key() const;
     // The entry as the Set panel's messages name it: "RVnr", "V3 label",
     // "V03 Set Hi".
@@ -60,7 +60,7 @@ std::optional<SettingsEntry> entryForKey(const QString& key);
 QString takeEntry(SettingsValues& s, const SettingsEntry& e, const QString& text,
                   const QLocale& locale);
 
-// What a save does once every entry is taken: RVnr held to 1..8.
+// What a save does once every entry is taken: valueCount held to 1..8.
 void finishEntries(SettingsValues& s);
 
 // "key=value", a line for each entry that has a key (--show-settings).

@@ -13,23 +13,23 @@ namespace qm {
 SettingsValues defaultSettings()
 {
     SettingsValues s;
-    s.ComPort = 1;
-    s.Baud = "9600";
-    s.DevId = "";
-    s.STime = 30;
-    s.RVnr = 8;
-    s.BPass = "not used";
-    s.LogOn = 0;
-    s.WavOn = 0;
+    s.comPort = 1;
+    s.baud = "9600";
+    s.deviceId = "";
+    s.sampleTime = 30;
+    s.valueCount = 8;
+    s.password = "not used";
+    s.logOn = 0;
+    s.soundOn = 0;
     const char* colours[] = {"W", "R", "G", "B", "Y", "W", "R", "G"};
-    for (int i = 1; i <= 8; ++i) {
-        s.MyLabel[i] = "V0" + std::to_string(i) + " label:";
-        s.VColor[i] = colours[i - 1];
-        s.Nr1[i] = 0.0f;
-        s.Nr2[i] = 1.0f;
-        s.OutName[i] = "OUT" + std::to_string(i);
-        s.SetHi[i] = 99.9f;
-        s.SetLo[i] = 0.0f;
+    for (int i = 1; i <= kChannels; ++i) {
+        s.labels[i] = "V0" + std::to_string(i) + " label:";
+        s.colours[i] = colours[i - 1];
+        s.offsets[i] = 0.0f;
+        s.factors[i] = 1.0f;
+        s.outputNames[i] = "OUT" + std::to_string(i);
+        s.setHi[i] = 99.9f;
+        s.setLo[i] = 0.0f;
     }
     return s;
 }
@@ -284,18 +284,19 @@ SettingsRead readSettings(std::string_view bytes)
     SettingsValues s;
     // The 64 items in file order, each to its setting.
     std::vector<std::variant<Integer*, String*, Single*>> places{
-        &s.ComPort, &s.Baud, &s.DevId, &s.STime, &s.RVnr, &s.BPass, &s.LogOn, &s.WavOn};
+        &s.comPort,    &s.baud,     &s.deviceId, &s.sampleTime,
+        &s.valueCount, &s.password, &s.logOn,    &s.soundOn};
     const auto addArray = [&places](auto& array) {
-        for (int i = 1; i <= 8; ++i)
+        for (int i = 1; i <= kChannels; ++i)
             places.emplace_back(&array[i]);
     };
-    addArray(s.MyLabel);
-    addArray(s.VColor);
-    addArray(s.Nr1);
-    addArray(s.Nr2);
-    addArray(s.OutName);
-    addArray(s.SetHi);
-    addArray(s.SetLo);
+    addArray(s.labels);
+    addArray(s.colours);
+    addArray(s.offsets);
+    addArray(s.factors);
+    addArray(s.outputNames);
+    addArray(s.setHi);
+    addArray(s.setLo);
 
     ItemReader reader(bytes);
     std::vector<int> itemLines; // of every item that counts, the 64 and any after them
@@ -374,11 +375,11 @@ SettingsRead readSettings(std::string_view bytes)
     if (junk && out.notes.empty())
         out.notes.push_back(lineText(junkLine) + ": what follows the 64th item is ignored (" +
                             std::to_string(bytes.size() - junkAt) + " bytes)");
-    if (s.STime < 0)
-        out.notes.push_back(lineText(itemLines[3]) + ": STime " + std::to_string(s.STime) +
+    if (s.sampleTime < 0)
+        out.notes.push_back(lineText(itemLines[3]) + ": STime " + std::to_string(s.sampleTime) +
                             " is below 0: nothing is ever read");
-    if (s.RVnr < 1 || s.RVnr > 8)
-        out.notes.push_back(lineText(itemLines[4]) + ": RVnr " + std::to_string(s.RVnr) +
+    if (s.valueCount < 1 || s.valueCount > kChannels)
+        out.notes.push_back(lineText(itemLines[4]) + ": RVnr " + std::to_string(s.valueCount) +
                             " is outside 1 to 8: no channel is evaluated or logged");
     return out;
 }
@@ -413,7 +414,7 @@ template <class T, class F>
 std::string line(const ChannelArray<T>& items, F&& form)
 {
     std::string out;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         if (i > 1)
             out += ',';
         out += form(items[i]);
@@ -425,17 +426,17 @@ std::string line(const ChannelArray<T>& items, F&& form)
 
 std::string writeSettingsFile(const SettingsValues& s)
 {
-    std::string out = std::to_string(s.ComPort) + "," + quoted(s.Baud) + "," + quoted(s.DevId) +
-                      "," + std::to_string(s.STime) + "," + std::to_string(s.RVnr) + "," +
-                      quoted(s.BPass) + "," + std::to_string(s.LogOn) + "," +
-                      std::to_string(s.WavOn) + "\r\n";
-    out += line(s.MyLabel, quoted);
-    out += line(s.VColor, quoted);
-    out += line(s.Nr1, singleItem);
-    out += line(s.Nr2, singleItem);
-    out += line(s.OutName, quoted);
-    out += line(s.SetHi, singleItem);
-    out += line(s.SetLo, singleItem);
+    std::string out = std::to_string(s.comPort) + "," + quoted(s.baud) + "," + quoted(s.deviceId) +
+                      "," + std::to_string(s.sampleTime) + "," + std::to_string(s.valueCount) +
+                      "," + quoted(s.password) + "," + std::to_string(s.logOn) + "," +
+                      std::to_string(s.soundOn) + "\r\n";
+    out += line(s.labels, quoted);
+    out += line(s.colours, quoted);
+    out += line(s.offsets, singleItem);
+    out += line(s.factors, singleItem);
+    out += line(s.outputNames, quoted);
+    out += line(s.setHi, singleItem);
+    out += line(s.setLo, singleItem);
     return out;
 }
 

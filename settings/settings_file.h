@@ -11,21 +11,21 @@ namespace qm {
 
 // The 64 items of the settings file, in file order.
 struct SettingsValues {
-    Integer ComPort = 1;
-    String Baud;
-    String DevId;
-    Integer STime = 0;
-    Integer RVnr = 0;
-    String BPass;
-    Integer LogOn = 0;
-    Integer WavOn = 0;
-    ChannelArray<String> MyLabel{};
-    ChannelArray<String> VColor{};
-    ChannelArray<Single> Nr1{};
-    ChannelArray<Single> Nr2{};
-    ChannelArray<String> OutName{};
-    ChannelArray<Single> SetHi{};
-    ChannelArray<Single> SetLo{};
+    Integer comPort = 1;
+    String baud;
+    String deviceId;
+    Integer sampleTime = 0;
+    Integer valueCount = 0;
+    String password;
+    Integer logOn = 0;
+    Integer soundOn = 0;
+    ChannelArray<String> labels{};
+    ChannelArray<String> colours{};
+    ChannelArray<Single> offsets{};
+    ChannelArray<Single> factors{};
+    ChannelArray<String> outputNames{};
+    ChannelArray<Single> setHi{};
+    ChannelArray<Single> setLo{};
 
     friend bool operator==(const SettingsValues&, const SettingsValues&) = default;
 };

@@ -1,6 +1,7 @@
 // quellmark-sim: the measuring device on a pseudo-terminal, for the demo and
 // for end-to-end tests. See --help.
 
+#include "app/signal_pipe.h"
 #include "options.h"
 #include "pty.h"
 #include "values.h"
@@ -25,27 +26,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const int saved = errno;
-    const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
-    errno = saved;
-}
-
 bool installSignalHandlers(std::string& error)
 {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (catchSignalsInPipe({SIGTERM, SIGINT, SIGHUP}, false) < 0) {
         error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     return true;
 }
@@ -133,7 +119,7 @@ public:
                 produce(now);
 
             std::vector<pollfd> fds;
-            fds.push_back({g_signalPipe[0], POLLIN, 0});
+            fds.push_back({signalPipeReadEnd(), POLLIN, 0});
             if (connected_)
                 fds.push_back({pty_.master(),
                                static_cast<short>(POLLIN | (wantsToWrite() ? POLLOUT : 0)), 0});

@@ -1,7 +1,5 @@
 #include "ui/port_chooser.h"
 
-#include "app/main_form.h"
-
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -13,9 +11,11 @@
 
 namespace qm {
 
-PortChooser::PortChooser(MainForm& form, QWidget* parent)
+PortChooser::PortChooser(const QByteArray& programDir, std::function<QString()> comPortText,
+                         QWidget* parent)
     : QObject(parent)
-    , form_(form)
+    , programDir_(programDir)
+    , comPortText_(std::move(comPortText))
 {
     button_ = new QPushButton(QStringLiteral("…"), parent);
     button_->setAccessibleDescription(QStringLiteral("Choose port"));
@@ -47,7 +47,7 @@ void PortChooser::choose()
     dialog.setWindowTitle(tr("Choose port"));
     auto* list = new QListWidget(&dialog);
     list->setAccessibleDescription(QStringLiteral("Serial devices"));
-    for (const PortLink& l : portLinks(form_.paths().dir)) {
+    for (const PortLink& l : portLinks(programDir_)) {
         auto* item =
             new QListWidgetItem(tr("COM%1 now: %2%3")
                                     .arg(l.number)
@@ -89,27 +89,21 @@ void PortChooser::choose()
         setChosen(list->currentItem()->data(Qt::UserRole).toString());
 }
 
-bool PortChooser::beforeSave()
+bool PortChooser::beforeSave(QString& error)
 {
     replaced_.reset();
     if (chosen_.isEmpty())
         return true;
     bool ok = false;
-    number_ = form_.txtSet1[1].text().trimmed().toInt(&ok);
+    number_ = comPortText_().trimmed().toInt(&ok);
     if (!ok || number_ < 1)
         return true; // the save refuses the box itself
     std::optional<QString> old;
-    for (const PortLink& l : portLinks(form_.paths().dir))
+    for (const PortLink& l : portLinks(programDir_))
         if (l.number == number_)
             old = l.target;
-    QString error;
-    if (!makePortLink(form_.paths().dir, number_, chosen_, error)) {
-        // Reported as a settings file that cannot be written.
-        form_.lblStatus.setBackColor(colors::kStatusFailure);
-        form_.lblStatus.setText(error);
-        form_.cmdExit.setError(error);
+    if (!makePortLink(programDir_, number_, chosen_, error))
         return false;
-    }
     replaced_ = old;
     return true;
 }
@@ -123,9 +117,9 @@ void PortChooser::afterSave(bool saved)
         return;
     }
     QString error; // the save failed: the link as it was
-    const QByteArray link = form_.paths().dir + "/ports/com" + QByteArray::number(number_);
+    const QByteArray link = programDir_ + "/ports/com" + QByteArray::number(number_);
     if (*replaced_)
-        makePortLink(form_.paths().dir, number_, **replaced_, error);
+        makePortLink(programDir_, number_, **replaced_, error);
     else
         ::unlink(link.constData());
 }

@@ -3,7 +3,9 @@
 #include "device/port_list.h"
 #include "device/qt_serial_devices.h"
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -14,14 +16,14 @@ class QWidget;
 
 namespace qm {
 
-class MainForm;
-
 // The "…" button beside the COM port box: a list of the serial devices and
 // of the ports/ links; the device chosen becomes ports/com<n> (n from the COM
 // port box) when SAVE-CLOSE saves, and not before.
 class PortChooser final : public QObject {
 public:
-    PortChooser(MainForm& form, QWidget* parent);
+    // `programDir` holds ports/; `comPortText` gives the COM port box's text.
+    PortChooser(const QByteArray& programDir, std::function<QString()> comPortText,
+                QWidget* parent);
     QPushButton* button() const { return button_; }
     // The choice waiting for SAVE-CLOSE, shown beside the COM port box;
     // empty while there is none.
@@ -30,15 +32,17 @@ public:
     std::function<std::vector<SerialDevice>()> devices = systemSerialDevices;
 
     // Around SAVE-CLOSE: the link is made first (false: it could not be, the
-    // save does not happen), and taken back when the save then fails.
-    bool beforeSave();
+    // save does not happen, and `error` says why), and taken back when the
+    // save then fails.
+    bool beforeSave(QString& error);
     void afterSave(bool saved);
 
 private:
     void choose();
     void setChosen(const QString& chosen);
 
-    MainForm& form_;
+    QByteArray programDir_;
+    std::function<QString()> comPortText_;
     QPushButton* button_;
     QLabel* pending_;
     QString chosen_;                                 // the device's stable name or path

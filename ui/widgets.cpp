@@ -1,5 +1,7 @@
 #include "ui/widgets.h"
 
+#include "app/types.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QFontMetricsF>
@@ -151,7 +153,9 @@ void Lamp::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const QColor fill = transparent_ ? background_ : offColor();
-    p.setPen(QPen(transparent_ ? background_.lighter(140) : QColor(140, 140, 140), 1.0));
+    const Rgb outline = colors::kLampOutline;
+    p.setPen(QPen(transparent_ ? background_.lighter(140) : QColor(outline.r, outline.g, outline.b),
+                  1.0));
     p.setBrush(fill);
     p.drawRoundedRect(r, 2, 2);
 }

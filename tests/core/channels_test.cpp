@@ -1,5 +1,6 @@
 // Values, lamps, the log, the alarm sound and the sample cycles.
 #include "app/reading_observer.h"
+#include "channels/limits.h"
 #include "sampling/append_file.h"
 #include "tests/support/app_fixture.h"
 
@@ -42,11 +43,11 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
-        f.Nr1[2] = c.nr1;
-        f.Nr2[2] = c.nr2;
-        EXPECT_EQ(f.UpdateChannelValue(2, c.text), *c.display != '\0');
-        EXPECT_EQ(f.lblDIS[2].text(), *c.display ? c.display : "-");
-        EXPECT_EQ(f.VValue[2], c.stored);
+        f.offsets[2] = c.nr1;
+        f.factors[2] = c.nr2;
+        EXPECT_EQ(f.updateChannelValue(2, c.text), *c.display != '\0');
+        EXPECT_EQ(f.valueDisplays[2].text(), *c.display ? c.display : "-");
+        EXPECT_EQ(f.values[2], c.stored);
     }
 }
 
@@ -69,31 +70,44 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         AppFixture fx;
         MainForm& f = fx.start();
         f.addObserver(&heard);
-        f.RVnr = 3;
-        f.WavOn = 1;
-        f.VValue[2] = c.value;
-        f.SetHi[2] = c.hi;
-        f.SetLo[2] = c.lo;
-        f.VValue[5] = 500; // beyond RVnr: never touched
-        f.cmdRadni1_Click();
-        EXPECT_EQ(f.Led1[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
+        f.valueCount = 3;
+        f.soundOn = 1;
+        f.values[2] = c.value;
+        f.setHi[2] = c.hi;
+        f.setLo[2] = c.lo;
+        f.values[5] = 500; // beyond valueCount: never touched
+        f.evaluateChannels();
+        EXPECT_EQ(f.alarmLamps[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
             << c.value;
-        EXPECT_EQ(f.TimerWav.enabled(), c.alarm) << "the alarm sound for " << c.value;
+        EXPECT_EQ(f.soundTimer.enabled(), c.alarm) << "the alarm sound for " << c.value;
         EXPECT_EQ(heard.alarm, c.alarm) << "the observers' alarm flag for " << c.value;
-        EXPECT_EQ(f.Led1[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
+        EXPECT_EQ(f.alarmLamps[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
     }
     AppFixture fx;
     MainForm& f = fx.start();
-    f.VValue[1] = 500;
-    f.LogOn = 1;
-    f.WavOn = 1;
+    f.values[1] = 500;
+    f.logOn = 1;
+    f.soundOn = 1;
     for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
-        f.RVnr = rvnr;
-        f.cmdRadni1_Click();
+        f.valueCount = rvnr;
+        f.evaluateChannels();
     }
-    EXPECT_EQ(f.Led1[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
-    EXPECT_FALSE(f.TimerWav.enabled()) << "no alarm sound";
+    EXPECT_EQ(f.alarmLamps[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
+    EXPECT_FALSE(f.soundTimer.enabled()) << "no alarm sound";
     EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
+}
+
+TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
+{
+    ChannelArray<Single> values{}, hi{}, lo{};
+    hi.fill(10);
+    ChannelArray<bool> alarms{};
+    values[5] = 50;
+    EXPECT_TRUE(evaluateLimits(values, hi, lo, 8, alarms)) << "channel 5 above its Set Hi";
+    values[5] = 5;
+    EXPECT_FALSE(evaluateLimits(values, hi, lo, 3, alarms)) << "channels 1 to 3 are in range";
+    EXPECT_TRUE(alarms[5]) << "channel 5, not read now, keeps its alarm";
+    EXPECT_FALSE(alarms[6]) << "channel 6 was never in alarm";
 }
 
 TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
@@ -101,13 +115,13 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.RVnr = 3;
-    f.LogOn = 1;
-    f.VValue[1] = 23.4f;
-    f.VValue[2] = -0.5f;
-    f.VValue[6] = 7;
+    f.valueCount = 3;
+    f.logOn = 1;
+    f.values[1] = 23.4f;
+    f.values[2] = -0.5f;
+    f.values[6] = 7;
     for (const Millis at : {0, 1000, 2500})
-        fx.loop.postAt(at, [&] { f.cmdRadni1_Click(); });
+        fx.loop.postAt(at, [&] { f.evaluateChannels(); });
     fx.loop.runUntil(3000);
     EXPECT_EQ(fx.log(),
               "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
@@ -127,9 +141,9 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     rlimit small = old;
     small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    f.cmdRadni1_Click(); // 10 bytes would fit
+    f.evaluateChannels(); // 10 bytes would fit
     ::setrlimit(RLIMIT_FSIZE, &old);
-    f.cmdRadni1_Click();
+    f.evaluateChannels();
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"),
               before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
@@ -139,27 +153,27 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
     MainForm& f = fx.start();
-    f.LogOn = 1;
+    f.logOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
     ::mkdir(dir, 0777);
     ::mkfifo(day, 0666);
-    f.cmdRadni1_Click(); // nobody reads the FIFO: must not wait
+    f.evaluateChannels(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
-    f.cmdRadni1_Click(); // a reader: still nothing written into it
+    f.evaluateChannels(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
     ::unlink(day);
     ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
-    f.cmdRadni1_Click();
+    f.evaluateChannels();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
     ::unlink(day);
     ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
-    f.cmdRadni1_Click();
+    f.evaluateChannels();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
-    EXPECT_EQ(f.lblStatus.text(), "Status:"); // all of it silent
+    EXPECT_EQ(f.statusLine.text(), "Status:"); // all of it silent
 }
 
 // Descriptors of this process open on `path`.
@@ -234,7 +248,7 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
     fx.loop.runUntil(22000);
-    f.WavOn = 0;
+    f.soundOn = 0;
     fx.port.receiveAt(23000, "V01=50\r");
     fx.loop.runUntil(30500);
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
@@ -268,10 +282,10 @@ TEST(Channels, TheAlarmSoundFallsBackAndSaysOnceWhyItCannotPlay)
         EXPECT_EQ(fx.plays.size(), 2u);
         EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path(c.played)));
         const QString own = "Alarm sound " + fx.path("a1.wav") + ": ";
-        EXPECT_EQ(f.lblStatus.notes(), c.why.isEmpty() ? QStringList() : QStringList{own + c.why});
+        EXPECT_EQ(f.statusLine.notes(), c.why.isEmpty() ? QStringList() : QStringList{own + c.why});
         fx.failed(fx.soundPath, "there is no audio output device");
         fx.failed(fx.soundPath, "there is no audio output device");
-        EXPECT_EQ(f.lblStatus.notes().size(), c.why.isEmpty() ? 1 : 2) << "told once";
+        EXPECT_EQ(f.statusLine.notes().size(), c.why.isEmpty() ? 1 : 2) << "told once";
     }
 }
 
@@ -296,7 +310,7 @@ TEST(Channels, TheSampleClockInOddSituations)
 {
     AppFixture set;
     MainForm& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
-    set.loop.postAt(4100, [&] { f.cmdSet_Click(); });
+    set.loop.postAt(4100, [&] { f.openSettings(); });
     set.loop.runUntil(60000);
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
     EXPECT_EQ(set.log().count('\n'), 1) << "and none follows";
@@ -305,10 +319,10 @@ TEST(Channels, TheSampleClockInOddSituations)
     MainForm& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
-    EXPECT_LE(g.STimerCnt, 2);
-    g.STime = 0;
+    EXPECT_LE(g.sampleCount, 2);
+    g.sampleTime = 0;
     odd.loop.runUntil(40000000);
-    EXPECT_EQ(g.STimerCnt, 32767);
+    EXPECT_EQ(g.sampleCount, 32767);
 
     // A recognition answer mid-cycle starts no second cycle.
     AppFixture again;

@@ -1,4 +1,5 @@
 // INIT and its retries, the watchdog, the reply interpreter, the commands.
+#include "app/reading_observer.h"
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,8 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     EXPECT_FALSE(fx.port.rts) << "RTS inactive";
     EXPECT_EQ(fx.port.rThreshold, 1) << "an event per character";
     EXPECT_EQ(fx.port.writes, (Writes{{2500, "AT\r"}, {5000, "AT\r"}}));
-    EXPECT_EQ(f.lblStatus.text(), "Searching for uc code...");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    EXPECT_EQ(f.statusLine.text(), "Searching for uc code...");
+    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
     // The second INIT does not postpone the first one's watchdog.
     fx.loop.runUntil(7500);
     EXPECT_EQ(fx.shownAt("No response!"), 7500);
@@ -43,12 +44,12 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
-    EXPECT_FALSE(f.Timer1.enabled()) << "the retries go on after recognition";
-    EXPECT_FALSE(f.TimerCom.enabled()) << "the watchdog runs on after recognition";
-    EXPECT_TRUE(f.StTimer.enabled()) << "the sample clock did not start";
-    EXPECT_EQ(f.lblStatus.text(), " QmkApp recognition is OK! ");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
-    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
+    EXPECT_FALSE(f.retryTimer.enabled()) << "the retries go on after recognition";
+    EXPECT_FALSE(f.watchdog.enabled()) << "the watchdog runs on after recognition";
+    EXPECT_TRUE(f.sampleClock.enabled()) << "the sample clock did not start";
+    EXPECT_EQ(f.statusLine.text(), " QmkApp recognition is OK! ");
+    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
+    EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
     // Back, but not steadily: the value requests go unanswered for a while.
     fx.port.answering = false;
     fx.loop.runUntil(120000);
@@ -87,9 +88,9 @@ TEST(Device, PortFailuresAreShownAndRetried)
         g_journal.clear();
         const QtMessageHandler journal = qInstallMessageHandler(toJournal);
         fx.loop.runUntil(2500);
-        EXPECT_EQ(f.lblStatus.text(), c.text);
-        EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.TimerCom.enabled(), c.watchdog) << "the watchdog";
+        EXPECT_EQ(f.statusLine.text(), c.text);
+        EXPECT_EQ(f.statusLine.backColor(), colors::kStatusFailure);
+        EXPECT_EQ(f.watchdog.enabled(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
         fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
@@ -107,9 +108,9 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
     fx.loop.runUntil(7500);
     EXPECT_TRUE(fx.port.writes.empty()) << "continuous mode sends no recognition request";
     fx.send("OK\r\n");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusOk);
-    EXPECT_EQ(f.lblDevCode.text(), "QuellmarK: MainForm");
-    EXPECT_FALSE(f.StTimer.enabled()) << "continuous mode has no sample clock";
+    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
+    EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
+    EXPECT_FALSE(f.sampleClock.enabled()) << "continuous mode has no sample clock";
 }
 
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
@@ -118,25 +119,25 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
     fx.send("X\r");
-    EXPECT_EQ(f.lblStatus.text(), kData + "X");
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching) << "a one-character line";
+    EXPECT_EQ(f.statusLine.text(), kData + "X");
+    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching) << "a one-character line";
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
-    EXPECT_EQ(f.lblStatus.text(), "???");
-    EXPECT_LE(f.RxBuf.size(), 32767u);
+    EXPECT_EQ(f.statusLine.text(), "???");
+    EXPECT_LE(f.lineBuffer.size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
-    EXPECT_EQ(f.lblDIS[2].text(), "-") << "an overlong line is dropped";
-    EXPECT_EQ(f.lblDIS[3].text(), "4") << "the line after an overflow";
-    EXPECT_EQ(f.lblDIS[4].text(), "1.5") << "a line of 32767 characters";
+    EXPECT_EQ(f.valueDisplays[2].text(), "-") << "an overlong line is dropped";
+    EXPECT_EQ(f.valueDisplays[3].text(), "4") << "the line after an overflow";
+    EXPECT_EQ(f.valueDisplays[4].text(), "1.5") << "a line of 32767 characters";
     const int lines = fx.log().count('\n');
     EXPECT_EQ(lines, 4);
     fx.send("V01=3E+9\r"); // beyond the scaling
-    EXPECT_EQ(f.lblStatus.text(), "???");
-    EXPECT_EQ(f.lblDIS[1].text(), "5") << "the display is kept";
+    EXPECT_EQ(f.statusLine.text(), "???");
+    EXPECT_EQ(f.valueDisplays[1].text(), "5") << "the display is kept";
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
-    EXPECT_EQ(f.lblDIS[1].text(), "2");
+    EXPECT_EQ(f.valueDisplays[1].text(), "2");
 }
 
 // The first at once, with its reason; how many when a minute has passed
@@ -159,36 +160,23 @@ TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
                            "3 lines the program cannot use in 0 s, the first from " + first}));
 }
 
-TEST(Device, ReadRequestAndOutputButtons)
+TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
 {
+    struct : ReadingObserver {
+        QStringList states;
+        void readingTaken(const Reading&) override {}
+        void linkChanged(const LinkState& state) override { states << state.text(); }
+    } heard;
     AppFixture fx;
-    MainForm& f = fx.start(settingsWithFirstLine("1,\"9600\",\"A\",30,8,\"x\",0,0"));
-    fx.loop.runUntil(2500);
-    f.TimerCom.setEnabled(false);
-    fx.port.writes.clear();
-    fx.loop.postAt(3000, [&] { f.cmdIspis_Click(); });
-    fx.loop.runUntil(3200);
-    EXPECT_TRUE(f.TimerCom.enabled());
-    f.cmdOut_Click(8);
-    f.cmdOut[3].setBackColor(colors::kStatusOk);
-    f.cmdOut_Click(3);
-    f.cmdOut[4].setBackColor(colors::kRed);
-    f.cmdOut_Click(4);
-    f.cmdOut_Click(9);
-    EXPECT_EQ(fx.port.writes, (Writes{{3200, "\rAOA\r"}, {3200, "\rAO8H\r"}, {3200, "\rAO3L\r"}}));
-    EXPECT_EQ(f.cmdOut[8].backColor(), colors::kButtonFace);
-}
-
-TEST(Device, AFailedReadRequestEndsTheProgramAfterThreeSeconds)
-{
-    AppFixture fx;
+    fx.port.openError = comm_error::kInvalidPort;
     MainForm& f = fx.start();
-    fx.loop.postAt(1000, [&] { f.cmdIspis_Click(); });
-    EXPECT_FALSE(fx.loop.runUntil(10000));
-    EXPECT_EQ(fx.loop.now(), 4200);
-    EXPECT_EQ(fx.loop.exitCode(), 1);
-    EXPECT_EQ(fx.shownAt("COM Port communication error! Close App! 8018"), 1200);
-    EXPECT_EQ(fx.port.openCount, 1); // the retry at 2500 still ran
+    f.addObserver(&heard);
+    fx.loop.runUntil(5000); // two failed retries
+    fx.port.openError = 0;
+    fx.loop.runUntil(12500); // opened, asked, unanswered
+    fx.port.answering = true;
+    fx.loop.runUntil(16000);
+    EXPECT_EQ(heard.states, (QStringList{"port error 8002", "no response", "connected"}));
 }
 
 TEST(Device, APortWithoutPermissionSaysWhatToDo)
@@ -197,12 +185,13 @@ TEST(Device, APortWithoutPermissionSaysWhatToDo)
     fx.port.openError = comm_error::kPermission;
     MainForm& f = fx.start();
     fx.loop.runUntil(2500);
-    EXPECT_EQ(f.lblStatus.text(), "COM Port comm-error! 8010");
-    EXPECT_TRUE(f.lblStatus.toolTip().startsWith("No permission to open /dev/ttyS0: add your user"))
-        << f.lblStatus.toolTip();
+    EXPECT_EQ(f.statusLine.text(), "COM Port comm-error! 8010");
+    EXPECT_TRUE(
+        f.statusLine.toolTip().startsWith("No permission to open /dev/ttyS0: add your user"))
+        << f.statusLine.toolTip();
     fx.port.openError = 0;
     fx.loop.runUntil(5000);
-    EXPECT_EQ(f.lblStatus.toolTip(), "") << "once the port opened";
+    EXPECT_EQ(f.statusLine.toolTip(), "") << "once the port opened";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Number forms, the number reader, the settings file, program paths.
+#include "app/files.h"
 #include "app/numbers.h"
 #include "app/program_paths.h"
 #include "channels/value_text.h"
@@ -6,6 +7,7 @@
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <clocale>
@@ -121,16 +123,16 @@ TEST(Formats, SettingsFileReading)
 
     auto s = parseSettingsFile(line(1, "  7 ,9600,,-5,12,\"a,b,\" ,2,1"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->ComPort, 7) << "blanks around a number";
-    EXPECT_EQ(s->Baud, "9600") << "an unquoted text";
-    EXPECT_EQ(s->DevId, "") << "an empty item";
-    EXPECT_EQ(s->LogOn, 2) << "an item after a text ending in a comma";
+    EXPECT_EQ(s->comPort, 7) << "blanks around a number";
+    EXPECT_EQ(s->baud, "9600") << "an unquoted text";
+    EXPECT_EQ(s->deviceId, "") << "an empty item";
+    EXPECT_EQ(s->logOn, 2) << "an item after a text ending in a comma";
     s = parseSettingsFile(line(7, ".5,0.5,1E+07,-2.5e-1,,1D2,+3,-9999.99"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->SetHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
+    EXPECT_EQ(s->setHi, (ChannelArray<Single>{0, 0.5f, 0.5f, 1e7f, -0.25f, 0, 100, 3, -9999.99f}));
     s = parseSettingsFile(line(2, "a,b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->MyLabel[8], "h") << "an unquoted text at the end of a line";
+    EXPECT_EQ(s->labels[8], "h") << "an unquoted text at the end of a line";
 
     const std::pair<const char*, std::optional<Integer>> integers[] = {
         // half to even; 16 bits
@@ -163,12 +165,12 @@ TEST(Formats, ReplyLinesTheProgramCannotUse)
 TEST(Formats, SettingsFileWritingReadsBackTheSame)
 {
     SettingsValues s = defaultSettings();
-    s.MyLabel[1] = "Tank, left";
+    s.labels[1] = "Tank, left";
     const float singles[] = {0.1f,  1e7f,        12345678.0f,   -9999.99f,
                              1e-7f, 16777217.0f, 3.4028235e38f, 0.3f};
     for (int i = 1; i <= 8; ++i) {
-        s.Nr1[i] = singles[i - 1];
-        s.SetHi[i] = std::nextafter(singles[i - 1], 0.0f);
+        s.offsets[i] = singles[i - 1];
+        s.setHi[i] = std::nextafter(singles[i - 1], 0.0f);
     }
     EXPECT_EQ(parseSettingsFile(writeSettingsFile(s)), s);
 }
@@ -193,6 +195,48 @@ TEST(Formats, ProgramNameAndDirectoryFromTheStartPath)
     }
     EXPECT_EQ((ProgramPaths{"q\xff m", "/d\xfe"}.file("q\xff m.ini")), "/d\xfe/q\xff m.ini");
     EXPECT_EQ((ProgramPaths{"quellmark", "/"}.file("a1.wav")), "/a1.wav");
+}
+
+} // namespace
+} // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+bool isOpen(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(Files, ADescriptorIsClosedOnceByItsLastOwner)
+{
+    int raw = -1;
+    {
+        FileDescriptor first(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        raw = first.get();
+        FileDescriptor second(std::move(first));
+        EXPECT_FALSE(first.valid()) << "a moved-from owner holds nothing";
+        EXPECT_TRUE(isOpen(raw)) << "a move does not close";
+        FileDescriptor third;
+        third = std::move(second);
+        EXPECT_EQ(third.get(), raw) << "the descriptor moves whole";
+    }
+    EXPECT_FALSE(isOpen(raw)) << "the last owner closes it";
+    FileDescriptor kept(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int released = kept.release();
+    kept.reset();
+    EXPECT_TRUE(isOpen(released)) << "a released descriptor is the caller's";
+    ::close(released);
+}
+
+TEST(Files, ARealPathResolvesLinksAndIsEmptyWhereNothingIs)
+{
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    ASSERT_EQ(::symlink("/dev/null", (base + "/link").constData()), 0);
+    ASSERT_EQ(::symlink("/nowhere/at/all", (base + "/dangling").constData()), 0);
+    EXPECT_EQ(realPath(base + "/link"), "/dev/null");
+    EXPECT_EQ(realPath(base + "/dangling"), "") << "a dangling link leads nowhere";
 }
 
 } // namespace

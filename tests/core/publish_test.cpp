@@ -2,6 +2,7 @@
 // Home Assistant discovery.
 #include "app/files.h"
 #include "publish/mqtt_config.h"
+#include "publish/mqtt_messages.h"
 
 #include <QTemporaryDir>
 #include <QTimeZone>

@@ -23,26 +23,28 @@ const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
                             "12.5,99.9,99.9,99.9,99.9,99.9,99.9,99.9\r\n"
                             "-3,0,0,0,0,0,0,0\r\n";
 
-// What the panels show, row by row: label, colour box, display colour, Nr1,
-// Nr2, Set Hi, Set Lo, output name.
+// What the panels show, row by row: label, colour box, display colour, offset,
+// factor, Set Hi, Set Lo, output name.
 std::vector<QString> shown(const MainForm& f)
 {
     std::vector<QString> out{f.Caption.text(),
-                             f.lblStatus.text(),
-                             f.txtSet1[1].text(),
-                             f.txtSet1[2].text(),
-                             f.txtSet1[3].text(),
-                             f.txtSet1[4].text(),
-                             f.txtSet1[5].text(),
-                             f.txtBPass.text(),
-                             QString::number(f.Chk1.checked()) + QString::number(f.Chk2.checked())};
+                             f.statusLine.text(),
+                             f.comPortBox.text(),
+                             f.baudBox.text(),
+                             f.deviceIdBox.text(),
+                             f.sampleTimeBox.text(),
+                             f.valueCountBox.text(),
+                             f.passwordBox.text(),
+                             QString::number(f.logCheck.checked()) +
+                                 QString::number(f.soundCheck.checked())};
     for (int i = 1; i <= 8; ++i) {
-        const Rgb c = f.lblDIS[i].foreColor();
-        out.push_back(
-            f.lblMyLbl1[i].text() + "|" + f.txtSetLabel1[i].text() + "|" +
-            f.txtSetColor1[i].text() + "|" + QString::number(c.r * 65536 + c.g * 256 + c.b, 16) +
-            "|" + f.txtSetNR1[i].text() + "|" + f.txtSetNR2[i].text() + "|" + f.txtSetHi[i].text() +
-            "|" + f.txtSetLo[i].text() + "|" + f.cmdOut[i].text() + "|" + f.txtOutName[i].text());
+        const Rgb c = f.valueDisplays[i].foreColor();
+        out.push_back(f.labelDisplays[i].text() + "|" + f.labelBoxes[i].text() + "|" +
+                      f.colourBoxes[i].text() + "|" +
+                      QString::number(c.r * 65536 + c.g * 256 + c.b, 16) + "|" +
+                      f.offsetBoxes[i].text() + "|" + f.factorBoxes[i].text() + "|" +
+                      f.setHiBoxes[i].text() + "|" + f.setLoBoxes[i].text() + "|" +
+                      QString::fromLatin1(f.outputNames[i]));
     }
     return out;
 }
@@ -53,7 +55,7 @@ const std::vector<QString> kDefaultsShown = [] {
     const char* colours[] = {"W|ffffff", "R|ff0000", "G|ff00",   "B|ffff",
                              "Y|ffff00", "W|ffffff", "R|ff0000", "G|ff00"};
     for (int i = 1; i <= 8; ++i)
-        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1|OUT%1")
+        rows.push_back(QStringLiteral("V0%1 label:|V0%1 label:|%2|0|1|99.9|0|OUT%1")
                            .arg(i)
                            .arg(colours[i - 1]));
     return rows;
@@ -64,9 +66,9 @@ TEST(Settings, WithoutAFileTheDefaultsAreShown)
     AppFixture fx;
     MainForm& f = fx.start();
     EXPECT_EQ(shown(f), kDefaultsShown);
-    EXPECT_EQ(f.lblStatus.backColor(), colors::kStatusSearching);
+    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
-    for (const Control* frame : {&f.frmSet, &f.frmHelp, &f.frmNevidi})
+    for (const Control* frame : {&f.settingsPanel, &f.helpPanel})
         EXPECT_FALSE(frame->visible()) << frame->name() << " starts hidden";
 }
 
@@ -97,7 +99,7 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         c.arrange(fx);
         MainForm& f = fx.start(c.file);
         EXPECT_EQ(shown(f), kDefaultsShown);
-        EXPECT_TRUE(f.lblStatus.toolTip().endsWith(c.tip)) << f.lblStatus.toolTip();
+        EXPECT_TRUE(f.statusLine.toolTip().endsWith(c.tip)) << f.statusLine.toolTip();
     }
 }
 
@@ -109,11 +111,11 @@ TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
     fx.port.detail = "no link";
     MainForm& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
     fx.loop.runUntil(10000);
-    EXPECT_EQ(f.SetHi[2], 5.0f) << "taken as it stands";
-    EXPECT_TRUE(f.lblStatus.toolTip().contains(
+    EXPECT_EQ(f.setHi[2], 5.0f) << "taken as it stands";
+    EXPECT_TRUE(f.statusLine.toolTip().contains(
         "quellmark.ini: line 7 holds 15 items, not 8 (a decimal comma?)"))
-        << f.lblStatus.toolTip();
-    EXPECT_TRUE(f.lblStatus.toolTip().endsWith("setting\nno link")) << f.lblStatus.toolTip();
+        << f.statusLine.toolTip();
+    EXPECT_TRUE(f.statusLine.toolTip().endsWith("setting\nno link")) << f.statusLine.toolTip();
 }
 
 struct Saving : AppFixture {
@@ -131,24 +133,18 @@ struct Saving : AppFixture {
 TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
 {
     Saving s(QLocale(QLocale::German, QLocale::Germany));
-    s.f().cmdSet_Click();
-    const std::pair<Control*, const char*> edits[] = {{&s.f().txtSet1[1], "4,5"},
-                                                      {&s.f().txtSet1[2], "19200"},
-                                                      {&s.f().txtSet1[3], "A"},
-                                                      {&s.f().txtSet1[4], "2,5"},
-                                                      {&s.f().txtSet1[5], "12"},
-                                                      {&s.f().txtSetLabel1[1], "Tank, left"},
-                                                      {&s.f().txtSetColor1[2], "Y"},
-                                                      {&s.f().txtSetNR1[3], "1,5"},
-                                                      {&s.f().txtSetNR2[4], " 0,25 "},
-                                                      {&s.f().txtOutName[5], "Pump"},
-                                                      {&s.f().txtSetHi[6], "12"},
-                                                      {&s.f().txtSetLo[7], "-3,5"},
-                                                      {&s.f().txtBPass, "ignored while disabled"}};
+    s.f().openSettings();
+    const std::pair<Control*, const char*> edits[] = {
+        {&s.f().comPortBox, "4,5"},        {&s.f().baudBox, "19200"},
+        {&s.f().deviceIdBox, "A"},         {&s.f().sampleTimeBox, "2,5"},
+        {&s.f().valueCountBox, "12"},      {&s.f().labelBoxes[1], "Tank, left"},
+        {&s.f().colourBoxes[2], "Y"},      {&s.f().offsetBoxes[3], "1,5"},
+        {&s.f().factorBoxes[4], " 0,25 "}, {&s.f().setHiBoxes[6], "12"},
+        {&s.f().setLoBoxes[7], "-3,5"},    {&s.f().passwordBox, "ignored while disabled"}};
     for (auto [box, text] : edits)
         box->setUserText(QString::fromLatin1(text));
-    s.f().Chk1.setUserChecked(true);
-    s.f().cmdExit_Click();
+    s.f().logCheck.setUserChecked(true);
+    s.f().saveAndCloseSettings();
     EXPECT_EQ(
         s.file("quellmark.ini"),
         "4,\"19200\",\"A\",2,8,\"not used\",1,0\r\n"
@@ -156,10 +152,10 @@ TEST(Settings, SaveCloseWritesEveryBoxAndReconnectsWithTheNewPort)
         "\"V07 label:\",\"V08 label:\"\r\n"
         "\"W\",\"Y\",\"G\",\"B\",\"Y\",\"W\",\"R\",\"G\"\r\n"
         "0,0,1.5,0,0,0,0,0\r\n1,1,1,0.25,1,1,1,1\r\n"
-        "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"Pump\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
+        "\"OUT1\",\"OUT2\",\"OUT3\",\"OUT4\",\"OUT5\",\"OUT6\",\"OUT7\",\"OUT8\"\r\n"
         "99.9,99.9,99.9,99.9,99.9,12,99.9,99.9\r\n0,0,0,0,0,0,-3.5,0\r\n");
     EXPECT_FALSE(s.port.portOpen()) << "SAVE-CLOSE closes the port";
-    EXPECT_EQ(s.f().lblMyLbl1[1].text(), "Tank, left");
+    EXPECT_EQ(s.f().labelDisplays[1].text(), "Tank, left");
     EXPECT_EQ(s.port.commPort, 4);
     s.loop.runFor(2499);
     EXPECT_FALSE(s.port.portOpen()) << "the retry starts 2500 ms after SAVE-CLOSE";
@@ -187,23 +183,23 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         const QString message = "Invalid entry in " + QString::fromUtf8(reason);
         SCOPED_TRACE(name);
         Saving s;
-        s.f().cmdSet_Click();
-        s.f().txtSet1[1].setUserText("5"); // read before the bad box
+        s.f().openSettings();
+        s.f().comPortBox.setUserText("5"); // read before the bad box
         Control* found = nullptr;
         s.f().forEachControl(
             [&, wanted = name](Control& c) { found = c.name() == wanted ? &c : found; });
         Control& box = *found;
         box.setUserText(QString::fromUtf8(entry));
-        s.f().cmdExit_Click();
-        EXPECT_EQ(s.f().lblStatus.text(), message);
-        EXPECT_EQ(s.f().lblStatus.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(s.f().ComPort, 1) << "nothing is applied";
-        EXPECT_TRUE(s.f().frmSet.visible()) << "the panel stays open";
+        s.f().saveAndCloseSettings();
+        EXPECT_EQ(s.f().statusLine.text(), message);
+        EXPECT_EQ(s.f().statusLine.backColor(), colors::kStatusFailure);
+        EXPECT_EQ(s.f().comPort, 1) << "nothing is applied";
+        EXPECT_TRUE(s.f().settingsPanel.visible()) << "the panel stays open";
         EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
         s.send("V01=1\r");
         EXPECT_EQ(box.error(), message);
-        EXPECT_TRUE(s.f().txtSetHi[8].error().isEmpty());
-        s.f().cmdSave_Click(2);
+        EXPECT_TRUE(s.f().setHiBoxes[8].error().isEmpty());
+        s.f().saveSetPoints(2);
         EXPECT_EQ(box.error(), message);
         box.setUserText(box.text());
         EXPECT_TRUE(box.error().isEmpty());
@@ -217,27 +213,27 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     Saving s;
     QFile::remove(s.path("quellmark.ini"));
     ASSERT_TRUE(QDir(s.tmp.path()).mkdir("quellmark.ini")); // nothing can replace it
-    s.f().cmdSet_Click();
-    s.f().txtSet1[4].setUserText("60");
-    s.f().cmdExit_Click();
+    s.f().openSettings();
+    s.f().sampleTimeBox.setUserText("60");
+    s.f().saveAndCloseSettings();
     const QString message =
         "Cannot write settings file " + s.path("quellmark.ini") + ": Is a directory";
-    EXPECT_EQ(s.f().lblStatus.text(), message);
-    EXPECT_EQ(s.f().STime, 30) << "nothing is applied";
-    for (Control* c : {&s.f().cmdSave[1], &s.f().cmdSave[8]})
+    EXPECT_EQ(s.f().statusLine.text(), message);
+    EXPECT_EQ(s.f().sampleTime, 30) << "nothing is applied";
+    for (Control* c : {&s.f().saveButtons[1], &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), message);
-    EXPECT_TRUE(s.f().frmSet.visible()) << "open after the first failure";
+    EXPECT_TRUE(s.f().settingsPanel.visible()) << "open after the first failure";
     EXPECT_TRUE(s.port.portOpen()) << "the first failure closes nothing";
-    s.f().cmdExit_Click();
-    EXPECT_FALSE(s.f().frmSet.visible()) << "left after the second";
-    EXPECT_EQ(s.f().lblStatus.text(), message + " - not saved");
-    EXPECT_EQ(s.f().txtSet1[4].text(), "30") << "the boxes as the file has them";
+    s.f().saveAndCloseSettings();
+    EXPECT_FALSE(s.f().settingsPanel.visible()) << "left after the second";
+    EXPECT_EQ(s.f().statusLine.text(), message + " - not saved");
+    EXPECT_EQ(s.f().sampleTimeBox.text(), "30") << "the boxes as the file has them";
     s.loop.runFor(2500);
     EXPECT_TRUE(s.port.portOpen()) << "reconnected";
     QDir(s.tmp.path()).rmdir("quellmark.ini");
-    s.f().txtSet1[4].setUserText("60");
-    s.f().cmdSave_Click(1);
-    for (Control* c : {&s.f().cmdExit, &s.f().cmdSave[8]})
+    s.f().sampleTimeBox.setUserText("60");
+    s.f().saveSetPoints(1);
+    for (Control* c : {&s.f().saveCloseButton, &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), "") << "a successful save clears every mark";
     EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");
 }
@@ -246,21 +242,21 @@ TEST(Settings, PanelsAndTheCloseQuestion)
 {
     AppFixture fx;
     MainForm& f = fx.start();
-    f.txtSet1[4].setUserText("99");
-    f.cmdSet_Click(); // the boxes are not refreshed
-    EXPECT_EQ(f.txtSet1[4].text(), "99");
+    f.sampleTimeBox.setUserText("99");
+    f.openSettings(); // the boxes are not refreshed
+    EXPECT_EQ(f.sampleTimeBox.text(), "99");
 
     fx.loop.runUntil(2500);
     fx.answers = {Dialogs::Answer::No, Dialogs::Answer::Cancel};
     Integer cancel = 0;
     for (int i = 0; i < 3; ++i) { // No, Cancel, dismissed
-        f.Form_Unload(cancel = 0);
+        f.askToClose(cancel = 0);
         EXPECT_EQ(cancel, 1);
     }
     EXPECT_EQ(fx.questions, 3);
     EXPECT_TRUE(fx.port.portOpen()) << "only Yes closes";
     fx.answers = {Dialogs::Answer::Yes};
-    fx.loop.postAt(3000, [&] { f.Form_Unload(cancel); });
+    fx.loop.postAt(3000, [&] { f.askToClose(cancel); });
     EXPECT_FALSE(fx.loop.runUntil(10000));
     EXPECT_EQ(fx.loop.exitCode(), 0);
     EXPECT_FALSE(fx.port.portOpen());

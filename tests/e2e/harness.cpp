@@ -85,11 +85,11 @@ std::vector<std::pair<qint64, QByteArray>> E2eTest::sent(int sim) const
 QByteArray settingsFile(const Settings& s)
 {
     SettingsValues v = defaultSettings();
-    v.ComPort = s.comPort;
-    v.STime = s.sTime;
-    v.RVnr = s.rvnr;
-    v.DevId = s.devId.toStdString();
-    v.LogOn = 1;
+    v.comPort = s.comPort;
+    v.sampleTime = s.sTime;
+    v.valueCount = s.rvnr;
+    v.deviceId = s.devId.toStdString();
+    v.logOn = 1;
     return QByteArray::fromStdString(writeSettingsFile(v));
 }
 

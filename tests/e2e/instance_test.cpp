@@ -76,9 +76,9 @@ TEST_F(E2eTest, SettingsAreMadeFromTheCommandLineWithTheSetPanelsChecks)
         EXPECT_EQ(readAll(ini), saved) << "after " << c.args;
     }
     SettingsValues expected = defaultSettings();
-    expected.LogOn = 1;
-    expected.MyLabel[3] = "Tank";
-    expected.SetHi[3] = 30.5f;
+    expected.logOn = 1;
+    expected.labels[3] = "Tank";
+    expected.setHi[3] = 30.5f;
     EXPECT_EQ(saved, QByteArray::fromStdString(writeSettingsFile(expected)));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("day.csv")));
 }
@@ -89,9 +89,9 @@ TEST_F(E2eTest, AnAlarmSoundThatIsNotThereIsToldOnce)
 {
     startSim({"--link", port(1), "--continuous", "10"});
     SettingsValues v = defaultSettings();
-    v.STime = 0;
-    v.WavOn = 1;
-    v.SetHi[1] = -9999; // in alarm at any value
+    v.sampleTime = 0;
+    v.soundOn = 1;
+    v.setHi[1] = -9999; // in alarm at any value
     writeAll(dir.filePath(QFileInfo(dir.path()).fileName() + ".ini"),
              QByteArray::fromStdString(writeSettingsFile(v)));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

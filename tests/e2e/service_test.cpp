@@ -56,10 +56,10 @@ TEST_F(ServiceTest, HeadlessInstanceTellsTheServiceManagerAndTheJournalOfAHangUp
     startSim({"--link", port(1), "--continuous", "20", "--seed", "5"});
     const QByteArray name = QFile::encodeName(QFileInfo(dir.path()).fileName()); // as the folder
     SettingsValues v = defaultSettings();
-    v.STime = 0;
-    v.LogOn = 1;
-    v.SetHi[1] = -9999; // channel 1 in alarm at any value
-    v.WavOn = 1;
+    v.sampleTime = 0;
+    v.logOn = 1;
+    v.setHi[1] = -9999; // channel 1 in alarm at any value
+    v.soundOn = 1;
     writeAll(QFile::decodeName(path + '/' + name + ".ini"),
              QByteArray::fromStdString(writeSettingsFile(v)));
     const char wav[] = "RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0"

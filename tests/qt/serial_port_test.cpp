@@ -1,7 +1,7 @@
 // The serial port on real pseudo-terminals, and the wall clock.
 #include "app/qt_wall_clock.h"
-#include "device/qt_serial_port.h"
 #include "device/tty_line.h"
+#include "device/tty_serial_port.h"
 #include "tests/support/pty.h"
 
 #include <ctime>
@@ -42,7 +42,7 @@ protected:
         return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
     }
 
-    QtSerialPort port{dir};
+    TtySerialPort port{dir};
     std::vector<int> events;
     std::string received;
 };
@@ -91,7 +91,7 @@ TEST_F(SerialPortTest, SettingsTextsAndOpenFailuresHaveTheirNumbers)
     EXPECT_FALSE(port.portOpen());
 
     open();
-    QtSerialPort second(dir); // another program holds it
+    TtySerialPort second(dir); // another program holds it
     ASSERT_EQ(second.setCommPort(1), 0);
     EXPECT_EQ(second.setPortOpen(true), comm_error::kPortInUse);
     ASSERT_EQ(second.setCommPort(2), 0);
@@ -165,7 +165,7 @@ TEST_F(SerialPortTest, AsAnotherUserThePortReopensAndAStaleForeignLockIsNamed)
         const pid_t child = ::fork();
         if (child == 0) {
             ::umask(027);
-            QtSerialPort port(dir);
+            TtySerialPort port(dir);
             std::string said = ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid) ? "root " : "";
             for (int round = 0; round < 2 && port.setPortOpen(true) == 0; ++round) {
                 struct stat st {};

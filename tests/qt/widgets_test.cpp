@@ -1,4 +1,5 @@
 // The window's own widgets.
+#include "publish/qt_publishing.h"
 #include "ui/widgets.h"
 
 #include <QAccessible>
@@ -13,6 +14,31 @@ namespace {
 
 // After every change the screen shows what a QLabel given the same texts
 // shows, and a screen reader reads the text as shown.
+TEST(MqttIndicator, ColourAndWordsFollowThePublishingState)
+{
+    using S = PublishingState;
+    const struct {
+        S state;
+        const char* words;
+        QColor colour;
+    } rows[] = {
+        {{}, "connecting", QColor(255, 255, 192)},
+        {S::connected(), "connected", QColor(0, 192, 0)},
+        {{S::Kind::Connected, {}, "refused: a/b"},
+         "connected, but refused: a/b",
+         QColor(255, 176, 64)},
+        {S::notConnected("Connection refused"), "not connected: Connection refused",
+         QColor(255, 128, 128)},
+        {S::notPublishing("bad key"), "not publishing: bad key", QColor(255, 128, 128)},
+    };
+    for (const auto& row : rows) {
+        QLabel label;
+        showMqttState(label, row.state);
+        EXPECT_EQ(label.accessibleName(), row.words);
+        EXPECT_EQ(label.palette().color(QPalette::Window), row.colour) << row.words;
+    }
+}
+
 TEST(TextLabel, ShowsWhatAQLabelShowsAfterEveryChange)
 {
     struct Case {

@@ -115,14 +115,14 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
 {
     auto* status = find<ui::TextLabel>("Status line");
     const QString text = "<b>V01=</b><img src=x>"; // device data is plain text, never markup
-    form->lblStatus.setText(text);
-    form->lblStatus.setBackColor(colors::kStatusFailure);
+    form->statusLine.setText(text);
+    form->statusLine.setBackColor(colors::kStatusFailure);
     flush();
     EXPECT_EQ(nameOf(status), text);
     EXPECT_EQ(pixel(status, {status->width() - 6, status->height() / 2}), QColor(255, 128, 128));
-    ASSERT_TRUE(form->UpdateChannelValue(4, "23.47")); // channel 4 is "B": cyan
-    ASSERT_TRUE(form->UpdateChannelValue(5, "120"));
-    form->cmdRadni1_Click();
+    ASSERT_TRUE(form->updateChannelValue(4, "23.47")); // channel 4 is "B": cyan
+    ASSERT_TRUE(form->updateChannelValue(5, "120"));
+    form->evaluateChannels();
     flush();
     auto* value = find<ui::TextLabel>("V04 value");
     EXPECT_EQ(nameOf(value), "23.5");
@@ -131,7 +131,7 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     const QPoint centre(lamp->width() / 2, lamp->height() / 2);
     EXPECT_EQ(nameOf(lamp), "alarm");
     EXPECT_EQ(pixel(lamp, centre), QColor(255, 0, 0));
-    form->Led1[5].setFillStyle(FillStyle::Solid);
+    form->alarmLamps[5].setFillStyle(FillStyle::Solid);
     flush();
     EXPECT_EQ(nameOf(lamp), "off");
     const QColor off = pixel(lamp, centre);
@@ -139,7 +139,7 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     EXPECT_NE(off, QColor(0, 0, 0)) << "an unlit lamp must show on the black panel";
 
     auto* box = find<QLineEdit>("V03 Set Hi");
-    form->txtSetHi[3].setError("refused");
+    form->setHiBoxes[3].setError("refused");
     flush();
     EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 128, 128)) << "a refused entry";
     EXPECT_EQ(box->toolTip(), "refused");
@@ -154,7 +154,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     auto* close = find("Close help"); // the panel opened last lies on top
     EXPECT_EQ(window->childAt(close->mapTo(window.get(), close->rect().center())), close);
     QStringList lines = find<QPlainTextEdit>("Help text")->toPlainText().split('\n');
-    EXPECT_EQ(lines.mid(0, 11), form->Text1.text().split("\r\n").mid(0, 11));
+    EXPECT_EQ(lines.mid(0, 11), form->helpText.text().split("\r\n").mid(0, 11));
     click("Close help");
     EXPECT_FALSE(find("Help panel")->isVisible());
 
@@ -167,7 +167,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
     EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->LogOn, 1) << "the Log file box was ticked";
+    EXPECT_EQ(form->logOn, 1) << "the Log file box was ticked";
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);
@@ -212,6 +212,26 @@ TEST_F(WindowTest, AChosenDeviceBecomesTheComPortLinkAtSaveClose)
     EXPECT_GT(::readlink(link, target, sizeof target), 0);
     EXPECT_STREQ(target, "/dev/serial/by-id/usb-X");
     EXPECT_EQ(pending->text(), "") << "nothing pending after SAVE-CLOSE";
+}
+
+TEST_F(WindowTest, AChosenDeviceThatCannotBeLinkedStopsTheSave)
+{
+    window->portChooser().devices = [] {
+        return std::vector<SerialDevice>{{"/dev/null", "/dev/null", "Null", {}, {}, {}}};
+    };
+    fx.write("ports", "a file where the folder would be");
+    click("Open settings");
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        dialog->findChild<QListWidget*>()->setCurrentRow(0);
+        dialog->accept();
+    });
+    click("Choose port");
+    click("Save and close settings");
+    EXPECT_TRUE(form->statusLine.text().startsWith("Cannot make port link "))
+        << form->statusLine.text();
+    EXPECT_EQ(form->statusLine.backColor(), colors::kStatusFailure);
+    EXPECT_TRUE(form->settingsPanel.visible()) << "the settings panel stays open";
 }
 
 } // namespace

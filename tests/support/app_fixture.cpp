@@ -114,8 +114,8 @@ MainForm& AppFixture::start(const QByteArray& settings)
     const ProgramPaths paths{"quellmark", QFile::encodeName(tmp.path())};
     form = std::make_unique<MainForm>(
         Platform{loop, port, *this, *this, *this, paths, locale, defaultSound});
-    form->lblStatus.setObserver(this);
-    form->Form_Load();
+    form->statusLine.setObserver(this);
+    form->load();
     return *form;
 }
 

@@ -92,7 +92,7 @@ public:
         : locale(locale)
     {
     }
-    // Writes the settings file (raw bytes, unless empty) and runs Form_Load.
+    // Writes the settings file (raw bytes, unless empty) and runs load.
     MainForm& start(const QByteArray& settings = {});
     // Starts with the default file's first line replaced; the device answers.
     MainForm& startWith(const QByteArray& firstLine);

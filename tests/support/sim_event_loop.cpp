@@ -1,7 +1,5 @@
 #include "tests/support/sim_event_loop.h"
 
-#include <stdexcept>
-
 namespace qm::test {
 
 int SimEventLoop::startTimer(int intervalMs, std::function<void()> tick)
@@ -38,41 +36,25 @@ bool SimEventLoop::runNext(Millis limit)
     const auto timer = timers_.find(timerId);
     if (timer == timers_.end())
         return true;
-    // The next tick is queued before this one runs: it keeps its phase while
-    // this tick's handler waits.
+    // The next tick is queued before this one runs, so a handler that stops
+    // its own timer removes it.
     queue_[{due + timer->second.first, seq_++}] = {timerId, {}};
     const auto tick = timer->second.second; // the handler may stop its timer
     tick();
     return true;
 }
 
-void SimEventLoop::runNestedUntil(Millis deadline, const std::function<bool()>& done)
-{
-    while (!done()) {
-        if (!runNext(deadline)) {
-            if (deadline == kForever)
-                throw std::logic_error("a wait without deadline has nothing left to run");
-            now_ = std::max(now_, deadline);
-            return;
-        }
-    }
-}
-
-void SimEventLoop::terminate(int exitCode)
+void SimEventLoop::quit(int exitCode)
 {
     terminated_ = true;
     exitCode_ = exitCode;
     timers_.clear();
     queue_.clear();
-    throw Terminated{exitCode};
 }
 
 bool SimEventLoop::runUntil(Millis t)
 {
-    try {
-        while (!terminated_ && runNext(t)) {
-        }
-    } catch (const Terminated&) {
+    while (!terminated_ && runNext(t)) {
     }
     if (!terminated_)
         now_ = std::max(now_, t);

@@ -8,11 +8,6 @@
 
 namespace qm::test {
 
-// Thrown by terminate(): unwinds back to the test's run call.
-struct Terminated {
-    int exitCode;
-};
-
 // A deterministic event loop on a simulated clock; events due at the same
 // millisecond run in the order they were scheduled.
 class SimEventLoop final : public EventLoop {
@@ -20,8 +15,7 @@ public:
     Millis now() const override { return now_; }
     int startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(int id) override;
-    void runNestedUntil(Millis deadline, const std::function<bool()>& done) override;
-    [[noreturn]] void terminate(int exitCode) override;
+    void quit(int exitCode) override;
 
     // Runs `fn` as an event at time `at` (not before now).
     void postAt(Millis at, std::function<void()> fn);

@@ -1,6 +1,6 @@
 // The serial port's read gate on the real clock; bounds come from what the
 // run measured.
-#include "device/qt_serial_port.h"
+#include "device/tty_serial_port.h"
 #include "tests/support/pty.h"
 
 #include <QTimer>
@@ -22,7 +22,7 @@ protected:
         ASSERT_EQ(::write(master, s.data(), s.size()), ssize_t(s.size()));
     }
 
-    QtSerialPort port{dir};
+    TtySerialPort port{dir};
     QElapsedTimer clock;
     std::string received;
 };
@@ -54,9 +54,9 @@ TEST_F(SerialPortTiming, LinesAreTakenInGatheredBlocksSoonAfterTheyCame)
     writer.start(1);
     ASSERT_TRUE(pumpUntil([&] { return received.size() == 201 * 6; })) << received.size();
     const qint64 burst = blockAt[blockAt.size() - 2] - blockAt.front();
-    EXPECT_LE(blockAt.size() - 2, std::size_t(burst / QtSerialPort::kReadGateMs + 1))
+    EXPECT_LE(blockAt.size() - 2, std::size_t(burst / TtySerialPort::kReadGateMs + 1))
         << "blocks in the " << burst << " ms of the burst";
-    EXPECT_LE(worst, QtSerialPort::kReadGateMs + 2 * late + 5)
+    EXPECT_LE(worst, TtySerialPort::kReadGateMs + 2 * late + 5)
         << "writer up to " << late << " ms late";
     EXPECT_LE(newest, 2 * late + 5) << "the lone line";
 }
@@ -87,7 +87,7 @@ TEST_F(SerialPortTiming, AReplyInTwoPiecesIsTakenAsSoonAsItsLastPieceComes)
         ASSERT_TRUE(pumpUntil([&] { return !awaiting; }));
         best = std::min(best, takenAt - lastPieceAt);
     }
-    EXPECT_LT(best, QtSerialPort::kReadGateMs - 3) << "ms from the last piece to its delivery";
+    EXPECT_LT(best, TtySerialPort::kReadGateMs - 3) << "ms from the last piece to its delivery";
 }
 
 } // namespace

@@ -35,7 +35,7 @@ TEST(WindowTiming, AFloodOfChangesIsShownGatheredAndPromptly)
         stall = std::max(stall, clock.elapsed() - last);
         last = clock.elapsed();
         setAt.push_back(last);
-        form.lblStatus.setText(QString::number(setAt.size() - 1));
+        form.statusLine.setText(QString::number(setAt.size() - 1));
         updates += status->text() != std::exchange(shown, status->text());
         const std::size_t next = shown.toULongLong() + 1;
         if (updates > 0 && next < setAt.size())

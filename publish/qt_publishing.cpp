@@ -1,7 +1,7 @@
-#include "publish/qt_mqtt_indicator.h"
+#include "publish/qt_publishing.h"
 
 #include "app/log_categories.h"
-#include "app/main_form.h"
+#include "app/platform.h"
 #include "publish/qt_mqtt_publisher.h"
 
 #include <QLabel>
@@ -10,18 +10,18 @@
 
 namespace qm {
 
-void showMqttState(QLabel& indicator, const QString& state)
+void showMqttState(QLabel& indicator, const PublishingState& state)
 {
+    using Kind = PublishingState::Kind;
     QPalette pal = indicator.palette();
-    const QColor colour = state == QLatin1String("connected") ? QColor(0, 192, 0)
-                          : state.startsWith(QLatin1String("connected, but "))
-                              ? QColor(255, 176, 64)
-                          : state == QLatin1String("connecting") ? QColor(255, 255, 192)
-                                                                 : QColor(255, 128, 128);
-    pal.setColor(QPalette::Window, colour);
+    const Rgb colour = state.kind == Kind::Connected
+                           ? (state.problems.isEmpty() ? colors::kStatusOk : colors::kStatusWarning)
+                       : state.kind == Kind::Connecting ? colors::kStatusSearching
+                                                        : colors::kStatusFailure;
+    pal.setColor(QPalette::Window, QColor(colour.r, colour.g, colour.b));
     indicator.setPalette(pal);
-    indicator.setToolTip(state);
-    indicator.setAccessibleName(state);
+    indicator.setToolTip(state.text());
+    indicator.setAccessibleName(state.text());
 }
 
 Publishing::Publishing(const ProgramPaths& paths, const QString& version)
@@ -34,7 +34,7 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     configured_ = true;
     if (!setup.config) {
         qCWarning(lcPublish, "not publishing: %s", qPrintable(setup.error));
-        state_ = QStringLiteral("not publishing: ") + setup.error;
+        state_ = PublishingState::notPublishing(setup.error);
         return;
     }
     const DiscoveryDevice device{
@@ -42,7 +42,7 @@ Publishing::Publishing(const ProgramPaths& paths, const QString& version)
     publisher_ = std::make_unique<MqttPublisher>(*setup.config, device,
                                                  paths.file(paths.name + ".mqtt-sensors"));
     state_ = publisher_->state();
-    publisher_->onStateChanged = [this](const QString& s) {
+    publisher_->onStateChanged = [this](const PublishingState& s) {
         state_ = s;
         if (indicator_)
             showMqttState(*indicator_, s);

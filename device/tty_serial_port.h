@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/files.h"
+
 #include "device/lock_file.h"
 #include "device/serial_port.h"
 #include "device/tty_line.h"
@@ -41,15 +43,15 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 // The exclusive use (TIOCEXCL) is given up before every close: on a
 // pseudo-terminal the kernel keeps the flag after the close, and every later
 // open by a user without CAP_SYS_ADMIN would fail.
-class QtSerialPort final : public QObject, public SerialPort {
+class TtySerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
     static constexpr int kReadGateMs = 20;
     static constexpr qsizetype kTrickle = 1024;    // more in one gate: read every round
     static constexpr qsizetype kReadRound = 32768; // bytes read in one round
 
-    explicit QtSerialPort(QByteArray programDir);
-    ~QtSerialPort() override;
+    explicit TtySerialPort(QByteArray programDir);
+    ~TtySerialPort() override;
 
     int setCommPort(int number) override;
     int setSettings(const std::string& text) override;
@@ -88,7 +90,7 @@ private:
     QByteArray devicePath_;
     QString failureDetail_;
     dev_t hungUp_ = 0; // the terminal last lost through a hang-up
-    int fd_ = -1;
+    FileDescriptor fd_;
     DeviceLock lock_;
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;

@@ -1,4 +1,6 @@
-#include "device/qt_serial_port.h"
+#include "device/tty_serial_port.h"
+
+#include "app/files.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -72,12 +74,8 @@ QByteArray devicePathBytes(const QByteArray& programDir, int number)
         return "/dev/ttyS" + QByteArray::number(number - 1);
     // The device itself, by its own name: its lock file then has the name
     // every other serial program uses for it.
-    char* real = ::realpath((ports + "/com" + QByteArray::number(number)).constData(), nullptr);
-    if (!real)
-        return {}; // absent or dangling: this port does not exist
-    const QByteArray path(real);
-    std::free(real);
-    return path;
+    // Empty when absent or dangling: this port does not exist.
+    return realPath(ports + "/com" + QByteArray::number(number));
 }
 
 QString devicePathForComPort(const QByteArray& programDir, int number)
@@ -85,22 +83,22 @@ QString devicePathForComPort(const QByteArray& programDir, int number)
     return QFile::decodeName(devicePathBytes(programDir, number));
 }
 
-QtSerialPort::QtSerialPort(QByteArray programDir)
+TtySerialPort::TtySerialPort(QByteArray programDir)
     : programDir_(std::move(programDir))
 {
     readGate_.setSingleShot(true);
     readGate_.setTimerType(Qt::PreciseTimer);
-    connect(&readGate_, &QTimer::timeout, this, &QtSerialPort::onReadable);
+    connect(&readGate_, &QTimer::timeout, this, &TtySerialPort::onReadable);
 }
 
-QtSerialPort::~QtSerialPort()
+TtySerialPort::~TtySerialPort()
 {
     closeDevice();
 }
 
-int QtSerialPort::setCommPort(int number)
+int TtySerialPort::setCommPort(int number)
 {
-    if (fd_ >= 0)
+    if (fd_.valid())
         return comm_error::kPortOpenCannotSet;
     if (number < 1)
         return comm_error::kInvalidPort;
@@ -108,21 +106,21 @@ int QtSerialPort::setCommPort(int number)
     return comm_error::kNone;
 }
 
-int QtSerialPort::setSettings(const std::string& text)
+int TtySerialPort::setSettings(const std::string& text)
 {
     LineSettings parsed;
     if (!parseLineSettings(text, parsed))
         return comm_error::kBadSettings;
-    if (fd_ >= 0 && !applyLineSettings(fd_, parsed, flow_)) {
+    if (fd_.valid() && !applyLineSettings(fd_.get(), parsed, flow_)) {
         // The open device refused it: the previous settings stay in force.
-        applyLineSettings(fd_, line_, flow_);
+        applyLineSettings(fd_.get(), line_, flow_);
         return comm_error::kBadSettings;
     }
     line_ = parsed;
     return comm_error::kNone;
 }
 
-int QtSerialPort::setHandshaking(int mode)
+int TtySerialPort::setHandshaking(int mode)
 {
     FlowControl flow = FlowControl::None;
     switch (mode) {
@@ -138,22 +136,22 @@ int QtSerialPort::setHandshaking(int mode)
     default:
         return comm_error::kBadSettings;
     }
-    if (fd_ >= 0 && !applyLineSettings(fd_, line_, flow)) {
-        applyLineSettings(fd_, line_, flow_);
+    if (fd_.valid() && !applyLineSettings(fd_.get(), line_, flow)) {
+        applyLineSettings(fd_.get(), line_, flow_);
         return comm_error::kBadSettings;
     }
     flow_ = flow;
     return comm_error::kNone;
 }
 
-bool QtSerialPort::portOpen() const
+bool TtySerialPort::portOpen() const
 {
-    return fd_ >= 0;
+    return fd_.valid();
 }
 
-int QtSerialPort::setPortOpen(bool open)
+int TtySerialPort::setPortOpen(bool open)
 {
-    if (open == (fd_ >= 0))
+    if (open == fd_.valid())
         return comm_error::kNone;
     if (!open) {
         closeDevice();
@@ -165,7 +163,7 @@ int QtSerialPort::setPortOpen(bool open)
     return error;
 }
 
-int QtSerialPort::openDevice()
+int TtySerialPort::openDevice()
 {
     devicePath_ = devicePathBytes(programDir_, commPort_);
     failureDetail_.clear();
@@ -178,8 +176,8 @@ int QtSerialPort::openDevice()
         failureDetail_ = lock_.refusal();
         return comm_error::kPortInUse;
     }
-    fd_ = ::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0 && errno == EBUSY) {
+    fd_.reset(::open(devicePath_.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd_.valid() && errno == EBUSY) {
         const QString device = QFile::decodeName(devicePath_);
         failureDetail_ =
             hungUp_ != 0 && st.st_rdev == hungUp_
@@ -188,14 +186,14 @@ int QtSerialPort::openDevice()
                                           "restart the program that provides it")
                 : device + QStringLiteral(" is held exclusively by another program");
     }
-    if (fd_ < 0)
+    if (!fd_.valid())
         return openErrorNumber(errno);
     termios t{};
-    if (::tcgetattr(fd_, &t) != 0)
+    if (::tcgetattr(fd_.get(), &t) != 0)
         return comm_error::kOpenFailed; // not a terminal
-    if (::ioctl(fd_, TIOCEXCL) != 0)
+    if (::ioctl(fd_.get(), TIOCEXCL) != 0)
         return comm_error::kOpenFailed;
-    if (!applyLineSettings(fd_, line_, flow_))
+    if (!applyLineSettings(fd_.get(), line_, flow_))
         return errno == EIO ? comm_error::kOpenFailed : comm_error::kBadSettings;
     // The lines as last set (inactive unless enabled); absent lines are fine.
     applyModemLine(TIOCM_DTR, dtr_);
@@ -204,71 +202,70 @@ int QtSerialPort::openDevice()
     outgoing_.clear();
     lastError_ = comm_error::kNone;
     hungUp_ = 0;
-    readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onReadable);
-    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+    readNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
+    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onReadable);
+    writeNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Write);
     writeNotifier_->setEnabled(false);
-    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onWritable);
+    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onWritable);
     return comm_error::kNone;
 }
 
-void QtSerialPort::closeDevice()
+void TtySerialPort::closeDevice()
 {
     readGate_.stop();
     readNotifier_.reset();
     writeNotifier_.reset();
-    if (fd_ >= 0) {
+    if (fd_.valid()) {
         // A pseudo-terminal keeps the flag after the close. A hung-up
         // terminal refuses this (EIO), and nothing else can clear it then.
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
+        ::ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();
     }
-    fd_ = -1;
     lock_.release();
     pending_.clear();
     outgoing_.clear();
 }
 
-int QtSerialPort::applyModemLine(int line, bool on)
+int TtySerialPort::applyModemLine(int line, bool on)
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return comm_error::kNone; // applied at the next opening
-    const int error = setModemLine(fd_, line, on);
+    const int error = setModemLine(fd_.get(), line, on);
     // Pseudo-terminals and some adapters have no modem-control lines.
     if (error == 0 || error == ENOTTY || error == EINVAL)
         return comm_error::kNone;
-    if (hungUp(fd_)) {
+    if (hungUp(fd_.get())) {
         deviceLost();
         return comm_error::kDeviceLost;
     }
     return comm_error::kOpenFailed;
 }
 
-int QtSerialPort::setDTREnable(bool on)
+int TtySerialPort::setDTREnable(bool on)
 {
     dtr_ = on;
     return applyModemLine(TIOCM_DTR, on);
 }
 
-int QtSerialPort::setRTSEnable(bool on)
+int TtySerialPort::setRTSEnable(bool on)
 {
     rts_ = on;
     return applyModemLine(TIOCM_RTS, on);
 }
 
-void QtSerialPort::setRThreshold(int count)
+void TtySerialPort::setRThreshold(int count)
 {
     rThreshold_ = count < 0 ? 0 : count;
 }
 
-void QtSerialPort::setInputLen(int count)
+void TtySerialPort::setInputLen(int count)
 {
     inputLen_ = count < 0 ? 0 : count;
 }
 
-int QtSerialPort::output(const std::string& bytes)
+int TtySerialPort::output(const std::string& bytes)
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return comm_error::kPortNotOpen;
     if (bytes.empty())
         return comm_error::kNone;
@@ -283,11 +280,11 @@ int QtSerialPort::output(const std::string& bytes)
     return comm_error::kNone;
 }
 
-bool QtSerialPort::flushOutput()
+bool TtySerialPort::flushOutput()
 {
     while (!outgoing_.isEmpty()) {
         const ssize_t n =
-            ::write(fd_, outgoing_.constData(), static_cast<size_t>(outgoing_.size()));
+            ::write(fd_.get(), outgoing_.constData(), static_cast<size_t>(outgoing_.size()));
         if (n > 0) {
             outgoing_.remove(0, n);
             continue;
@@ -303,13 +300,13 @@ bool QtSerialPort::flushOutput()
     return true;
 }
 
-void QtSerialPort::onWritable()
+void TtySerialPort::onWritable()
 {
-    if (fd_ >= 0)
+    if (fd_.valid())
         flushOutput();
 }
 
-std::string QtSerialPort::input()
+std::string TtySerialPort::input()
 {
     const qsizetype n =
         inputLen_ <= 0 ? pending_.size() : std::min<qsizetype>(pending_.size(), inputLen_);
@@ -318,33 +315,33 @@ std::string QtSerialPort::input()
     return out;
 }
 
-std::string QtSerialPort::inputAll()
+std::string TtySerialPort::inputAll()
 {
     std::string out(pending_.constData(), static_cast<std::size_t>(pending_.size()));
     pending_.clear();
     return out;
 }
 
-int QtSerialPort::inBufferCount() const
+int TtySerialPort::inBufferCount() const
 {
     return static_cast<int>(std::min<qsizetype>(pending_.size(), INT_MAX));
 }
 
-int QtSerialPort::commEvent() const
+int TtySerialPort::commEvent() const
 {
     return commEvent_;
 }
 
-int QtSerialPort::lastError() const
+int TtySerialPort::lastError() const
 {
     return lastError_;
 }
 
-bool QtSerialPort::readRound(qsizetype& got)
+bool TtySerialPort::readRound(qsizetype& got)
 {
     char buf[16384];
     while (got < kReadRound) {
-        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
         if (n > 0) {
             pending_.append(buf, n);
             got += n;
@@ -357,21 +354,21 @@ bool QtSerialPort::readRound(qsizetype& got)
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return false; // EIO and the like: the device is gone
         // Woken with nothing to read: an error condition shows in poll().
-        return got > 0 || !hungUp(fd_);
+        return got > 0 || !hungUp(fd_.get());
     }
     return true;
 }
 
-void QtSerialPort::onReadable()
+void TtySerialPort::onReadable()
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return;
     readNotifier_->setEnabled(false);
     qsizetype got = 0;
     const bool alive = readRound(got);
     if (got > 0)
         deliverReceive();
-    if (fd_ < 0)
+    if (!fd_.valid())
         return; // closed by the core meanwhile
     if (!alive) {
         deviceLost();
@@ -386,7 +383,7 @@ void QtSerialPort::onReadable()
         readGate_.start(got >= kTrickle ? 0 : kReadGateMs);
 }
 
-void QtSerialPort::deliverReceive()
+void TtySerialPort::deliverReceive()
 {
     if (rThreshold_ <= 0 || pending_.size() < rThreshold_ || delivering_)
         return;
@@ -396,12 +393,12 @@ void QtSerialPort::deliverReceive()
     delivering_ = false;
 }
 
-void QtSerialPort::deviceLost()
+void TtySerialPort::deviceLost()
 {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return;
     struct stat st {};
-    hungUp_ = ::fstat(fd_, &st) == 0 ? st.st_rdev : 0;
+    hungUp_ = ::fstat(fd_.get(), &st) == 0 ? st.st_rdev : 0;
     closeDevice();
     lastError_ = comm_error::kDeviceLost;
     // Reported from the queue, so a caller in the middle of a write hears
@@ -409,7 +406,7 @@ void QtSerialPort::deviceLost()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (fd_ >= 0)
+            if (fd_.valid())
                 return; // reopened meanwhile: that loss is over
             commEvent_ = comm_event::kDeviceLost;
             raiseOnComm();

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "publish/publishing_state.h"
+
 #include <memory>
 
 class QWidget;
@@ -19,7 +21,7 @@ class MqttPublisher;
 // connected, orange when connected but something is refused or shared,
 // yellow while connecting, red otherwise; the words (and the last reason)
 // in its tooltip and accessible name.
-void showMqttState(QLabel& indicator, const QString& state);
+void showMqttState(QLabel& indicator, const PublishingState& state);
 
 // The publishing of an instance, from the mqtt.conf of its folder; nothing
 // without that file. A file that cannot be used is reported on standard
@@ -40,7 +42,7 @@ public:
 
 private:
     bool configured_ = false;
-    QString state_;
+    PublishingState state_;
     QPointer<QLabel> indicator_;
     std::unique_ptr<MqttPublisher> publisher_;
 };
