@@ -3,6 +3,7 @@
 #include "app/files.h"
 #include "app/log_categories.h"
 #include "publish/qt_publishing.h"
+#include "trend/csv_export.h"
 #include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"

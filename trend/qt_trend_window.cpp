@@ -3,7 +3,10 @@
 #include "app/files.h"
 #include "app/numbers.h"
 #include "channels/channel_name.h"
+#include "trend/csv_export.h"
 #include "trend/day_clock.h"
+#include "trend/gaps.h"
+#include "trend/plot_data.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "trend/history_reader.h"
 #include "trend/trend_store.h"
 
 #include <QWidget>

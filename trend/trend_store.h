@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/reading_observer.h"
+#include "trend/gaps.h"
 #include "trend/series.h"
 
 #include <QByteArray>

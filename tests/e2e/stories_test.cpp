@@ -3,7 +3,7 @@
 #include "tests/e2e/harness.h"
 
 #include "app/files.h"
-#include "trend/series.h"
+#include "sampling/log_record.h"
 
 #include <QFile>
 #include <QSet>

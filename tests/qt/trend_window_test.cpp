@@ -2,6 +2,7 @@
 #include "app/numbers.h"
 #include "sampling/log_file.h"
 #include "tests/support/app_fixture.h"
+#include "trend/plot_data.h"
 #include "trend/qt_trend_window.h"
 
 #include <QApplication>
