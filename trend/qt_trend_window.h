@@ -3,6 +3,7 @@
 #include "trend/history_reader.h"
 #include "trend/trend_store.h"
 
+#include <QSharedPointer>
 #include <QWidget>
 
 #include <array>
@@ -12,9 +13,12 @@
 #include <vector>
 
 class QCheckBox;
+class QColor;
 class QComboBox;
 class QCustomPlot;
 class QCPAxisRect;
+class QCPAxisTicker;
+class QCPMarginGroup;
 class QCPItemStraightLine;
 class QLabel;
 class QTimer;
@@ -65,11 +69,26 @@ private:
     struct Load;
     struct Export;
     struct Strip;
+    void rangeChosen(int index);
+    void chooseDates();
+    void askPngExport();
+    void askCsvExport();
+    void makePlot();
     void refresh(bool force = false);
+    void composeSeries(qint64 from, qint64 width, qint64 liveFrom);
+    void showNote(qint64 now);
     void startLoad(qint64 from, qint64 to, qint64 width);
     void loaded(quint64 generation);
     void rebuild(quint8 shown);
+    QCPAxisRect* addStripRect(int row, QCPMarginGroup* margins,
+                              const QSharedPointer<QCPAxisTicker>& ticker);
+    void addStripItems(Strip& s);
     void draw();
+    void drawStrip(Strip& s, const QColor& colour);
+    void drawLine(Strip& s, const QColor& colour);
+    void drawMarks(Strip& s, const QColor& colour);
+    void drawAlarms(Strip& s);
+    void labelTimeAxis();
     void crosshair(const QPoint& pos);
     void userRange(double lower, double upper);
     static QString rangeText(qint64 from, qint64 to);
