@@ -24,6 +24,8 @@ typedef struct mqtt5__property mosquitto_property;
 
 namespace qm {
 
+class Properties;
+
 // Publishes every reading, the values, the alarms and the link state to an
 // MQTT broker through libmosquitto, on a network thread of its own:
 // nothing here waits for the network but a normal close. MQTT 5 where the
@@ -84,9 +86,13 @@ private:
     static constexpr int kKeepAliveS = 30;
     static constexpr int kConnackTimeoutMs = 10'000;
     static constexpr auto kStable = std::chrono::seconds(30);
+    void startClient(int initialised);
     static void* network(void* self);
     void run();
     Outcome connectAndServe();
+    void prepareConnect(Properties& props);
+    void explainEnd(Outcome& out, int rc, int error,
+                    std::chrono::steady_clock::time_point servedAt);
     void connected(int rc, const mosquitto_property* props); // network thread
     void received(const mosquitto_message* m, const mosquitto_property* props);
     void stopNetwork(int waitMs);
