@@ -1,6 +1,7 @@
 #include "publish/mqtt_config.h"
 
 #include "app/files.h"
+#include "publish/ini_file.h"
 
 #include <QCryptographicHash>
 
@@ -15,128 +16,6 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kMaxFileSize = 1 << 20;
-
-// "section/key" to the value as written: the line's text after '=', without
-// the blanks around it and without a comment (';' or '#' after a blank, or
-// anything after a closing quote). A value in double quotes is taken whole.
-// A section header may be followed by a comment; a key given twice is an
-// error, not the last one winning.
-using Ini = std::map<QByteArray, QByteArray>;
-
-// `text` without its comment: from a ';' or '#' that starts it or follows a
-// blank on.
-QByteArray withoutComment(const QByteArray& text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if ((text[i] == ';' || text[i] == '#') &&
-            (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t'))
-            return text.left(i).trimmed();
-    return text.trimmed();
-}
-
-std::optional<Ini> parseIni(const QByteArray& text, QString& error)
-{
-    Ini out;
-    std::map<QByteArray, int> given; // the line of each key
-    QByteArray section;
-    int number = 0;
-    for (QByteArray line : text.split('\n')) {
-        ++number;
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
-            continue;
-        if (line.startsWith('[')) {
-            line = withoutComment(line);
-            if (!line.endsWith(']')) {
-                error = QStringLiteral("mqtt.conf: line %1 is not \"[section]\"").arg(number);
-                return std::nullopt;
-            }
-            section = line.mid(1, line.size() - 2).trimmed();
-            continue;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (eq <= 0) {
-            error = QStringLiteral("mqtt.conf: line %1 is not \"key = value\"").arg(number);
-            return std::nullopt;
-        }
-        QByteArray value = line.mid(eq + 1).trimmed();
-        if (value.startsWith('"')) {
-            const qsizetype close = value.indexOf('"', 1);
-            value = close < 0 ? value.mid(1) : value.mid(1, close - 1);
-        } else {
-            value = withoutComment(value);
-        }
-        const QByteArray key = section + '/' + line.left(eq).trimmed();
-        if (const auto [first, fresh] = given.emplace(key, number); !fresh) {
-            error = QStringLiteral("mqtt.conf: line %1: %2 is given twice (first on line %3)")
-                        .arg(number)
-                        .arg(QString::fromUtf8(key))
-                        .arg(first->second);
-            return std::nullopt;
-        }
-        out[key] = value;
-    }
-    return out;
-}
-
-class Reader {
-public:
-    Reader(const Ini& ini, QString& error)
-        : ini_(ini)
-        , error_(error)
-    {
-    }
-    bool has(const char* key) const { return ini_.count(key) != 0; }
-    QByteArray bytes(const char* key) const
-    {
-        const auto it = ini_.find(key);
-        return it == ini_.end() ? QByteArray() : it->second;
-    }
-    // Text must be UTF-8 as written: a byte that is not would reach a topic
-    // or the broker as U+FFFD.
-    QString text(const char* key)
-    {
-        const QByteArray b = bytes(key);
-        const QString s = QString::fromUtf8(b);
-        if (s.toUtf8() != b)
-            fail(QStringLiteral("mqtt.conf: %1 is not UTF-8 text").arg(QLatin1String(key)));
-        return s;
-    }
-    bool boolean(const char* key, bool fallback)
-    {
-        const QByteArray v = bytes(key).toLower();
-        if (v.isEmpty())
-            return fallback;
-        if (v != "true" && v != "false")
-            fail(QStringLiteral("mqtt.conf: %1 must be true or false, not \"%2\"")
-                     .arg(QLatin1String(key), QString::fromUtf8(bytes(key))));
-        return v == "true";
-    }
-    int number(const char* key, int fallback, int lo, int hi)
-    {
-        if (!has(key))
-            return fallback;
-        const QByteArray v = bytes(key);
-        int n = 0;
-        const auto [end, ec] = std::from_chars(v.constData(), v.constData() + v.size(), n);
-        if (ec != std::errc() || end != v.constData() + v.size() || n < lo || n > hi)
-            fail(QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
-                     .arg(QLatin1String(key))
-                     .arg(lo)
-                     .arg(hi)
-                     .arg(QString::fromUtf8(v)));
-        return n;
-    }
-    void fail(const QString& message)
-    {
-        if (error_.isEmpty())
-            error_ = message;
-    }
-
-private:
-    const Ini& ini_;
-    QString& error_;
-};
 
 // A PEM key in either encrypted form (PKCS#8, or the older one with a
 // Proc-Type header).
@@ -174,48 +53,31 @@ bool isNodeId(const QString& id)
     return !id.isEmpty();
 }
 
-} // namespace
-
-QString defaultClientId(const MqttInstance& instance)
+// The file's text: nothing, with an error, when it is not a regular file,
+// cannot be read or is larger than 1 MiB.
+std::optional<std::string> configText(const QByteArray& path, QString& error)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(instance.machineId.isEmpty() ? instance.hostName.toUtf8() : instance.machineId);
-    hash.addData(QByteArrayView("\0", 1));
-    hash.addData(instance.programDir);
-    hash.addData(QByteArrayView("\0", 1));
-    hash.addData(instance.programName);
-    QString name;
-    for (const char c : instance.programName.left(16))
-        name += QChar::fromLatin1(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-    return QStringLiteral("quellmark-") + name + QLatin1Char('-') +
-           QString::fromLatin1(hash.result().toHex().left(12));
-}
-
-MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
-{
-    MqttSetup out;
     struct stat st {};
-    if (::lstat(path.constData(), &st) != 0 && errno == ENOENT)
-        return out;
-    QString& error = out.error;
     if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         error = QStringLiteral("mqtt.conf is not a regular file");
-        return out;
+        return std::nullopt;
     }
     // Cut short, a value could be read as another ("18831" as "188").
     const std::optional<std::string> text = readRegularFile(path, kMaxFileSize + 1);
     if (!text) {
         error = QStringLiteral("mqtt.conf cannot be read");
-        return out;
+        return std::nullopt;
     }
     if (text->size() > kMaxFileSize) {
         error = QStringLiteral("mqtt.conf is larger than 1 MiB");
-        return out;
+        return std::nullopt;
     }
-    const std::optional<Ini> ini = parseIni(QByteArray::fromStdString(*text), error);
-    if (!ini)
-        return out;
-    Reader r(*ini, error);
+    return text;
+}
+
+// Keys the program does not know, to be reported.
+QStringList unknownKeys(const Ini& ini)
+{
     static const QList<QByteArray> known = {
         "broker/host",      "broker/port",          "broker/tls",
         "broker/ca_file",   "broker/cert_file",     "broker/key_file",
@@ -223,13 +85,20 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
         "topics/prefix",    "topics/qos",           "topics/homeassistant",
         "topics/node_id",   "topics/expire_after",  "topics/discovery_prefix",
         "broker/max_queued"};
-    MqttConfig c;
-    for (const auto& [key, value] : *ini) {
+    QStringList out;
+    for (const auto& [key, value] : ini) {
         const bool unit = key.startsWith("channel") && key.endsWith("/unit") && key.size() == 13 &&
                           key[7] >= '1' && key[7] <= '8';
         if (!known.contains(key) && !unit)
-            c.unknownKeys << QString::fromUtf8(key);
+            out << QString::fromUtf8(key);
     }
+    return out;
+}
+
+// The broker: where, how (TLS and its files), the quality of service and the
+// queue.
+void readBroker(IniReader& r, MqttConfig& c)
+{
     c.host = r.text("broker/host");
     if (c.host.isEmpty())
         r.fail(QStringLiteral("mqtt.conf: broker/host is missing"));
@@ -256,6 +125,12 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
         r.fail(c.keyFile.isEmpty()
                    ? QStringLiteral("mqtt.conf: broker/cert_file needs its broker/key_file")
                    : QStringLiteral("mqtt.conf: broker/key_file needs its broker/cert_file"));
+}
+
+// Who this instance is: the user, the client id, the node id and the topics'
+// prefixes, the units.
+void readNames(IniReader& r, MqttConfig& c, const MqttInstance& instance)
+{
     c.username = r.text("broker/username");
     c.clientId = r.text("broker/client_id");
     if (c.clientId.isEmpty())
@@ -284,20 +159,64 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
         r.fail(QStringLiteral("mqtt.conf: topics/discovery_prefix is empty"));
     for (int i = 1; i <= kChannels; ++i)
         c.units[std::size_t(i)] = r.text(QByteArray("channel" + QByteArray::number(i) + "/unit"));
-    if (const QByteArray file = r.bytes("broker/password_file"); !file.isEmpty()) {
-        // The password only the user may read.
-        const std::optional<std::string> bytes = readRegularFile(file, 4096);
-        if (!bytes || ::stat(file.constData(), &st) != 0)
-            r.fail(QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read")
-                       .arg(QString::fromUtf8(file)));
-        else if (st.st_mode & 077)
-            r.fail(QStringLiteral(
-                       "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
-                       .arg(QString::fromUtf8(file)));
-        else
-            c.password =
-                QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
-    }
+}
+
+// The password only the user may read.
+void readPassword(IniReader& r, MqttConfig& c)
+{
+    const QByteArray file = r.bytes("broker/password_file");
+    if (file.isEmpty())
+        return;
+    struct stat st {};
+    const std::optional<std::string> bytes = readRegularFile(file, 4096);
+    if (!bytes || ::stat(file.constData(), &st) != 0)
+        r.fail(QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read")
+                   .arg(QString::fromUtf8(file)));
+    else if (st.st_mode & 077)
+        r.fail(QStringLiteral(
+                   "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
+                   .arg(QString::fromUtf8(file)));
+    else
+        c.password =
+            QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
+}
+
+} // namespace
+
+QString defaultClientId(const MqttInstance& instance)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(instance.machineId.isEmpty() ? instance.hostName.toUtf8() : instance.machineId);
+    hash.addData(QByteArrayView("\0", 1));
+    hash.addData(instance.programDir);
+    hash.addData(QByteArrayView("\0", 1));
+    hash.addData(instance.programName);
+    QString name;
+    for (const char c : instance.programName.left(16))
+        name += QChar::fromLatin1(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+    return QStringLiteral("quellmark-") + name + QLatin1Char('-') +
+           QString::fromLatin1(hash.result().toHex().left(12));
+}
+
+MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
+{
+    MqttSetup out;
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 && errno == ENOENT)
+        return out;
+    QString& error = out.error;
+    const std::optional<std::string> text = configText(path, error);
+    if (!text)
+        return out;
+    const std::optional<Ini> ini = parseIni(QByteArray::fromStdString(*text), error);
+    if (!ini)
+        return out;
+    IniReader r(*ini, error);
+    MqttConfig c;
+    c.unknownKeys = unknownKeys(*ini);
+    readBroker(r, c);
+    readNames(r, c, instance);
+    readPassword(r, c);
     if (error.isEmpty())
         out.config = c;
     return out;

@@ -1,0 +1,117 @@
+#include "publish/ini_file.h"
+
+#include <QList>
+
+#include <charconv>
+
+namespace qm {
+
+namespace {
+
+// `text` without its comment: from a ';' or '#' that starts it or follows a
+// blank on.
+QByteArray withoutComment(const QByteArray& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if ((text[i] == ';' || text[i] == '#') &&
+            (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t'))
+            return text.left(i).trimmed();
+    return text.trimmed();
+}
+
+} // namespace
+
+std::optional<Ini> parseIni(const QByteArray& text, QString& error)
+{
+    Ini out;
+    std::map<QByteArray, int> given; // the line of each key
+    QByteArray section;
+    int number = 0;
+    for (QByteArray line : text.split('\n')) {
+        ++number;
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            line = withoutComment(line);
+            if (!line.endsWith(']')) {
+                error = QStringLiteral("mqtt.conf: line %1 is not \"[section]\"").arg(number);
+                return std::nullopt;
+            }
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0) {
+            error = QStringLiteral("mqtt.conf: line %1 is not \"key = value\"").arg(number);
+            return std::nullopt;
+        }
+        QByteArray value = line.mid(eq + 1).trimmed();
+        if (value.startsWith('"')) {
+            const qsizetype close = value.indexOf('"', 1);
+            value = close < 0 ? value.mid(1) : value.mid(1, close - 1);
+        } else {
+            value = withoutComment(value);
+        }
+        const QByteArray key = section + '/' + line.left(eq).trimmed();
+        if (const auto [first, fresh] = given.emplace(key, number); !fresh) {
+            error = QStringLiteral("mqtt.conf: line %1: %2 is given twice (first on line %3)")
+                        .arg(number)
+                        .arg(QString::fromUtf8(key))
+                        .arg(first->second);
+            return std::nullopt;
+        }
+        out[key] = value;
+    }
+    return out;
+}
+
+QByteArray IniReader::bytes(const char* key) const
+{
+    const auto it = ini_.find(key);
+    return it == ini_.end() ? QByteArray() : it->second;
+}
+
+QString IniReader::text(const char* key)
+{
+    const QByteArray b = bytes(key);
+    const QString s = QString::fromUtf8(b);
+    if (s.toUtf8() != b)
+        fail(QStringLiteral("mqtt.conf: %1 is not UTF-8 text").arg(QLatin1String(key)));
+    return s;
+}
+
+bool IniReader::boolean(const char* key, bool fallback)
+{
+    const QByteArray v = bytes(key).toLower();
+    if (v.isEmpty())
+        return fallback;
+    if (v != "true" && v != "false")
+        fail(QStringLiteral("mqtt.conf: %1 must be true or false, not \"%2\"")
+                 .arg(QLatin1String(key), QString::fromUtf8(bytes(key))));
+    return v == "true";
+}
+
+int IniReader::number(const char* key, int fallback, int lo, int hi)
+{
+    if (!has(key))
+        return fallback;
+    const QByteArray v = bytes(key);
+    int n = 0;
+    const auto [end, ec] = std::from_chars(v.constData(), v.constData() + v.size(), n);
+    if (ec != std::errc() || end != v.constData() + v.size() || n < lo || n > hi)
+        fail(QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
+                 .arg(QLatin1String(key))
+                 .arg(lo)
+                 .arg(hi)
+                 .arg(QString::fromUtf8(v)));
+    return n;
+}
+
+void IniReader::fail(const QString& message)
+{
+    if (error_.isEmpty())
+        error_ = message;
+}
+
+} // namespace qm
