@@ -84,6 +84,110 @@ std::string helpText()
            "behind the same link, as a re-plugged adapter\n";
 }
 
+namespace {
+
+// One option: its names, whether it takes a value, and what it does with
+// it; false (with `error` the option's own words) for a value it cannot use.
+struct Rule {
+    const char* name;
+    const char* alias; // another name, or nullptr
+    bool takesValue;
+    bool (*apply)(const std::string& value, Options& o);
+    const char* error;
+};
+
+const Rule kRules[] = {
+    {"--help", "-h", false, [](const std::string&, Options& o) { return o.help = true; }, ""},
+    {"--silent", nullptr, false, [](const std::string&, Options& o) { return o.silent = true; },
+     ""},
+    {"--link", nullptr, true,
+     [](const std::string& v, Options& o) {
+         o.link = v;
+         return !v.empty();
+     },
+     "--link needs a path"},
+    {"--id", nullptr, true,
+     [](const std::string& v, Options& o) {
+         o.id = v;
+         return v.find_first_of("\r\n") == std::string::npos;
+     },
+     "--id must not hold a line end"},
+    {"--continuous", nullptr, true,
+     [](const std::string& v, Options& o) {
+         double d = 0;
+         const bool ok = toNumber(v, 0, 1e6, d);
+         o.rate = d;
+         return ok;
+     },
+     "--continuous needs a rate from 0 to 1000000 lines per second"},
+    {"--channels", nullptr, true,
+     [](const std::string& v, Options& o) {
+         long long n = 0;
+         const bool ok = toInteger(v, 1, 8, n);
+         o.channels = static_cast<int>(n);
+         return ok;
+     },
+     "--channels needs a number from 1 to 8"},
+    {"--count", nullptr, true,
+     [](const std::string& v, Options& o) {
+         long long n = 0;
+         const bool ok = toInteger(v, 0, (1LL << 62), n);
+         o.count = n;
+         return ok;
+     },
+     "--count needs a number of lines, 0 or more"},
+    {"--malformed", nullptr, true,
+     [](const std::string& v, Options& o) { return toNumber(v, 0, 100, o.malformedPercent); },
+     "--malformed needs a percentage from 0 to 100"},
+    {"--unanswered", nullptr, true,
+     [](const std::string& v, Options& o) { return toChannelMask(v, o.unansweredMask); },
+     "--unanswered needs a list of channels 1 to 8, e.g. 2,5"},
+    {"--delay", nullptr, true,
+     [](const std::string& v, Options& o) {
+         long long n = 0;
+         const bool ok = toInteger(v, 0, 3600000, n);
+         o.delayMs = static_cast<int>(n);
+         return ok;
+     },
+     "--delay needs milliseconds, 0 to 3600000"},
+    {"--flood", nullptr, true,
+     [](const std::string& v, Options& o) { return toInteger(v, 0, (1LL << 40), o.floodBytes); },
+     "--flood needs a number of bytes, 0 or more"},
+    {"--trace", nullptr, true,
+     [](const std::string& v, Options& o) {
+         o.trace = v;
+         return !v.empty();
+     },
+     "--trace needs a file name"},
+    {"--seed", nullptr, true,
+     [](const std::string& v, Options& o) {
+         long long n = 0;
+         const bool ok = toInteger(v, 0, (1LL << 62), n);
+         o.seed = static_cast<std::uint64_t>(n);
+         return ok;
+     },
+     "--seed needs a number, 0 or more"},
+    {"--replug-after", nullptr, true,
+     [](const std::string& v, Options& o) {
+         long long n = 0;
+         const bool ok = toInteger(v, 0, 24LL * 3600 * 1000, n);
+         o.replugAfterMs = static_cast<int>(n);
+         return ok;
+     },
+     "--replug-after needs milliseconds"},
+};
+
+const Rule* ruleFor(const std::string& name)
+{
+    for (const Rule& r : kRules)
+        if (name == r.name || (r.alias && name == r.alias))
+            return &r;
+    return nullptr;
+}
+
+} // namespace
+
+// An option's value follows it ("--delay 50") or is part of it ("--delay=50").
 bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error)
 {
     Options o;
@@ -95,133 +199,27 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        auto flag = [&]() {
-            if (inlineValue) {
-                error = name + " takes no value";
-                return false;
-            }
-            return true;
-        };
-        auto value = [&](std::string& v) {
-            if (inlineValue) {
-                v = *inlineValue;
-                return true;
-            }
+        const Rule* rule = ruleFor(name);
+        if (!rule) {
+            error = "unknown option " + args[i];
+            return false;
+        }
+        std::string value;
+        if (!rule->takesValue && inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        if (rule->takesValue && inlineValue) {
+            value = *inlineValue;
+        } else if (rule->takesValue) {
             if (i + 1 >= args.size()) {
                 error = name + " needs a value";
                 return false;
             }
-            v = args[++i];
-            return true;
-        };
-        std::string v;
-        long long n = 0;
-        double d = 0;
-        if (name == "--help" || name == "-h") {
-            if (!flag())
-                return false;
-            o.help = true;
-        } else if (name == "--silent") {
-            if (!flag())
-                return false;
-            o.silent = true;
-        } else if (name == "--link") {
-            if (!value(v))
-                return false;
-            if (v.empty()) {
-                error = "--link needs a path";
-                return false;
-            }
-            o.link = v;
-        } else if (name == "--id") {
-            if (!value(v))
-                return false;
-            if (v.find_first_of("\r\n") != std::string::npos) {
-                error = "--id must not hold a line end";
-                return false;
-            }
-            o.id = v;
-        } else if (name == "--continuous") {
-            if (!value(v))
-                return false;
-            if (!toNumber(v, 0, 1e6, d)) {
-                error = "--continuous needs a rate from 0 to 1000000 lines per second";
-                return false;
-            }
-            o.rate = d;
-        } else if (name == "--channels") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 1, 8, n)) {
-                error = "--channels needs a number from 1 to 8";
-                return false;
-            }
-            o.channels = static_cast<int>(n);
-        } else if (name == "--count") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 0, (1LL << 62), n)) {
-                error = "--count needs a number of lines, 0 or more";
-                return false;
-            }
-            o.count = n;
-        } else if (name == "--malformed") {
-            if (!value(v))
-                return false;
-            if (!toNumber(v, 0, 100, d)) {
-                error = "--malformed needs a percentage from 0 to 100";
-                return false;
-            }
-            o.malformedPercent = d;
-        } else if (name == "--unanswered") {
-            if (!value(v))
-                return false;
-            if (!toChannelMask(v, o.unansweredMask)) {
-                error = "--unanswered needs a list of channels 1 to 8, e.g. 2,5";
-                return false;
-            }
-        } else if (name == "--delay") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 0, 3600000, n)) {
-                error = "--delay needs milliseconds, 0 to 3600000";
-                return false;
-            }
-            o.delayMs = static_cast<int>(n);
-        } else if (name == "--flood") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 0, (1LL << 40), n)) {
-                error = "--flood needs a number of bytes, 0 or more";
-                return false;
-            }
-            o.floodBytes = n;
-        } else if (name == "--trace") {
-            if (!value(v))
-                return false;
-            if (v.empty()) {
-                error = "--trace needs a file name";
-                return false;
-            }
-            o.trace = v;
-        } else if (name == "--seed") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 0, (1LL << 62), n)) {
-                error = "--seed needs a number, 0 or more";
-                return false;
-            }
-            o.seed = static_cast<std::uint64_t>(n);
-        } else if (name == "--replug-after") {
-            if (!value(v))
-                return false;
-            if (!toInteger(v, 0, 24LL * 3600 * 1000, n)) {
-                error = "--replug-after needs milliseconds";
-                return false;
-            }
-            o.replugAfterMs = static_cast<int>(n);
-        } else {
-            error = "unknown option " + args[i];
+            value = args[++i];
+        }
+        if (!rule->apply(value, o)) {
+            error = rule->error;
             return false;
         }
     }
