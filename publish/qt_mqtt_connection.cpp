@@ -63,18 +63,46 @@ QByteArray userProperty(const mosquitto_property* props, const char* wanted)
 // the network thread that serves it.
 void MqttPublisher::startClient(int initialised)
 {
-    // Readings promised at least once keep their session (and the broker its
-    // QoS 2 state) across a lost connection.
     if (initialised != MOSQ_ERR_SUCCESS) {
         setState(PublishingState::notConnected(QStringLiteral("the MQTT library did not start: ") +
                                                QString::fromUtf8(mosquitto_strerror(initialised))));
         return;
     }
+    // Readings promised at least once keep their session (and the broker its
+    // QoS 2 state) across a lost connection.
     mosq_ = mosquitto_new(config_.clientId.toUtf8().constData(), config_.qos == 0, this);
     if (!mosq_) {
         setState(PublishingState::notConnected(QStringLiteral("no MQTT client")));
         return;
     }
+    setCallbacks();
+    const QByteArray offline = "offline";
+    // Without its last will the instance could vanish with "online" retained:
+    // it does not go out without one.
+    if (const int rc = mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()),
+                                          offline.constData(), 1, true);
+        rc != MOSQ_ERR_SUCCESS) {
+        setState(PublishingState::notConnected(QStringLiteral("the last will cannot be set: ") +
+                                               QString::fromUtf8(mosquitto_strerror(rc))));
+        return;
+    }
+    if (!logIn())
+        return;
+    // The library sends at once all it is handed: the window is ours, with
+    // room for the last "offline".
+    mosquitto_max_inflight_messages_set(mosq_, unsigned(kWindow + 1));
+    mosquitto_threaded_set(mosq_, true);
+    host_ = config_.host.toUtf8();
+    networkRunning_ = ::pthread_create(&network_, nullptr, &MqttPublisher::network, this) == 0;
+    if (networkRunning_)
+        ::pthread_setname_np(network_, "mqtt");
+    else
+        setState(PublishingState::notConnected(QStringLiteral("no network thread")));
+}
+
+// The library's calls on the network thread, to this publisher.
+void MqttPublisher::setCallbacks()
+{
     mosquitto_connect_v5_callback_set(
         mosq_, [](mosquitto*, void* obj, int rc, int, const mosquitto_property* props) {
             self(obj)->connected(rc, props);
@@ -92,16 +120,12 @@ void MqttPublisher::startClient(int initialised)
     mosquitto_message_v5_callback_set(
         mosq_, [](mosquitto*, void* obj, const mosquitto_message* m,
                   const mosquitto_property* props) { self(obj)->received(m, props); });
-    const QByteArray offline = "offline";
-    // Without its last will the instance could vanish with "online" retained:
-    // it does not go out without one.
-    if (const int rc = mosquitto_will_set(mosq_, statusTopic_.constData(), int(offline.size()),
-                                          offline.constData(), 1, true);
-        rc != MOSQ_ERR_SUCCESS) {
-        setState(PublishingState::notConnected(QStringLiteral("the last will cannot be set: ") +
-                                               QString::fromUtf8(mosquitto_strerror(rc))));
-        return;
-    }
+}
+
+// The user's name and password, and TLS; false (the state says why) when
+// the TLS files cannot be used.
+bool MqttPublisher::logIn()
+{
     if (!config_.username.isEmpty())
         mosquitto_username_pw_set(
             mosq_, config_.username.toUtf8().constData(),
@@ -116,19 +140,10 @@ void MqttPublisher::startClient(int initialised)
                               file(config_.certFile), file(config_.keyFile),
                               [](char*, int, int, void*) { return 0; }) != MOSQ_ERR_SUCCESS) {
             setState(PublishingState::notConnected(QStringLiteral("the TLS files cannot be used")));
-            return;
+            return false;
         }
     }
-    // The library sends at once all it is handed: the window is ours, with
-    // room for the last "offline".
-    mosquitto_max_inflight_messages_set(mosq_, unsigned(kWindow + 1));
-    mosquitto_threaded_set(mosq_, true);
-    host_ = config_.host.toUtf8();
-    networkRunning_ = ::pthread_create(&network_, nullptr, &MqttPublisher::network, this) == 0;
-    if (networkRunning_)
-        ::pthread_setname_np(network_, "mqtt");
-    else
-        setState(PublishingState::notConnected(QStringLiteral("no network thread")));
+    return true;
 }
 
 void* MqttPublisher::network(void* self)

@@ -87,6 +87,8 @@ private:
     static constexpr int kConnackTimeoutMs = 10'000;
     static constexpr auto kStable = std::chrono::seconds(30);
     void startClient(int initialised);
+    void setCallbacks();
+    bool logIn();
     static void* network(void* self);
     void run();
     Outcome connectAndServe();

@@ -50,7 +50,34 @@ qint64 fileSize(const QByteArray& path, qint64* mtime = nullptr)
     return qint64(st.st_size);
 }
 
+// What a day's file could not give: counted, and named with the file.
+void tellProblems(History& h, const std::string& name, int skipped, const std::string& problem)
+{
+    h.skipped += skipped;
+    if (!problem.empty())
+        h.problems.push_back(name + ": cannot be read: " + problem);
+    if (skipped > 0)
+        h.problems.push_back(name + ": " + std::to_string(skipped) +
+                             (skipped == 1 ? " line" : " lines") + " not in the log's form");
+}
+
 } // namespace
+
+bool HistoryReader::Day::holds(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime) const
+{
+    return size == fileSize && mtime == fileMtime && widthMs == rq.widthMs && setHi == rq.setHi &&
+           setLo == rq.setLo && channels == rq.channels;
+}
+
+void HistoryReader::Day::keep(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime)
+{
+    size = fileSize;
+    mtime = fileMtime;
+    widthMs = rq.widthMs;
+    setHi = rq.setHi;
+    setLo = rq.setLo;
+    channels = rq.channels;
+}
 
 History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille,
                             const std::atomic<bool>* cancel)
@@ -97,35 +124,21 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
             continue;
         const bool whole = rq.from <= midnight && dayEnd <= end;
         Day& day = days_[d];
-        if (!(whole && day.size == size && day.mtime == mtime && day.widthMs == rq.widthMs &&
-              day.setHi == rq.setHi && day.setLo == rq.setLo && day.channels == rq.channels)) {
+        if (!(whole && day.holds(rq, size, mtime))) {
             day = Day{};
             day.series = Series(std::max(midnight, rq.from), std::min(dayEnd, end), rq.widthMs);
             const DayFileResult r = readDay(path, d, rq, day.series, progress, cancel);
             day.skipped = r.skipped;
             day.problem = r.problem;
-            if (whole && r.opened && r.problem.empty() && !(cancel && cancel->load())) {
-                day.size = size;
-                day.mtime = mtime;
-                day.widthMs = rq.widthMs;
-                day.setHi = rq.setHi;
-                day.setLo = rq.setLo;
-                day.channels = rq.channels;
-            }
+            if (whole && r.opened && r.problem.empty() && !(cancel && cancel->load()))
+                day.keep(rq, size, mtime);
         } else {
             progress(size);
         }
         // Only the part within the range counts.
         h.series.add(day.series);
-        if (own) {
-            h.skipped += day.skipped;
-            if (!day.problem.empty())
-                h.problems.push_back(name.toStdString() + ": cannot be read: " + day.problem);
-            if (day.skipped > 0)
-                h.problems.push_back(name.toStdString() + ": " + std::to_string(day.skipped) +
-                                     (day.skipped == 1 ? " line" : " lines") +
-                                     " not in the log's form");
-        }
+        if (own)
+            tellProblems(h, name.toStdString(), day.skipped, day.problem);
         if (day.size < 0)
             days_.erase(d);
     }

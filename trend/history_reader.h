@@ -46,6 +46,9 @@ private:
         std::string problem;
         ChannelArray<Single> setHi{}, setLo{};
         int channels = 0;
+        // Read whole for this request from the file as it is now; kept so.
+        bool holds(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime) const;
+        void keep(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime);
     };
     std::mutex mutex_;
     std::map<QDate, Day> days_;
