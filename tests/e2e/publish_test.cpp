@@ -176,6 +176,7 @@ TEST_F(PublishTest, HomeAssistantSeesTheChannelsReadAndTheInstanceGoneOffline)
     ASSERT_TRUE(waitUntil([&] { return received("status").size() == 4; }, 5s)) << file("received");
     EXPECT_EQ(configs("/V01_alarm/config (null)"), 1);
     EXPECT_EQ(configs("/V03/config (null)"), 1) << "never announced, not removed again";
+    EXPECT_EQ(configs("/V08/config (null)"), 1) << "the last channel, not read, removed once";
 }
 
 // An ACL allowing each instance its own prefix. A refusal told with MQTT 5;
