@@ -31,6 +31,27 @@ bool toNumber(const std::string& text, double min, double max, double& out)
     return toValue(text, min, max, out);
 }
 
+// A field set from a whole number or a number within [min, max].
+template <class Field>
+bool toIntegerField(const std::string& text, long long min, long long max, Field& field)
+{
+    long long n = 0;
+    if (!toInteger(text, min, max, n))
+        return false;
+    field = static_cast<Field>(n);
+    return true;
+}
+
+template <class Field>
+bool toNumberField(const std::string& text, double min, double max, Field& field)
+{
+    double d = 0;
+    if (!toNumber(text, min, max, d))
+        return false;
+    field = static_cast<Field>(d);
+    return true;
+}
+
 // "2,5" -> bits 2 and 5.
 bool toChannelMask(const std::string& text, unsigned& out)
 {
@@ -113,45 +134,27 @@ const Rule kRules[] = {
      },
      "--id must not hold a line end"},
     {"--continuous", nullptr, true,
-     [](const std::string& v, Options& o) {
-         double d = 0;
-         const bool ok = toNumber(v, 0, 1e6, d);
-         o.rate = d;
-         return ok;
-     },
+     [](const std::string& v, Options& o) { return toNumberField(v, 0, 1e6, o.rate); },
      "--continuous needs a rate from 0 to 1000000 lines per second"},
     {"--channels", nullptr, true,
-     [](const std::string& v, Options& o) {
-         long long n = 0;
-         const bool ok = toInteger(v, 1, 8, n);
-         o.channels = static_cast<int>(n);
-         return ok;
-     },
+     [](const std::string& v, Options& o) { return toIntegerField(v, 1, 8, o.channels); },
      "--channels needs a number from 1 to 8"},
     {"--count", nullptr, true,
-     [](const std::string& v, Options& o) {
-         long long n = 0;
-         const bool ok = toInteger(v, 0, (1LL << 62), n);
-         o.count = n;
-         return ok;
-     },
+     [](const std::string& v, Options& o) { return toIntegerField(v, 0, (1LL << 62), o.count); },
      "--count needs a number of lines, 0 or more"},
     {"--malformed", nullptr, true,
-     [](const std::string& v, Options& o) { return toNumber(v, 0, 100, o.malformedPercent); },
+     [](const std::string& v, Options& o) { return toNumberField(v, 0, 100, o.malformedPercent); },
      "--malformed needs a percentage from 0 to 100"},
     {"--unanswered", nullptr, true,
      [](const std::string& v, Options& o) { return toChannelMask(v, o.unansweredMask); },
      "--unanswered needs a list of channels 1 to 8, e.g. 2,5"},
     {"--delay", nullptr, true,
-     [](const std::string& v, Options& o) {
-         long long n = 0;
-         const bool ok = toInteger(v, 0, 3600000, n);
-         o.delayMs = static_cast<int>(n);
-         return ok;
-     },
+     [](const std::string& v, Options& o) { return toIntegerField(v, 0, 3600000, o.delayMs); },
      "--delay needs milliseconds, 0 to 3600000"},
     {"--flood", nullptr, true,
-     [](const std::string& v, Options& o) { return toInteger(v, 0, (1LL << 40), o.floodBytes); },
+     [](const std::string& v, Options& o) {
+         return toIntegerField(v, 0, (1LL << 40), o.floodBytes);
+     },
      "--flood needs a number of bytes, 0 or more"},
     {"--trace", nullptr, true,
      [](const std::string& v, Options& o) {
@@ -160,19 +163,11 @@ const Rule kRules[] = {
      },
      "--trace needs a file name"},
     {"--seed", nullptr, true,
-     [](const std::string& v, Options& o) {
-         long long n = 0;
-         const bool ok = toInteger(v, 0, (1LL << 62), n);
-         o.seed = static_cast<std::uint64_t>(n);
-         return ok;
-     },
+     [](const std::string& v, Options& o) { return toIntegerField(v, 0, (1LL << 62), o.seed); },
      "--seed needs a number, 0 or more"},
     {"--replug-after", nullptr, true,
      [](const std::string& v, Options& o) {
-         long long n = 0;
-         const bool ok = toInteger(v, 0, 24LL * 3600 * 1000, n);
-         o.replugAfterMs = static_cast<int>(n);
-         return ok;
+         return toIntegerField(v, 0, 24LL * 3600 * 1000, o.replugAfterMs);
      },
      "--replug-after needs milliseconds"},
 };
