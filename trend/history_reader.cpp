@@ -79,6 +79,36 @@ void HistoryReader::Day::keep(const HistoryRequest& rq, qint64 fileSize, qint64 
     channels = rq.channels;
 }
 
+// A day's readings within the range: kept from the last time while its file
+// is unchanged and the whole day is wanted, read anew otherwise. Nothing for
+// a day that ends before the range.
+HistoryReader::Day* HistoryReader::dayOf(QDate d, const QByteArray& path, const HistoryRequest& rq,
+                                         qint64 end, const std::function<void(qint64)>& progress,
+                                         const std::atomic<bool>* cancel)
+{
+    qint64 mtime = 0;
+    const qint64 size = fileSize(path, &mtime);
+    // A day's file holds that day and perhaps the first seconds of the next.
+    const qint64 midnight = DayClock(d).midnight();
+    const qint64 dayEnd = DayClock(d.addDays(1)).midnight() + 60'000;
+    if (dayEnd <= rq.from)
+        return nullptr;
+    const bool whole = rq.from <= midnight && dayEnd <= end;
+    Day& day = days_[d];
+    if (whole && day.holds(rq, size, mtime)) {
+        progress(size);
+        return &day;
+    }
+    day = Day{};
+    day.series = Series(std::max(midnight, rq.from), std::min(dayEnd, end), rq.widthMs);
+    const DayFileResult r = readDay(path, d, rq, day.series, progress, cancel);
+    day.skipped = r.skipped;
+    day.problem = r.problem;
+    if (whole && r.opened && r.problem.empty() && !(cancel && cancel->load()))
+        day.keep(rq, size, mtime);
+    return &day;
+}
+
 History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille,
                             const std::atomic<bool>* cancel)
 {
@@ -95,7 +125,7 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
     for (QDate d = first.addDays(-1); d <= last; d = d.addDays(1))
         total += std::max<qint64>(fileSize(rq.logDir + '/' + logFileName(d)), 0);
     qint64 bytes = 0;
-    const auto progress = [&](qint64 n) {
+    const std::function<void(qint64)> progress = [&](qint64 n) {
         bytes += n;
         if (permille && total > 0)
             *permille = int(std::min<qint64>(1000, bytes * 1000 / total));
@@ -109,37 +139,20 @@ History HistoryReader::read(const HistoryRequest& rq, std::atomic<int>* permille
         const bool own = d >= first;
         const QByteArray name = logFileName(d);
         const QByteArray path = rq.logDir + '/' + name;
-        qint64 mtime = 0;
-        const qint64 size = fileSize(path, &mtime);
-        if (size < 0 && ::access(path.constData(), F_OK) != 0 && errno == ENOENT) {
+        if (fileSize(path) < 0 && ::access(path.constData(), F_OK) != 0 && errno == ENOENT) {
             if (own && rq.tellMissing)
                 h.problems.push_back(name.toStdString() + ": no log for " +
                                      d.toString(Qt::ISODate).toStdString());
             continue;
         }
-        // A day's file holds that day and perhaps the first seconds of the next.
-        const qint64 midnight = DayClock(d).midnight();
-        const qint64 dayEnd = DayClock(d.addDays(1)).midnight() + 60'000;
-        if (dayEnd <= rq.from)
+        Day* day = dayOf(d, path, rq, end, progress, cancel);
+        if (!day)
             continue;
-        const bool whole = rq.from <= midnight && dayEnd <= end;
-        Day& day = days_[d];
-        if (!(whole && day.holds(rq, size, mtime))) {
-            day = Day{};
-            day.series = Series(std::max(midnight, rq.from), std::min(dayEnd, end), rq.widthMs);
-            const DayFileResult r = readDay(path, d, rq, day.series, progress, cancel);
-            day.skipped = r.skipped;
-            day.problem = r.problem;
-            if (whole && r.opened && r.problem.empty() && !(cancel && cancel->load()))
-                day.keep(rq, size, mtime);
-        } else {
-            progress(size);
-        }
         // Only the part within the range counts.
-        h.series.add(day.series);
+        h.series.add(day->series);
         if (own)
-            tellProblems(h, name.toStdString(), day.skipped, day.problem);
-        if (day.size < 0)
+            tellProblems(h, name.toStdString(), day->skipped, day->problem);
+        if (day->size < 0)
             days_.erase(d);
     }
     // Bounded: what was read of far-away days goes first.

@@ -7,6 +7,7 @@
 #include <QDate>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -50,6 +51,9 @@ private:
         bool holds(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime) const;
         void keep(const HistoryRequest& rq, qint64 fileSize, qint64 fileMtime);
     };
+    Day* dayOf(QDate d, const QByteArray& path, const HistoryRequest& rq, qint64 end,
+               const std::function<void(qint64)>& progress, const std::atomic<bool>* cancel);
+
     std::mutex mutex_;
     std::map<QDate, Day> days_;
 };
