@@ -235,6 +235,25 @@ TEST(Trend, EveryProblemOfARangeIsNamedWithItsReason)
                           }));
 }
 
+// A day read once is kept while its file stays as it was; one that grew is
+// read again.
+TEST(Trend, ADayKeptFromAnEarlierReadingFollowsItsFile)
+{
+    AppFixture fx;
+    QDir(fx.tmp.path()).mkpath("log");
+    const QString day = "log/" + QString::fromLatin1(logFileName(QDate(2025, 3, 12)));
+    const QByteArray line = "\"08:00:00\",1,0,0,0,0,0,0,0\r\n";
+    fx.write(day, line);
+    HistoryRequest rq;
+    rq.logDir = QFile::encodeName(fx.path("log"));
+    rq.from = at(QDate(2025, 3, 12), 0);
+    rq.to = at(QDate(2025, 3, 14), 0);
+    HistoryReader reader;
+    EXPECT_EQ(reader.read(rq).series.readings(), 1u) << "the day's one line";
+    fx.write(day, line + QByteArray(line).replace("00\",", "01\","));
+    EXPECT_EQ(reader.read(rq).series.readings(), 2u) << "the line added since, read too";
+}
+
 TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
 {
     TrendStore store;
