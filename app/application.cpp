@@ -139,8 +139,9 @@ int Application::exportTrend(const QByteArray& file)
 {
     form_.loadSettings();
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
-    const std::string csv = historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                                       form_.labels, form_.setHi, form_.setLo, form_.valueCount);
+    const std::string csv =
+        historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1, form_.settings.labels,
+                   form_.settings.setHi, form_.settings.setLo, form_.settings.valueCount);
     // A header alone is no export: said, and nothing written.
     if (std::count(csv.begin(), csv.end(), '\n') < 2) {
         std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
@@ -169,7 +170,8 @@ int Application::run(bool openTrend)
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)
-        trend_.setChannels(form_.labels, form_.colours, form_.setHi, form_.setLo, form_.valueCount);
+        trend_.setChannels(form_.settings.labels, form_.settings.colours, form_.settings.setHi,
+                           form_.settings.setLo, form_.settings.valueCount);
     if (trendButton_ && openTrend)
         trendButton_->click();
     const ProgramPaths& paths = form_.paths();

@@ -44,25 +44,11 @@ public:
     MainForm& operator=(const MainForm&) = delete;
 
     // --- State: the settings in use, the values read ----------------------------
-    String password;
-    String deviceId;
-    Integer valueCount = 0;
-    ChannelArray<Single> setHi{};
-    ChannelArray<Single> setLo{};
+    SettingsValues settings{};       // as last loaded or saved
     bool reconnectAfterSave = false; // SAVE-CLOSE reconnects, a channel's Save does not
-    Integer logOn = 0;
-    Integer soundOn = 0;
-    ChannelArray<String> outputNames{};
-    ChannelArray<String> labels{};
-    ChannelArray<String> colours{};
-    ChannelArray<Single> offsets{};
-    ChannelArray<Single> factors{};
     ChannelArray<Single> values{};
     Integer sampleCount = 0;
     QByteArray settingsFile; // a path: bytes
-    Integer comPort = 0;
-    String baud;
-    Integer sampleTime = 0;
     String lineBuffer;
 
     // --- Controls --------------------------------------------------------------
@@ -127,7 +113,8 @@ public:
 
     // --- Application shell (app/) ----------------------------------------------------
     void load();
-    void startOver();
+    // Starts as the settings file has it, or with the settings just saved.
+    void startOver(const std::optional<SettingsValues>& saved = std::nullopt);
     void askToClose(Integer& cancel);
     // Ends the program as the close question's Yes does: the observers told,
     // the port closed, every timer stopped, and the event loop left with exit
@@ -209,8 +196,14 @@ private:
     // Tells the status line, the journal and every save button that the
     // settings file cannot be written (errno says why).
     void showSettingsUnwritable();
-    // Takes the 64 settings into the form's variables.
-    void useSettings(const SettingsValues& s);
+    // Takes `s` into use: the port set to it and the boxes showing it. When
+    // the port refuses `s` from the file, the defaults are used instead.
+    void takeSettings(SettingsValues s, bool fromFile);
+    // Takes the settings just saved into use as the file now has them,
+    // without reading it back.
+    void takeSavedSettings(const SettingsValues& saved);
+    // The boxes and displays as the settings in use have them.
+    void showSettings();
     // Tells the status line's tooltip and the journal, once, why the alarm
     // sound `path` cannot play.
     void soundFailed(const QByteArray& path, const QString& why);

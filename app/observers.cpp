@@ -7,7 +7,14 @@ void MainForm::notifyReading(QDateTime time)
 {
     if (!time.isValid())
         time = wallClock_.localNow();
-    Reading r{time, values, alarms_, labels, colours, setHi, setLo, valueCount};
+    Reading r{time,
+              values,
+              alarms_,
+              settings.labels,
+              settings.colours,
+              settings.setHi,
+              settings.setLo,
+              settings.valueCount};
     for (int i = 1; i <= kChannels; ++i)
         r.texts[i] = valueDisplays[i].text();
     for (ReadingObserver* o : observers_)

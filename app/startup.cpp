@@ -7,11 +7,14 @@ void MainForm::load()
     startOver();
 }
 
-void MainForm::startOver()
+void MainForm::startOver(const std::optional<SettingsValues>& saved)
 {
     Caption.setText(QStringLiteral("Quellmark: ") + paths_.displayName());
     statusLine.setText(QStringLiteral("Status:"));
-    loadSettings();
+    if (saved)
+        takeSavedSettings(*saved);
+    else
+        loadSettings();
     statusLine.setBackColor(colors::kStatusSearching);
     statusLine.setText(QStringLiteral("Status:"));
     retryTimer.setEnabled(true);

@@ -9,7 +9,7 @@ bool MainForm::updateChannelValue(Integer channel, std::string_view valueText)
 {
     Single& v = values.at(static_cast<std::size_t>(channel));
     v = valueOfText(valueText);
-    if (!scaleAndRound(v, offsets[channel], factors[channel]))
+    if (!scaleAndRound(v, settings.offsets[channel], settings.factors[channel]))
         return false;
     valueDisplays[channel].setText(displayForm(v, locale_));
     return true;
@@ -17,15 +17,16 @@ bool MainForm::updateChannelValue(Integer channel, std::string_view valueText)
 
 void MainForm::evaluateChannels()
 {
-    if (valueCount < 1 || valueCount > kChannels)
+    if (settings.valueCount < 1 || settings.valueCount > kChannels)
         return;
-    const bool alarm = evaluateLimits(values, setHi, setLo, valueCount, alarms_);
-    for (Integer ch = 1; ch <= valueCount; ++ch)
+    const bool alarm =
+        evaluateLimits(values, settings.setHi, settings.setLo, settings.valueCount, alarms_);
+    for (Integer ch = 1; ch <= settings.valueCount; ++ch)
         alarmLamps[ch].setFillStyle(alarms_[ch] ? FillStyle::Transparent : FillStyle::Solid);
     QDateTime time;
-    if (logOn == 1)
+    if (settings.logOn == 1)
         time = writeLogLine();
-    if (soundOn == 1)
+    if (settings.soundOn == 1)
         soundTimer.setEnabled(alarm);
     if (!observers_.empty())
         notifyReading(time);

@@ -33,7 +33,7 @@ QString permissionAdvice(const QByteArray& device)
 QString MainForm::portDescription() const
 {
     const QByteArray device = port_.devicePath();
-    const QString port = QStringLiteral("COM") + QString::number(comPort);
+    const QString port = QStringLiteral("COM") + QString::number(settings.comPort);
     return device.isEmpty() ? port : port + QStringLiteral(" (") + QFile::decodeName(device) + ')';
 }
 
@@ -83,7 +83,7 @@ void MainForm::showStatusToolTip(const QString& portNote)
 void MainForm::tryConnect()
 {
     attemptFailed_ = false;
-    int error = port_.setSettings(baud + ",n,8,1");
+    int error = port_.setSettings(settings.baud + ",n,8,1");
     if (!error)
         error = port_.setHandshaking(0);
     if (error)
@@ -107,8 +107,8 @@ void MainForm::tryConnect()
     if (!error) {
         port_.setRThreshold(1);
         port_.setInputLen(1);
-        if (sampleTime > 0)
-            error = port_.output(recognitionRequest(deviceId));
+        if (settings.sampleTime > 0)
+            error = port_.output(recognitionRequest(settings.deviceId));
     }
     // Nothing is undone; the next retry tick starts over.
     if (error)

@@ -79,15 +79,16 @@ void MainForm::interpretReply(const String& line)
     // A line came: the device is there.
     if (link_.lineIsNews())
         link_.tell(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
-    if (const std::string problem = replyLineProblem(line, deviceId); !problem.empty())
+    if (const std::string problem = replyLineProblem(line, settings.deviceId); !problem.empty())
         malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.
-    if (!statusPrefixSet_ || statusPrefixPort_ != comPort || statusPrefixBaud_ != baud) {
+    if (!statusPrefixSet_ || statusPrefixPort_ != settings.comPort ||
+        statusPrefixBaud_ != settings.baud) {
         statusPrefixSet_ = true;
-        statusPrefixPort_ = comPort;
-        statusPrefixBaud_ = baud;
-        statusPrefix_ = QStringLiteral("COM:") + QString::number(comPort) +
-                        QStringLiteral(" Baud:") + QString::fromLatin1(baud) +
+        statusPrefixPort_ = settings.comPort;
+        statusPrefixBaud_ = settings.baud;
+        statusPrefix_ = QStringLiteral("COM:") + QString::number(settings.comPort) +
+                        QStringLiteral(" Baud:") + QString::fromLatin1(settings.baud) +
                         QStringLiteral(" COM data: ");
     }
     QString status;
@@ -99,25 +100,25 @@ void MainForm::interpretReply(const String& line)
         statusLine.setBackColor(colors::kStatusOk);
 
     const QString devCode = QStringLiteral("QuellmarK: MainForm");
-    if (sampleTime == 0) {
+    if (settings.sampleTime == 0) {
         retryTimer.setEnabled(false);
         deviceCode.setText(devCode);
-    } else if (sampleTime > 0 && line == deviceId + "OK") {
+    } else if (settings.sampleTime > 0 && line == settings.deviceId + "OK") {
         deviceCode.setText(devCode);
         retryTimer.setEnabled(false);
         statusLine.setBackColor(colors::kStatusOk);
         statusLine.setText(QStringLiteral(" QmkApp recognition is OK! "));
-        sampleCount = static_cast<Integer>(sampleTime - 1);
+        sampleCount = static_cast<Integer>(settings.sampleTime - 1);
         sampleClock.setEnabled(true);
     }
 
     // The first k characters are compared, whatever the length of deviceId: a
     // deviceId of two or more characters never matches a value line. After a
     // match the later channels are compared with the value text.
-    const std::size_t k = deviceId.empty() ? 4 : 5;
+    const std::size_t k = settings.deviceId.empty() ? 4 : 5;
     std::string_view holder = std::string_view(line).substr(0, k);
     for (Integer i = 1; i <= kChannels; ++i) {
-        if (isValuePrefix(holder, deviceId, i)) {
+        if (isValuePrefix(holder, settings.deviceId, i)) {
             holder = std::string_view(line).substr(k);
             if (!updateChannelValue(i, holder)) {
                 statusLine.setText(QStringLiteral("???"));
@@ -126,7 +127,7 @@ void MainForm::interpretReply(const String& line)
         }
     }
 
-    if (sampleTime == 0)
+    if (settings.sampleTime == 0)
         evaluateChannels();
 }
 

@@ -47,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MainForm& f = *fx->form;
     // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
-    f.deviceId = ids[data[0] & 3];
-    f.sampleTime = (data[0] & 4) ? 0 : 30;
-    f.valueCount = static_cast<Integer>((data[1] & 15) - 3);
-    f.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
-    f.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
+    f.settings.deviceId = ids[data[0] & 3];
+    f.settings.sampleTime = (data[0] & 4) ? 0 : 30;
+    f.settings.valueCount = static_cast<Integer>((data[1] & 15) - 3);
+    f.settings.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
+    f.settings.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
     f.lineBuffer.clear();
     // The rest arrives in pieces cut at every 0xFF byte.
     for (std::size_t start = 2, i = 2; i <= size; ++i) {

@@ -6,20 +6,20 @@ namespace qm {
 
 void MainForm::sampleClockTick()
 {
-    statusLine.setText(QStringLiteral("STime:") + QString::number(sampleTime) +
+    statusLine.setText(QStringLiteral("STime:") + QString::number(settings.sampleTime) +
                        QStringLiteral(" STimer:") + QString::number(sampleCount));
     // The counter stays within its 16 bits even when no cycle ever resets it
     // (a sample time changed to 0 or less while the clock runs).
     if (sampleCount < INT16_MAX)
         ++sampleCount;
     // The clock counts on while a cycle runs, but starts no second one.
-    if (sampleCount != sampleTime || sampleCycle_.running())
+    if (sampleCount != settings.sampleTime || sampleCycle_.running())
         return;
-    if (valueCount < 1 || valueCount > kChannels) {
+    if (settings.valueCount < 1 || settings.valueCount > kChannels) {
         sampleCount = 0;
         return;
     }
-    sampleCycle_.start(valueCount);
+    sampleCycle_.start(settings.valueCount);
 }
 
 QDateTime MainForm::writeLogLine()
@@ -31,7 +31,7 @@ QDateTime MainForm::writeLogLine()
 
 bool MainForm::requestValue(int channel)
 {
-    if (const int error = port_.output(valueRequest(deviceId, channel))) {
+    if (const int error = port_.output(valueRequest(settings.deviceId, channel))) {
         // Port closed or gone: this request is skipped, the cycle goes on.
         showPortFailure(error);
         return false;

@@ -11,6 +11,14 @@ namespace qm {
 
 namespace {
 
+// A finding about the settings file: to the journal, and noted for the status
+// line's tooltip.
+void tellSettingsNote(const QString& text, QStringList& notes)
+{
+    qCWarning(lcSettings).noquote() << text;
+    notes.append(QStringLiteral("Settings file ") + text);
+}
+
 // The settings file is small; anything much larger is not ours.
 constexpr std::size_t kMaxSettingsFileSize = 1 << 20;
 
@@ -28,10 +36,7 @@ std::optional<SettingsValues> readSettingsFile(const QByteArray& path, QStringLi
         qCInfo(lcSettings).noquote() << "no settings file" << name << "- defaults used";
         return std::nullopt;
     }
-    const auto tell = [&](const QString& text) {
-        qCWarning(lcSettings).noquote() << text;
-        notes.append(QStringLiteral("Settings file ") + text);
-    };
+    const auto tell = [&notes](const QString& text) { tellSettingsNote(text, notes); };
     if (!bytes) {
         tell(name + QStringLiteral(" could not be read - defaults used"));
         return std::nullopt;
@@ -51,74 +56,69 @@ std::optional<SettingsValues> readSettingsFile(const QByteArray& path, QStringLi
 
 } // namespace
 
-void MainForm::useSettings(const SettingsValues& s)
-{
-    comPort = s.comPort;
-    baud = s.baud;
-    deviceId = s.deviceId;
-    sampleTime = s.sampleTime;
-    valueCount = s.valueCount;
-    password = s.password;
-    logOn = s.logOn;
-    soundOn = s.soundOn;
-    for (int i = 1; i <= kChannels; ++i) {
-        labels[i] = s.labels[i];
-        colours[i] = s.colours[i];
-        offsets[i] = s.offsets[i];
-        factors[i] = s.factors[i];
-        outputNames[i] = s.outputNames[i];
-        setHi[i] = s.setHi[i];
-        setLo[i] = s.setLo[i];
-    }
-}
-
 void MainForm::loadSettings()
 {
     settingsFile = paths_.file(paths_.name + ".ini");
     settingsNotes_.clear();
     const std::optional<SettingsValues> fromFile = readSettingsFile(settingsFile, settingsNotes_);
-    SettingsValues s = fromFile ? *fromFile : defaultSettings();
+    takeSettings(fromFile ? *fromFile : defaultSettings(), fromFile.has_value());
+}
 
+void MainForm::takeSavedSettings(const SettingsValues& saved)
+{
+    settingsNotes_.clear();
+    for (const std::string& note : settingsValueNotes(saved))
+        tellSettingsNote(QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
+                             QString::fromStdString(note),
+                         settingsNotes_);
+    takeSettings(saved, true);
+}
+
+void MainForm::takeSettings(SettingsValues s, bool fromFile)
+{
     // A port number or settings text the serial layer rejects counts as a read
     // failure: the defaults apply and are shown instead.
     for (bool usingDefaults = !fromFile;; usingDefaults = true) {
-        useSettings(s);
+        settings = s;
 
-        comPortBox.setText(QString::number(comPort));
-        const int portError = port_.setCommPort(comPort);
-        baudBox.setText(QString::fromLatin1(baud));
-        const int settingsError = port_.setSettings(baud + ",N,8,1");
+        comPortBox.setText(QString::number(settings.comPort));
+        const int portError = port_.setCommPort(settings.comPort);
+        baudBox.setText(QString::fromLatin1(settings.baud));
+        const int settingsError = port_.setSettings(settings.baud + ",N,8,1");
         if ((portError || settingsError) && !usingDefaults) {
-            const QString text = QString::fromUtf8(settingsFile) +
+            tellSettingsNote(QString::fromUtf8(settingsFile) +
                                  QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
-                                     .arg(comPort)
-                                     .arg(QString::fromLatin1(baud));
-            qCWarning(lcSettings).noquote() << text;
-            settingsNotes_.append(QStringLiteral("Settings file ") + text);
+                                     .arg(settings.comPort)
+                                     .arg(QString::fromLatin1(settings.baud)),
+                             settingsNotes_);
             s = defaultSettings();
             continue;
         }
         break;
     }
+    showSettings();
+}
 
+void MainForm::showSettings()
+{
     showStatusToolTip({});
-    deviceIdBox.setText(QString::fromLatin1(deviceId));
-    sampleTimeBox.setText(QString::number(sampleTime));
-    if (sampleTime == 0)
+    deviceIdBox.setText(QString::fromLatin1(settings.deviceId));
+    sampleTimeBox.setText(QString::number(settings.sampleTime));
+    if (settings.sampleTime == 0)
         sampleClock.setEnabled(false);
-    valueCountBox.setText(QString::number(valueCount));
-    passwordBox.setText(QString::fromLatin1(password));
-    logCheck.setChecked(logOn == 1);
-    soundCheck.setChecked(soundOn == 1);
+    valueCountBox.setText(QString::number(settings.valueCount));
+    passwordBox.setText(QString::fromLatin1(settings.password));
+    logCheck.setChecked(settings.logOn == 1);
+    soundCheck.setChecked(settings.soundOn == 1);
     for (int i = 1; i <= kChannels; ++i) {
-        labelBoxes[i].setText(QString::fromLatin1(labels[i]));
-        labelDisplays[i].setText(QString::fromLatin1(labels[i]));
-        colourBoxes[i].setText(QString::fromLatin1(colours[i]));
-        valueDisplays[i].setForeColor(colorForLetter(colours[i]));
-        offsetBoxes[i].setText(displayForm(offsets[i], locale_));
-        factorBoxes[i].setText(displayForm(factors[i], locale_));
-        setHiBoxes[i].setText(displayForm(setHi[i], locale_));
-        setLoBoxes[i].setText(displayForm(setLo[i], locale_));
+        labelBoxes[i].setText(QString::fromLatin1(settings.labels[i]));
+        labelDisplays[i].setText(QString::fromLatin1(settings.labels[i]));
+        colourBoxes[i].setText(QString::fromLatin1(settings.colours[i]));
+        valueDisplays[i].setForeColor(colorForLetter(settings.colours[i]));
+        offsetBoxes[i].setText(displayForm(settings.offsets[i], locale_));
+        factorBoxes[i].setText(displayForm(settings.factors[i], locale_));
+        setHiBoxes[i].setText(displayForm(settings.setHi[i], locale_));
+        setLoBoxes[i].setText(displayForm(settings.setLo[i], locale_));
     }
 }
 

@@ -58,10 +58,10 @@ Control& boxOf(MainForm& f, const SettingsEntry& e)
 std::optional<SettingsValues> MainForm::settingsFromBoxes()
 {
     SettingsValues s;
-    s.password = password;
+    s.password = settings.password;
     for (const SettingsEntry& e : settingsEntries()) {
         if (e.field == Field::OutputName) { // kept as the file has them
-            s.outputNames[e.channel] = outputNames[e.channel];
+            s.outputNames[e.channel] = settings.outputNames[e.channel];
             continue;
         }
         Control& box = boxOf(*this, e);
@@ -130,10 +130,10 @@ bool MainForm::saveSettings()
     }
 
     lastSave_ = SaveOutcome::Saved;
-    useSettings(*s);
+    settings = *s;
 
     if (reconnectAfterSave)
-        startOver();
+        startOver(*s);
     return true;
 }
 

@@ -43,8 +43,8 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
-        f.offsets[2] = c.nr1;
-        f.factors[2] = c.nr2;
+        f.settings.offsets[2] = c.nr1;
+        f.settings.factors[2] = c.nr2;
         EXPECT_EQ(f.updateChannelValue(2, c.text), *c.display != '\0');
         EXPECT_EQ(f.valueDisplays[2].text(), *c.display ? c.display : "-");
         EXPECT_EQ(f.values[2], c.stored);
@@ -70,11 +70,11 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         AppFixture fx;
         MainForm& f = fx.start();
         f.addObserver(&heard);
-        f.valueCount = 3;
-        f.soundOn = 1;
+        f.settings.valueCount = 3;
+        f.settings.soundOn = 1;
         f.values[2] = c.value;
-        f.setHi[2] = c.hi;
-        f.setLo[2] = c.lo;
+        f.settings.setHi[2] = c.hi;
+        f.settings.setLo[2] = c.lo;
         f.values[5] = 500; // beyond valueCount: never touched
         f.evaluateChannels();
         EXPECT_EQ(f.alarmLamps[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
@@ -86,10 +86,10 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     AppFixture fx;
     MainForm& f = fx.start();
     f.values[1] = 500;
-    f.logOn = 1;
-    f.soundOn = 1;
+    f.settings.logOn = 1;
+    f.settings.soundOn = 1;
     for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
-        f.valueCount = rvnr;
+        f.settings.valueCount = rvnr;
         f.evaluateChannels();
     }
     EXPECT_EQ(f.alarmLamps[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
@@ -115,8 +115,8 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.valueCount = 3;
-    f.logOn = 1;
+    f.settings.valueCount = 3;
+    f.settings.logOn = 1;
     f.values[1] = 23.4f;
     f.values[2] = -0.5f;
     f.values[6] = 7;
@@ -153,7 +153,7 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
     MainForm& f = fx.start();
-    f.logOn = 1;
+    f.settings.logOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
     ::mkdir(dir, 0777);
@@ -248,7 +248,7 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
     fx.loop.runUntil(22000);
-    f.soundOn = 0;
+    f.settings.soundOn = 0;
     fx.port.receiveAt(23000, "V01=50\r");
     fx.loop.runUntil(30500);
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
@@ -320,7 +320,7 @@ TEST(Channels, TheSampleClockInOddSituations)
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
     EXPECT_LE(g.sampleCount, 2);
-    g.sampleTime = 0;
+    g.settings.sampleTime = 0;
     odd.loop.runUntil(40000000);
     EXPECT_EQ(g.sampleCount, 32767);
 

@@ -44,7 +44,7 @@ std::vector<QString> shown(const MainForm& f)
                       QString::number(c.r * 65536 + c.g * 256 + c.b, 16) + "|" +
                       f.offsetBoxes[i].text() + "|" + f.factorBoxes[i].text() + "|" +
                       f.setHiBoxes[i].text() + "|" + f.setLoBoxes[i].text() + "|" +
-                      QString::fromLatin1(f.outputNames[i]));
+                      QString::fromLatin1(f.settings.outputNames[i]));
     }
     return out;
 }
@@ -111,7 +111,7 @@ TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
     fx.port.detail = "no link";
     MainForm& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
     fx.loop.runUntil(10000);
-    EXPECT_EQ(f.setHi[2], 5.0f) << "taken as it stands";
+    EXPECT_EQ(f.settings.setHi[2], 5.0f) << "taken as it stands";
     EXPECT_TRUE(f.statusLine.toolTip().contains(
         "quellmark.ini: line 7 holds 15 items, not 8 (a decimal comma?)"))
         << f.statusLine.toolTip();
@@ -193,7 +193,7 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         s.f().saveAndCloseSettings();
         EXPECT_EQ(s.f().statusLine.text(), message);
         EXPECT_EQ(s.f().statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(s.f().comPort, 1) << "nothing is applied";
+        EXPECT_EQ(s.f().settings.comPort, 1) << "nothing is applied";
         EXPECT_TRUE(s.f().settingsPanel.visible()) << "the panel stays open";
         EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
         s.send("V01=1\r");
@@ -219,7 +219,7 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     const QString message =
         "Cannot write settings file " + s.path("quellmark.ini") + ": Is a directory";
     EXPECT_EQ(s.f().statusLine.text(), message);
-    EXPECT_EQ(s.f().sampleTime, 30) << "nothing is applied";
+    EXPECT_EQ(s.f().settings.sampleTime, 30) << "nothing is applied";
     for (Control* c : {&s.f().saveButtons[1], &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), message);
     EXPECT_TRUE(s.f().settingsPanel.visible()) << "open after the first failure";
@@ -236,6 +236,19 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     for (Control* c : {&s.f().saveCloseButton, &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), "") << "a successful save clears every mark";
     EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");
+}
+
+// The values just saved are taken as they were written, findings included.
+TEST(Settings, SaveCloseTellsWhatLooksWrongInTheValuesSaved)
+{
+    Saving s;
+    s.f().openSettings();
+    s.f().sampleTimeBox.setUserText("-5");
+    s.f().saveAndCloseSettings();
+    EXPECT_EQ(s.f().settings.sampleTime, -5) << "a sample time below 0 is saved as typed";
+    EXPECT_TRUE(s.f().statusLine.toolTip().contains("line 1: STime -5 is below 0"))
+        << "the tooltip names the finding, as a load of the file would: "
+        << s.f().statusLine.toolTip().toStdString();
 }
 
 TEST(Settings, PanelsAndTheCloseQuestion)
