@@ -35,8 +35,6 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 
 MainForm::MainForm(const Platform& platform)
     : sampleClock(platform.loop, 1000, [this] { sampleClockTick(); })
-    , retryTimer(platform.loop, 2500, [this] { tryConnect(); })
-    , watchdog(platform.loop, 5000, [this] { watchdogExpired(); })
     , soundTimer(platform.loop, 3000, [this] { soundTick(); })
     , loop_(platform.loop)
     , port_(platform.port)
@@ -117,7 +115,6 @@ MainForm::MainForm(const Platform& platform)
     saveCloseButton = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
     setTips();
 
-    port_.setOnComm([this] { portEvent(); });
     sound_.setOnFailure(
         [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });
 }

@@ -5,8 +5,7 @@
 #include "app/platform.h"
 #include "app/timer.h"
 #include "app/types.h"
-#include "device/link_report.h"
-#include "device/malformed_lines.h"
+#include "device/serial_link.h"
 #include "sampling/day_log.h"
 #include "sampling/sample_cycle.h"
 #include "settings/settings_file.h"
@@ -49,7 +48,6 @@ public:
     ChannelArray<Single> values{};
     Integer sampleCount = 0;
     QByteArray settingsFile; // a path: bytes
-    String lineBuffer;
 
     // --- Controls --------------------------------------------------------------
     // Window
@@ -107,8 +105,6 @@ public:
 
     // --- Timers ------------------------------------------------------------------
     Timer sampleClock; // 1000 ms, sample clock
-    Timer retryTimer;  // 2500 ms, connection retry
-    Timer watchdog;    // 5000 ms, response watchdog
     Timer soundTimer;  // 3000 ms, alarm sound
 
     // --- Application shell (app/) ----------------------------------------------------
@@ -130,10 +126,9 @@ public:
     void saveRefused(const QString& reason);
 
     // --- Device link (device/) -------------------------------------------------------
-    void tryConnect();
-    void watchdogExpired();
-    void portEvent();
+    // A reply line: shown, and the recognition or the values it holds taken.
     void interpretReply(const String& line);
+    SerialLink& link() { return link_; }
 
     // --- Measurement channels (channels/) ---------------------------------------------
     // Returns false when the update failed with an overflow; the caller shows
@@ -169,11 +164,6 @@ public:
     const QLocale& locale() const { return locale_; }
 
 private:
-    void receiveBytes(const std::string& bytes);
-    void portLost();
-    // `lost`: an open port went away (always reported, not once a spell).
-    void showPortFailure(int error, bool lost = false);
-    QString portDescription() const;
     // Sends the value request of `channel` and starts the watchdog; false
     // when the port took no request.
     bool requestValue(int channel);
@@ -216,15 +206,9 @@ private:
 
     SaveOutcome lastSave_ = SaveOutcome::Saved;
 
-    // Characters of an overlong line are dropped up to its end.
-    bool rxDiscarding_ = false;
-
     std::vector<ReadingObserver*> observers_;
     ChannelArray<bool> alarms_{}; // as the lamps show them
-    // The port failed in this connection attempt: a watchdog that runs out
-    // now had nothing to wait for.
-    bool attemptFailed_ = false;
-    QStringList settingsNotes_; // what the last load found odd in the file
+    QStringList settingsNotes_;   // what the last load found odd in the file
 
     EventLoop& loop_;
     SerialPort& port_;
@@ -234,9 +218,16 @@ private:
     ProgramPaths paths_;
     QByteArray defaultSound_;
     DayLog dayLog_{loop_, paths_.logDir()};
-    MalformedLines malformed_{loop_};
     QLocale locale_;
-    LinkReport link_{loop_, [this](const LinkState& state) { tellObserversOfLink(state); }};
+    SerialLink link_{
+        loop_, port_, settings,
+        SerialLink::Handlers{[this](const String& line) { interpretReply(line); },
+                             [this] { replyWaitMayBeOver(); },
+                             [this] { sampleClock.setEnabled(false); },
+                             [this](const LinkState& state) { tellObserversOfLink(state); },
+                             [this](const QString& text) { statusLine.setText(text); },
+                             [this](Rgb colour) { statusLine.setBackColor(colour); },
+                             [this](const QString& note) { showStatusToolTip(note); }}};
     SampleCycle sampleCycle_{loop_,
                              {[this](int channel) { return requestValue(channel); },
                               [this] {

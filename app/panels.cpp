@@ -36,10 +36,7 @@ void MainForm::saveAndCloseSettings()
     if (!unwritableBefore || lastSave_ != SaveOutcome::Unwritable)
         return;
     const QString message = statusLine.text();
-    if (port_.portOpen()) {
-        (void)port_.setPortOpen(false);
-        lineBuffer.clear();
-    }
+    link_.close();
     startOver();
     settingsPanel.setVisible(false);
     statusLine.setBackColor(colors::kStatusFailure);
@@ -68,8 +65,7 @@ void MainForm::closeApp()
 {
     for (ReadingObserver* o : observers_)
         o->closing();
-    if (port_.portOpen())
-        (void)port_.setPortOpen(false);
+    link_.close();
     loop_.quit(0);
 }
 

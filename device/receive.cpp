@@ -3,67 +3,6 @@
 
 namespace qm {
 
-namespace {
-// The longest reply line kept; a longer one is dropped whole.
-constexpr std::size_t kMaxLineLength = 32767;
-} // namespace
-
-void MainForm::portEvent()
-{
-    switch (port_.commEvent()) {
-    case comm_event::kReceive:
-        // Taken as a block: nothing below waits, so this is the same as
-        // taking one character per read.
-        receiveBytes(port_.inputAll());
-        break;
-    case comm_event::kDeviceLost:
-        portLost();
-        break;
-    default:
-        break;
-    }
-    replyWaitMayBeOver();
-}
-
-void MainForm::receiveBytes(const std::string& bytes)
-{
-    for (const char c : bytes) {
-        if (c == '\n')
-            continue;
-        if (c == '\r') {
-            if (rxDiscarding_) {
-                rxDiscarding_ = false;
-            } else if (!lineBuffer.empty()) {
-                interpretReply(lineBuffer);
-                lineBuffer.clear();
-            }
-            continue;
-        }
-        if (rxDiscarding_)
-            continue;
-        if (lineBuffer.size() >= kMaxLineLength) {
-            malformed_.seen(lineBuffer, "longer than 32767 characters: dropped", portDescription());
-            lineBuffer.clear();
-            lineBuffer.shrink_to_fit();
-            rxDiscarding_ = true;
-            statusLine.setText(QStringLiteral("???"));
-            continue;
-        }
-        lineBuffer += c;
-    }
-}
-
-// The adapter went away: the serial layer has closed the port. Reading stops
-// until the retry finds the device again.
-void MainForm::portLost()
-{
-    lineBuffer.clear();
-    rxDiscarding_ = false;
-    sampleClock.setEnabled(false);
-    showPortFailure(port_.lastError(), true);
-    retryTimer.setEnabled(true);
-}
-
 // Whether `holder` is the value prefix of `channel`: deviceId, "V0", the digit, "=".
 static bool isValuePrefix(std::string_view holder, const String& devId, int channel)
 {
@@ -75,12 +14,6 @@ static bool isValuePrefix(std::string_view holder, const String& devId, int chan
 void MainForm::interpretReply(const String& line)
 {
     const std::size_t n = line.size();
-    watchdog.setEnabled(false);
-    // A line came: the device is there.
-    if (link_.lineIsNews())
-        link_.tell(LinkState::connected(), QStringLiteral("Device found on ") + portDescription());
-    if (const std::string problem = replyLineProblem(line, settings.deviceId); !problem.empty())
-        malformed_.seen(line, problem, portDescription());
     // The part before the line changes only with the settings.
     if (!statusPrefixSet_ || statusPrefixPort_ != settings.comPort ||
         statusPrefixBaud_ != settings.baud) {
@@ -101,11 +34,11 @@ void MainForm::interpretReply(const String& line)
 
     const QString devCode = QStringLiteral("QuellmarK: MainForm");
     if (settings.sampleTime == 0) {
-        retryTimer.setEnabled(false);
+        link_.stopRetrying();
         deviceCode.setText(devCode);
     } else if (settings.sampleTime > 0 && line == settings.deviceId + "OK") {
         deviceCode.setText(devCode);
-        retryTimer.setEnabled(false);
+        link_.stopRetrying();
         statusLine.setBackColor(colors::kStatusOk);
         statusLine.setText(QStringLiteral(" QmkApp recognition is OK! "));
         sampleCount = static_cast<Integer>(settings.sampleTime - 1);

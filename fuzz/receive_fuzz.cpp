@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     f.settings.valueCount = static_cast<Integer>((data[1] & 15) - 3);
     f.settings.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
     f.settings.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
-    f.lineBuffer.clear();
+    f.link().clearPendingLine();
     // The rest arrives in pieces cut at every 0xFF byte.
     for (std::size_t start = 2, i = 2; i <= size; ++i) {
         if (i == size || data[i] == 0xFF) {
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             start = i + 1;
         }
     }
-    if (f.lineBuffer.size() > 32767)
+    if (f.link().pendingLine().size() > 32767)
         std::abort();
     for (int i = 1; i <= 8; ++i) {
         bool ok = true;

@@ -31,18 +31,13 @@ QDateTime MainForm::writeLogLine()
 
 bool MainForm::requestValue(int channel)
 {
-    if (const int error = port_.output(valueRequest(settings.deviceId, channel))) {
-        // Port closed or gone: this request is skipped, the cycle goes on.
-        showPortFailure(error);
-        return false;
-    }
-    watchdog.setEnabled(true);
-    return true;
+    // Port closed or gone: this request is skipped, the cycle goes on.
+    return link_.request(valueRequest(settings.deviceId, channel));
 }
 
 void MainForm::replyWaitMayBeOver()
 {
-    if (!watchdog.enabled())
+    if (!link_.awaitingReply())
         sampleCycle_.replyWaitOver();
 }
 

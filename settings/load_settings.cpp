@@ -99,6 +99,14 @@ void MainForm::takeSettings(SettingsValues s, bool fromFile)
     showSettings();
 }
 
+void MainForm::showStatusToolTip(const QString& portNote)
+{
+    QStringList notes = settingsNotes_;
+    if (!portNote.isEmpty())
+        notes.append(portNote);
+    statusLine.setToolTip(notes.join(QLatin1Char('\n')));
+}
+
 void MainForm::showSettings()
 {
     showStatusToolTip({});

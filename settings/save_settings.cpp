@@ -124,10 +124,8 @@ bool MainForm::saveSettings()
         return false;
     }
 
-    if (reconnectAfterSave && port_.portOpen()) {
-        (void)port_.setPortOpen(false);
-        lineBuffer.clear(); // a line cut off by the close must not run into the next one
-    }
+    if (reconnectAfterSave)
+        link_.close();
 
     lastSave_ = SaveOutcome::Saved;
     settings = *s;

@@ -1,5 +1,6 @@
 // INIT and its retries, the watchdog, the reply interpreter, the commands.
 #include "app/reading_observer.h"
+#include "device/line_framer.h"
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -44,8 +45,8 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
-    EXPECT_FALSE(f.retryTimer.enabled()) << "the retries go on after recognition";
-    EXPECT_FALSE(f.watchdog.enabled()) << "the watchdog runs on after recognition";
+    EXPECT_FALSE(f.link().retrying()) << "the retries go on after recognition";
+    EXPECT_FALSE(f.link().awaitingReply()) << "the watchdog runs on after recognition";
     EXPECT_TRUE(f.sampleClock.enabled()) << "the sample clock did not start";
     EXPECT_EQ(f.statusLine.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
@@ -90,7 +91,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
         fx.loop.runUntil(2500);
         EXPECT_EQ(f.statusLine.text(), c.text);
         EXPECT_EQ(f.statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.watchdog.enabled(), c.watchdog) << "the watchdog";
+        EXPECT_EQ(f.link().awaitingReply(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
         fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
@@ -124,7 +125,7 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
     EXPECT_EQ(f.statusLine.text(), "???");
-    EXPECT_LE(f.lineBuffer.size(), 32767u);
+    EXPECT_LE(f.link().pendingLine().size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
     EXPECT_EQ(f.valueDisplays[2].text(), "-") << "an overlong line is dropped";
@@ -138,6 +139,28 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
     EXPECT_EQ(f.valueDisplays[1].text(), "2");
+}
+
+TEST(Device, BytesAreCutIntoLines)
+{
+    const std::string longLine(LineFramer::kMaxLineLength + 1, '7');
+    const struct {
+        std::string bytes;
+        std::vector<std::string> lines;
+        int overlong;
+    } cases[] = {{"A\r\nB\rC", {"A", "B"}, 0},
+                 {"\r\n\r", {}, 0},
+                 {longLine.substr(1) + "\r", {longLine.substr(1)}, 0},
+                 {longLine + "\rD\r", {"D"}, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> lines;
+        int overlong = 0;
+        LineFramer framer([&](const String& l) { lines.push_back(l); },
+                          [&](const String&) { ++overlong; });
+        framer.feed(c.bytes);
+        EXPECT_EQ(lines, c.lines) << "the lines of " << c.bytes.substr(0, 20);
+        EXPECT_EQ(overlong, c.overlong) << "overlong lines in " << c.bytes.substr(0, 20);
+    }
 }
 
 // The first at once, with its reason; how many when a minute has passed
