@@ -1,8 +1,6 @@
 #include "app/main_form.h"
 
 #include "app/help_text.h"
-#include "channels/sound_player.h"
-#include "device/serial_port.h"
 
 namespace qm {
 
@@ -34,16 +32,12 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 } // namespace
 
 MainForm::MainForm(const Platform& platform)
-    : sampleClock(platform.loop, 1000, [this] { sampleClockTick(); })
-    , soundTimer(platform.loop, 3000, [this] { soundTick(); })
-    , loop_(platform.loop)
+    : loop_(platform.loop)
     , port_(platform.port)
-    , sound_(platform.sound)
     , dialogs_(platform.dialogs)
-    , wallClock_(platform.wallClock)
     , paths_(platform.paths)
-    , defaultSound_(platform.defaultSound)
     , locale_(platform.locale)
+    , monitor_(platform, *this)
 {
     using K = ControlKind;
     const Rgb black = colors::kBlack, white = colors::kWhite, face = colors::kButtonFace;
@@ -114,9 +108,14 @@ MainForm::MainForm(const Platform& platform)
     makeArray(spareBoxes4, K::TextBox, "txtSetNR6", QStringLiteral("-"));
     saveCloseButton = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
     setTips();
+}
 
-    sound_.setOnFailure(
-        [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });
+bool MainForm::addNote(const QString& note)
+{
+    if (statusLine.notes().contains(note))
+        return false;
+    statusLine.addNote(note);
+    return true;
 }
 
 // What each entry box means and takes, for the pointer resting on it.

@@ -3,11 +3,8 @@
 #include "app/controls.h"
 #include "app/event_loop.h"
 #include "app/platform.h"
-#include "app/timer.h"
 #include "app/types.h"
-#include "device/serial_link.h"
-#include "sampling/day_log.h"
-#include "sampling/sample_cycle.h"
+#include "sampling/monitor.h"
 #include "settings/settings_file.h"
 
 #include <QByteArray>
@@ -25,29 +22,22 @@
 
 namespace qm {
 
-class ReadingObserver;
 class SerialPort;
-class SoundPlayer;
 
-// The one window's model: the settings in use and the values read, the
-// control model, the four timers and the serial port. Its units do the work:
-// the sample cycle (sampling/sample_cycle.h), the day log
-// (sampling/day_log.h), the limits (channels/limits.h) and the link's report
-// (device/link_report.h); its methods, in the folder of their part, connect
-// them to the controls. Readings and link changes go one way, out to the
-// observers.
-class MainForm {
+// The one window's model: the control model, kept in step with the monitor
+// (sampling/monitor.h) it drives, and the user's actions (the panels, the
+// saves, the close question) taken back to it.
+class MainForm final : public MonitorDisplay {
 public:
     explicit MainForm(const Platform& platform);
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
 
-    // --- State: the settings in use, the values read ----------------------------
-    SettingsValues settings{};       // as last loaded or saved
+    // --- State -------------------------------------------------------------------
     bool reconnectAfterSave = false; // SAVE-CLOSE reconnects, a channel's Save does not
-    ChannelArray<Single> values{};
-    Integer sampleCount = 0;
-    QByteArray settingsFile; // a path: bytes
+    QByteArray settingsFile;         // a path: bytes
+    Monitor& monitor() { return monitor_; }
+    const Monitor& monitor() const { return monitor_; }
 
     // --- Controls --------------------------------------------------------------
     // Window
@@ -103,10 +93,6 @@ public:
     template <class F>
     void forEachControl(F&& f);
 
-    // --- Timers ------------------------------------------------------------------
-    Timer sampleClock; // 1000 ms, sample clock
-    Timer soundTimer;  // 3000 ms, alarm sound
-
     // --- Application shell (app/) ----------------------------------------------------
     void load();
     // Starts as the settings file has it, or with the settings just saved.
@@ -121,31 +107,13 @@ public:
     void closeHelp();
     void openSettings();
     void saveAndCloseSettings();
+    // A channel's Save: the settings saved, without reconnecting.
+    void saveSetPoints(Integer index);
     // SAVE-CLOSE could not be done for `reason` (the chosen port could not be
     // linked): shown as a settings file that cannot be written.
     void saveRefused(const QString& reason);
 
-    // --- Device link (device/) -------------------------------------------------------
-    // A reply line: shown, and the recognition or the values it holds taken.
-    void interpretReply(const String& line);
-    SerialLink& link() { return link_; }
-
-    // --- Measurement channels (channels/) ---------------------------------------------
-    // Returns false when the update failed with an overflow; the caller shows
-    // "???" and skips the rest of the reply.
-    bool updateChannelValue(Integer channel, std::string_view valueText);
-    void evaluateChannels();
-    void soundTick();
-    QByteArray alarmSoundFile();
-    void playSound(const QByteArray& path);
-    void saveSetPoints(Integer index);
-
-    // --- Sampling and logging (sampling/) ----------------------------------------------
-    void sampleClockTick();
-    // Returns the time written into the line.
-    QDateTime writeLogLine();
-
-    // --- Settings (settings/) -----------------------------------------------------------
+    // --- Settings -------------------------------------------------------------------
     void loadSettings();
     // Returns false when nothing was saved: a box held no valid entry or the
     // file could not be written (the status line says which).
@@ -153,28 +121,27 @@ public:
     enum class SaveOutcome { Saved, Refused, Unwritable };
     SaveOutcome lastSave() const { return lastSave_; }
 
-    // --- Observers ---------------------------------------------------------------------
-    // Hears of every evaluation and link change from now on.
-    void addObserver(ReadingObserver* observer) { observers_.push_back(observer); }
+    // --- What the monitor shows -----------------------------------------------------------
+    void statusText(const QString& text) override { statusLine.setText(text); }
+    void statusColour(Rgb colour) override { statusLine.setBackColor(colour); }
+    void portNote(const QString& note) override { showStatusToolTip(note); }
+    bool addNote(const QString& note) override;
+    void showDeviceCode(const QString& code) override { deviceCode.setText(code); }
+    void valueText(int channel, const QString& text) override
+    {
+        valueDisplays[channel].setText(text);
+    }
+    void alarmLamp(int channel, bool on) override
+    {
+        alarmLamps[channel].setFillStyle(on ? FillStyle::Transparent : FillStyle::Solid);
+    }
 
     // --- Platform ------------------------------------------------------------------------
     EventLoop& loop() { return loop_; }
-    SerialPort& serialPort() { return port_; }
     const ProgramPaths& paths() const { return paths_; }
     const QLocale& locale() const { return locale_; }
 
 private:
-    // Sends the value request of `channel` and starts the watchdog; false
-    // when the port took no request.
-    bool requestValue(int channel);
-    // Ends the sample cycle's wait once the watchdog is off: a reply line
-    // came or the device did not answer in time.
-    void replyWaitMayBeOver();
-    // Tells the observers of the evaluation just made, at `time` (read from
-    // the clock when invalid).
-    void notifyReading(QDateTime time);
-    // Tells the observers of a new link state.
-    void tellObserversOfLink(const LinkState& state);
     // What each entry box means and takes, as its tooltip.
     void setTips();
     // The status line's tooltip: what was found in the settings file, then
@@ -194,46 +161,17 @@ private:
     void takeSavedSettings(const SettingsValues& saved);
     // The boxes and displays as the settings in use have them.
     void showSettings();
-    // Tells the status line's tooltip and the journal, once, why the alarm
-    // sound `path` cannot play.
-    void soundFailed(const QByteArray& path, const QString& why);
-
-    // The status line's text before a received line, for this port and baud.
-    QString statusPrefix_;
-    bool statusPrefixSet_ = false;
-    Integer statusPrefixPort_ = 0;
-    String statusPrefixBaud_;
 
     SaveOutcome lastSave_ = SaveOutcome::Saved;
 
-    std::vector<ReadingObserver*> observers_;
-    ChannelArray<bool> alarms_{}; // as the lamps show them
-    QStringList settingsNotes_;   // what the last load found odd in the file
+    QStringList settingsNotes_; // what the last load found odd in the file
 
     EventLoop& loop_;
     SerialPort& port_;
-    SoundPlayer& sound_;
     Dialogs& dialogs_;
-    WallClock& wallClock_;
     ProgramPaths paths_;
-    QByteArray defaultSound_;
-    DayLog dayLog_{loop_, paths_.logDir()};
     QLocale locale_;
-    SerialLink link_{
-        loop_, port_, settings,
-        SerialLink::Handlers{[this](const String& line) { interpretReply(line); },
-                             [this] { replyWaitMayBeOver(); },
-                             [this] { sampleClock.setEnabled(false); },
-                             [this](const LinkState& state) { tellObserversOfLink(state); },
-                             [this](const QString& text) { statusLine.setText(text); },
-                             [this](Rgb colour) { statusLine.setBackColor(colour); },
-                             [this](const QString& note) { showStatusToolTip(note); }}};
-    SampleCycle sampleCycle_{loop_,
-                             {[this](int channel) { return requestValue(channel); },
-                              [this] {
-                                  sampleCount = 0;
-                                  evaluateChannels();
-                              }}};
+    Monitor monitor_;
 };
 
 template <class F>

@@ -1,6 +1,4 @@
 #include "app/main_form.h"
-#include "app/reading_observer.h"
-#include "device/serial_port.h"
 
 namespace qm {
 
@@ -17,7 +15,7 @@ void MainForm::closeHelp()
 void MainForm::openSettings()
 {
     settingsPanel.setVisible(true);
-    sampleClock.setEnabled(false);
+    monitor_.sampleClock.setEnabled(false);
 }
 
 void MainForm::saveAndCloseSettings()
@@ -36,7 +34,7 @@ void MainForm::saveAndCloseSettings()
     if (!unwritableBefore || lastSave_ != SaveOutcome::Unwritable)
         return;
     const QString message = statusLine.text();
-    link_.close();
+    monitor_.link().close();
     startOver();
     settingsPanel.setVisible(false);
     statusLine.setBackColor(colors::kStatusFailure);
@@ -63,10 +61,7 @@ void MainForm::askToClose(Integer& cancel)
 
 void MainForm::closeApp()
 {
-    for (ReadingObserver* o : observers_)
-        o->closing();
-    link_.close();
-    loop_.quit(0);
+    monitor_.close();
 }
 
 } // namespace qm

@@ -17,7 +17,7 @@ void MainForm::startOver(const std::optional<SettingsValues>& saved)
         loadSettings();
     statusLine.setBackColor(colors::kStatusSearching);
     statusLine.setText(QStringLiteral("Status:"));
-    link_.startRetrying();
+    monitor_.link().startRetrying();
 }
 
 } // namespace qm

@@ -2,7 +2,6 @@
 #include "app/log_categories.h"
 #include "app/main_form.h"
 #include "app/numbers.h"
-#include "device/serial_port.h"
 #include "settings/settings_file.h"
 
 #include <sys/stat.h>
@@ -79,17 +78,13 @@ void MainForm::takeSettings(SettingsValues s, bool fromFile)
     // A port number or settings text the serial layer rejects counts as a read
     // failure: the defaults apply and are shown instead.
     for (bool usingDefaults = !fromFile;; usingDefaults = true) {
-        settings = s;
-
-        comPortBox.setText(QString::number(settings.comPort));
-        const int portError = port_.setCommPort(settings.comPort);
-        baudBox.setText(QString::fromLatin1(settings.baud));
-        const int settingsError = port_.setSettings(settings.baud + ",N,8,1");
-        if ((portError || settingsError) && !usingDefaults) {
+        comPortBox.setText(QString::number(s.comPort));
+        baudBox.setText(QString::fromLatin1(s.baud));
+        if (!monitor_.usePortSettings(s) && !usingDefaults) {
             tellSettingsNote(QString::fromUtf8(settingsFile) +
                                  QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
-                                     .arg(settings.comPort)
-                                     .arg(QString::fromLatin1(settings.baud)),
+                                     .arg(monitor_.settings.comPort)
+                                     .arg(QString::fromLatin1(monitor_.settings.baud)),
                              settingsNotes_);
             s = defaultSettings();
             continue;
@@ -110,23 +105,23 @@ void MainForm::showStatusToolTip(const QString& portNote)
 void MainForm::showSettings()
 {
     showStatusToolTip({});
-    deviceIdBox.setText(QString::fromLatin1(settings.deviceId));
-    sampleTimeBox.setText(QString::number(settings.sampleTime));
-    if (settings.sampleTime == 0)
-        sampleClock.setEnabled(false);
-    valueCountBox.setText(QString::number(settings.valueCount));
-    passwordBox.setText(QString::fromLatin1(settings.password));
-    logCheck.setChecked(settings.logOn == 1);
-    soundCheck.setChecked(settings.soundOn == 1);
+    deviceIdBox.setText(QString::fromLatin1(monitor_.settings.deviceId));
+    sampleTimeBox.setText(QString::number(monitor_.settings.sampleTime));
+    if (monitor_.settings.sampleTime == 0)
+        monitor_.sampleClock.setEnabled(false);
+    valueCountBox.setText(QString::number(monitor_.settings.valueCount));
+    passwordBox.setText(QString::fromLatin1(monitor_.settings.password));
+    logCheck.setChecked(monitor_.settings.logOn == 1);
+    soundCheck.setChecked(monitor_.settings.soundOn == 1);
     for (int i = 1; i <= kChannels; ++i) {
-        labelBoxes[i].setText(QString::fromLatin1(settings.labels[i]));
-        labelDisplays[i].setText(QString::fromLatin1(settings.labels[i]));
-        colourBoxes[i].setText(QString::fromLatin1(settings.colours[i]));
-        valueDisplays[i].setForeColor(colorForLetter(settings.colours[i]));
-        offsetBoxes[i].setText(displayForm(settings.offsets[i], locale_));
-        factorBoxes[i].setText(displayForm(settings.factors[i], locale_));
-        setHiBoxes[i].setText(displayForm(settings.setHi[i], locale_));
-        setLoBoxes[i].setText(displayForm(settings.setLo[i], locale_));
+        labelBoxes[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
+        labelDisplays[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
+        colourBoxes[i].setText(QString::fromLatin1(monitor_.settings.colours[i]));
+        valueDisplays[i].setForeColor(colorForLetter(monitor_.settings.colours[i]));
+        offsetBoxes[i].setText(displayForm(monitor_.settings.offsets[i], locale_));
+        factorBoxes[i].setText(displayForm(monitor_.settings.factors[i], locale_));
+        setHiBoxes[i].setText(displayForm(monitor_.settings.setHi[i], locale_));
+        setLoBoxes[i].setText(displayForm(monitor_.settings.setLo[i], locale_));
     }
 }
 

@@ -58,10 +58,10 @@ Control& boxOf(MainForm& f, const SettingsEntry& e)
 std::optional<SettingsValues> MainForm::settingsFromBoxes()
 {
     SettingsValues s;
-    s.password = settings.password;
+    s.password = monitor_.settings.password;
     for (const SettingsEntry& e : settingsEntries()) {
         if (e.field == Field::OutputName) { // kept as the file has them
-            s.outputNames[e.channel] = settings.outputNames[e.channel];
+            s.outputNames[e.channel] = monitor_.settings.outputNames[e.channel];
             continue;
         }
         Control& box = boxOf(*this, e);
@@ -125,10 +125,10 @@ bool MainForm::saveSettings()
     }
 
     if (reconnectAfterSave)
-        link_.close();
+        monitor_.link().close();
 
     lastSave_ = SaveOutcome::Saved;
-    settings = *s;
+    monitor_.settings = *s;
 
     if (reconnectAfterSave)
         startOver(*s);

@@ -43,11 +43,11 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
         SCOPED_TRACE(c.text);
         AppFixture fx;
         MainForm& f = fx.start();
-        f.settings.offsets[2] = c.nr1;
-        f.settings.factors[2] = c.nr2;
-        EXPECT_EQ(f.updateChannelValue(2, c.text), *c.display != '\0');
+        f.monitor().settings.offsets[2] = c.nr1;
+        f.monitor().settings.factors[2] = c.nr2;
+        EXPECT_EQ(f.monitor().updateChannelValue(2, c.text), *c.display != '\0');
         EXPECT_EQ(f.valueDisplays[2].text(), *c.display ? c.display : "-");
-        EXPECT_EQ(f.values[2], c.stored);
+        EXPECT_EQ(f.monitor().values[2], c.stored);
     }
 }
 
@@ -69,31 +69,32 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     for (const auto& c : cases) {
         AppFixture fx;
         MainForm& f = fx.start();
-        f.addObserver(&heard);
-        f.settings.valueCount = 3;
-        f.settings.soundOn = 1;
-        f.values[2] = c.value;
-        f.settings.setHi[2] = c.hi;
-        f.settings.setLo[2] = c.lo;
-        f.values[5] = 500; // beyond valueCount: never touched
-        f.evaluateChannels();
+        f.monitor().addObserver(&heard);
+        f.monitor().settings.valueCount = 3;
+        f.monitor().settings.soundOn = 1;
+        f.monitor().values[2] = c.value;
+        f.monitor().settings.setHi[2] = c.hi;
+        f.monitor().settings.setLo[2] = c.lo;
+        f.monitor().values[5] = 500; // beyond valueCount: never touched
+        f.monitor().evaluateChannels();
         EXPECT_EQ(f.alarmLamps[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
             << c.value;
-        EXPECT_EQ(f.soundTimer.enabled(), c.alarm) << "the alarm sound for " << c.value;
+        EXPECT_EQ(f.monitor().alarmSound().sounding(), c.alarm)
+            << "the alarm sound for " << c.value;
         EXPECT_EQ(heard.alarm, c.alarm) << "the observers' alarm flag for " << c.value;
         EXPECT_EQ(f.alarmLamps[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
     }
     AppFixture fx;
     MainForm& f = fx.start();
-    f.values[1] = 500;
-    f.settings.logOn = 1;
-    f.settings.soundOn = 1;
+    f.monitor().values[1] = 500;
+    f.monitor().settings.logOn = 1;
+    f.monitor().settings.soundOn = 1;
     for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
-        f.settings.valueCount = rvnr;
-        f.evaluateChannels();
+        f.monitor().settings.valueCount = rvnr;
+        f.monitor().evaluateChannels();
     }
     EXPECT_EQ(f.alarmLamps[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
-    EXPECT_FALSE(f.soundTimer.enabled()) << "no alarm sound";
+    EXPECT_FALSE(f.monitor().alarmSound().sounding()) << "no alarm sound";
     EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
 }
 
@@ -115,13 +116,13 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     AppFixture fx;
     MainForm& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.settings.valueCount = 3;
-    f.settings.logOn = 1;
-    f.values[1] = 23.4f;
-    f.values[2] = -0.5f;
-    f.values[6] = 7;
+    f.monitor().settings.valueCount = 3;
+    f.monitor().settings.logOn = 1;
+    f.monitor().values[1] = 23.4f;
+    f.monitor().values[2] = -0.5f;
+    f.monitor().values[6] = 7;
     for (const Millis at : {0, 1000, 2500})
-        fx.loop.postAt(at, [&] { f.evaluateChannels(); });
+        fx.loop.postAt(at, [&] { f.monitor().evaluateChannels(); });
     fx.loop.runUntil(3000);
     EXPECT_EQ(fx.log(),
               "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
@@ -141,9 +142,9 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     rlimit small = old;
     small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    f.evaluateChannels(); // 10 bytes would fit
+    f.monitor().evaluateChannels(); // 10 bytes would fit
     ::setrlimit(RLIMIT_FSIZE, &old);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"),
               before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
@@ -153,25 +154,25 @@ TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
     MainForm& f = fx.start();
-    f.settings.logOn = 1;
+    f.monitor().settings.logOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
     ::mkdir(dir, 0777);
     ::mkfifo(day, 0666);
-    f.evaluateChannels(); // nobody reads the FIFO: must not wait
+    f.monitor().evaluateChannels(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
-    f.evaluateChannels(); // a reader: still nothing written into it
+    f.monitor().evaluateChannels(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
     ::unlink(day);
     ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
     ::unlink(day);
     ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
     EXPECT_EQ(f.statusLine.text(), "Status:"); // all of it silent
 }
@@ -248,7 +249,7 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
     fx.loop.runUntil(22000);
-    f.settings.soundOn = 0;
+    f.monitor().settings.soundOn = 0;
     fx.port.receiveAt(23000, "V01=50\r");
     fx.loop.runUntil(30500);
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
@@ -319,10 +320,10 @@ TEST(Channels, TheSampleClockInOddSituations)
     MainForm& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
-    EXPECT_LE(g.sampleCount, 2);
-    g.settings.sampleTime = 0;
+    EXPECT_LE(g.monitor().sampleCount, 2);
+    g.monitor().settings.sampleTime = 0;
     odd.loop.runUntil(40000000);
-    EXPECT_EQ(g.sampleCount, 32767);
+    EXPECT_EQ(g.monitor().sampleCount, 32767);
 
     // A recognition answer mid-cycle starts no second cycle.
     AppFixture again;

@@ -45,9 +45,9 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
-    EXPECT_FALSE(f.link().retrying()) << "the retries go on after recognition";
-    EXPECT_FALSE(f.link().awaitingReply()) << "the watchdog runs on after recognition";
-    EXPECT_TRUE(f.sampleClock.enabled()) << "the sample clock did not start";
+    EXPECT_FALSE(f.monitor().link().retrying()) << "the retries go on after recognition";
+    EXPECT_FALSE(f.monitor().link().awaitingReply()) << "the watchdog runs on after recognition";
+    EXPECT_TRUE(f.monitor().sampleClock.enabled()) << "the sample clock did not start";
     EXPECT_EQ(f.statusLine.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
@@ -91,7 +91,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
         fx.loop.runUntil(2500);
         EXPECT_EQ(f.statusLine.text(), c.text);
         EXPECT_EQ(f.statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.link().awaitingReply(), c.watchdog) << "the watchdog";
+        EXPECT_EQ(f.monitor().link().awaitingReply(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
         fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
@@ -111,7 +111,7 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
     fx.send("OK\r\n");
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
-    EXPECT_FALSE(f.sampleClock.enabled()) << "continuous mode has no sample clock";
+    EXPECT_FALSE(f.monitor().sampleClock.enabled()) << "continuous mode has no sample clock";
 }
 
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
@@ -125,7 +125,7 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
     EXPECT_EQ(f.statusLine.text(), "???");
-    EXPECT_LE(f.link().pendingLine().size(), 32767u);
+    EXPECT_LE(f.monitor().link().pendingLine().size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
     EXPECT_EQ(f.valueDisplays[2].text(), "-") << "an overlong line is dropped";
@@ -193,7 +193,7 @@ TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
     AppFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
     MainForm& f = fx.start();
-    f.addObserver(&heard);
+    f.monitor().addObserver(&heard);
     fx.loop.runUntil(5000); // two failed retries
     fx.port.openError = 0;
     fx.loop.runUntil(12500); // opened, asked, unanswered
