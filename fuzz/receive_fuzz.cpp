@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f->loop.runUntil(2500); // INIT opens the port
         return f;
     }();
-    MainForm& f = *fx->form;
+    MonitorPresenter& f = *fx->form;
     // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
     f.monitor().settings.deviceId = ids[data[0] & 3];

@@ -30,13 +30,13 @@ Monitor::Monitor(const Platform& platform, MonitorDisplay& display)
     , display_(display)
     , dayLog_(loop_, platform.paths.logDir())
     , link_(loop_, port_, settings,
-            SerialLink::Handlers{
-                [this](const String& line) { interpretReply(line); },
-                [this] { replyWaitMayBeOver(); }, [this] { sampleClock.setEnabled(false); },
-                [this](const LinkState& state) { tellObserversOfLink(state); },
-                [this](const QString& text) { display_.statusText(text); },
-                [this](Rgb colour) { display_.statusColour(colour); },
-                [this](const QString& note) { display_.portNote(note); }})
+            SerialLink::Handlers{[this](const String& line) { interpretReply(line); },
+                                 [this] { replyWaitMayBeOver(); },
+                                 [this] { sampleClock.setEnabled(false); },
+                                 [this](const LinkState& state) { tellObserversOfLink(state); },
+                                 [this](const QString& text) { display_.statusText(text); },
+                                 [this](Rgb colour) { display_.statusColour(colour); },
+                                 [this](const QString& note) { display_.portNote(note); }})
     , sampleCycle_(loop_, {[this](int channel) { return requestValue(channel); },
                            [this] {
                                sampleCount = 0;
@@ -180,8 +180,14 @@ void Monitor::notifyReading(QDateTime time)
 {
     if (!time.isValid())
         time = wallClock_.localNow();
-    Reading r{time,           values,         alarms_,        settings.labels,
-              settings.colours, settings.setHi, settings.setLo, settings.valueCount};
+    Reading r{time,
+              values,
+              alarms_,
+              settings.labels,
+              settings.colours,
+              settings.setHi,
+              settings.setLo,
+              settings.valueCount};
     r.texts = texts_;
     for (ReadingObserver* o : observers_)
         o->readingTaken(r);

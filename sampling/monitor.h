@@ -80,8 +80,8 @@ private:
     QLocale locale_;
     MonitorDisplay& display_;
     std::vector<ReadingObserver*> observers_;
-    ChannelArray<bool> alarms_{};    // as the lamps show them
-    ChannelArray<QString> texts_{};  // as the value displays show them
+    ChannelArray<bool> alarms_{};   // as the lamps show them
+    ChannelArray<QString> texts_{}; // as the value displays show them
     // The status line's text before a received line, for this port and baud.
     QString statusPrefix_;
     bool statusPrefixSet_ = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/main_form.h"
+#include "app/types.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,6 +1,6 @@
 #include "ui/main_window.h"
 
-#include "app/main_form.h"
+#include "ui/monitor_presenter.h"
 #include "ui/port_chooser.h"
 #include "ui/widgets.h"
 
@@ -116,7 +116,7 @@ QString channelName(int i)
 
 } // namespace
 
-MainWindow::MainWindow(MainForm& form, QWidget* parent)
+MainWindow::MainWindow(MonitorPresenter& form, QWidget* parent)
     : QWidget(parent)
     , form_(form)
 {
@@ -373,7 +373,7 @@ void MainWindow::buildSettingsPanel(const QRect& area)
             return;
         }
         form_.saveAndCloseSettings();
-        chooser_->afterSave(form_.lastSave() == MainForm::SaveOutcome::Saved);
+        chooser_->afterSave(form_.lastSave() == MonitorPresenter::SaveOutcome::Saved);
     })->setGeometry(w - 10 - 120, 32, 120, 30);
 
     // The eight channel rows.

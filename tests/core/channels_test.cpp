@@ -42,7 +42,7 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AppFixture fx;
-        MainForm& f = fx.start();
+        MonitorPresenter& f = fx.start();
         f.monitor().settings.offsets[2] = c.nr1;
         f.monitor().settings.factors[2] = c.nr2;
         EXPECT_EQ(f.monitor().updateChannelValue(2, c.text), *c.display != '\0');
@@ -68,7 +68,7 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     } heard;
     for (const auto& c : cases) {
         AppFixture fx;
-        MainForm& f = fx.start();
+        MonitorPresenter& f = fx.start();
         f.monitor().addObserver(&heard);
         f.monitor().settings.valueCount = 3;
         f.monitor().settings.soundOn = 1;
@@ -85,7 +85,7 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
         EXPECT_EQ(f.alarmLamps[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
     }
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     f.monitor().values[1] = 500;
     f.monitor().settings.logOn = 1;
     f.monitor().settings.soundOn = 1;
@@ -114,7 +114,7 @@ TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
 TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
     f.monitor().settings.valueCount = 3;
     f.monitor().settings.logOn = 1;
@@ -153,7 +153,7 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     f.monitor().settings.logOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
@@ -237,7 +237,7 @@ TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
 TEST(Channels, AlarmSoundEveryThreeSeconds)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
     for (Millis t = 3000; t < 13000; t += 100)
         fx.port.receiveAt(t, "V01=150\r");
     for (const auto& [t, line] : {std::pair(13000, "V01=50\r"),
@@ -277,7 +277,7 @@ TEST(Channels, TheAlarmSoundFallsBackAndSaysOnceWhyItCannotPlay)
         if (c.withDefault)
             fx.write("default.wav", wav);
         fx.defaultSound = c.withDefault ? QFile::encodeName(fx.path("default.wav")) : "";
-        MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+        MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
         fx.port.receiveAt(3000, "V01=150\r");
         fx.loop.runUntil(9000);
         EXPECT_EQ(fx.plays.size(), 2u);
@@ -310,14 +310,14 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
 TEST(Channels, TheSampleClockInOddSituations)
 {
     AppFixture set;
-    MainForm& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
+    MonitorPresenter& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
     set.loop.postAt(4100, [&] { f.openSettings(); });
     set.loop.runUntil(60000);
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
     EXPECT_EQ(set.log().count('\n'), 1) << "and none follows";
 
     AppFixture odd;
-    MainForm& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
+    MonitorPresenter& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
     EXPECT_LE(g.monitor().sampleCount, 2);

@@ -20,7 +20,7 @@ void toJournal(QtMsgType, const QMessageLogContext&, const QString& text)
 TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     g_journal.clear();
     const QtMessageHandler journal = qInstallMessageHandler(toJournal);
     fx.loop.runUntil(7499);
@@ -82,7 +82,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AppFixture fx;
-        MainForm& f = fx.start();
+        MonitorPresenter& f = fx.start();
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
         fx.port.detail = c.detail;
@@ -105,7 +105,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
 TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(7500);
     EXPECT_TRUE(fx.port.writes.empty()) << "continuous mode sends no recognition request";
     fx.send("OK\r\n");
@@ -117,7 +117,7 @@ TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
     fx.send("X\r");
     EXPECT_EQ(f.statusLine.text(), kData + "X");
@@ -192,7 +192,7 @@ TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
     } heard;
     AppFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     f.monitor().addObserver(&heard);
     fx.loop.runUntil(5000); // two failed retries
     fx.port.openError = 0;
@@ -206,7 +206,7 @@ TEST(Device, APortWithoutPermissionSaysWhatToDo)
 {
     AppFixture fx;
     fx.port.openError = comm_error::kPermission;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     fx.loop.runUntil(2500);
     EXPECT_EQ(f.statusLine.text(), "COM Port comm-error! 8010");
     EXPECT_TRUE(

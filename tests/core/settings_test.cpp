@@ -25,7 +25,7 @@ const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
 
 // What the panels show, row by row: label, colour box, display colour, offset,
 // factor, Set Hi, Set Lo, output name.
-std::vector<QString> shown(const MainForm& f)
+std::vector<QString> shown(const MonitorPresenter& f)
 {
     std::vector<QString> out{f.Caption.text(),
                              f.statusLine.text(),
@@ -64,7 +64,7 @@ const std::vector<QString> kDefaultsShown = [] {
 TEST(Settings, WithoutAFileTheDefaultsAreShown)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     EXPECT_EQ(shown(f), kDefaultsShown);
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
@@ -97,7 +97,7 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         SCOPED_TRACE(c.what);
         AppFixture fx;
         c.arrange(fx);
-        MainForm& f = fx.start(c.file);
+        MonitorPresenter& f = fx.start(c.file);
         EXPECT_EQ(shown(f), kDefaultsShown);
         EXPECT_TRUE(f.statusLine.toolTip().endsWith(c.tip)) << f.statusLine.toolTip();
     }
@@ -109,7 +109,7 @@ TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
     AppFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
     fx.port.detail = "no link";
-    MainForm& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
+    MonitorPresenter& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
     fx.loop.runUntil(10000);
     EXPECT_EQ(f.monitor().settings.setHi[2], 5.0f) << "taken as it stands";
     EXPECT_TRUE(f.statusLine.toolTip().contains(
@@ -125,7 +125,7 @@ struct Saving : AppFixture {
         startWith("1,\"9600\",\"\",30,8,\"not used\",0,0");
         loop.runUntil(3000);
     }
-    MainForm& f() { return *form; }
+    MonitorPresenter& f() { return *form; }
     QByteArray line(int n) { return file("quellmark.ini").split('\n').value(n - 1).chopped(1); }
 };
 
@@ -254,7 +254,7 @@ TEST(Settings, SaveCloseTellsWhatLooksWrongInTheValuesSaved)
 TEST(Settings, PanelsAndTheCloseQuestion)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     f.sampleTimeBox.setUserText("99");
     f.openSettings(); // the boxes are not refreshed
     EXPECT_EQ(f.sampleTimeBox.text(), "99");

@@ -73,7 +73,7 @@ protected:
     }
 
     AppFixture fx;
-    MainForm* form = nullptr;
+    MonitorPresenter* form = nullptr;
     std::unique_ptr<MainWindow> window;
 };
 

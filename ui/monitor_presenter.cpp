@@ -1,6 +1,6 @@
-#include "app/main_form.h"
+#include "ui/monitor_presenter.h"
 
-#include "app/help_text.h"
+#include "ui/help_text.h"
 
 namespace qm {
 
@@ -31,9 +31,8 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 
 } // namespace
 
-MainForm::MainForm(const Platform& platform)
+MonitorPresenter::MonitorPresenter(const Platform& platform)
     : loop_(platform.loop)
-    , port_(platform.port)
     , dialogs_(platform.dialogs)
     , paths_(platform.paths)
     , locale_(platform.locale)
@@ -110,7 +109,7 @@ MainForm::MainForm(const Platform& platform)
     setTips();
 }
 
-bool MainForm::addNote(const QString& note)
+bool MonitorPresenter::addNote(const QString& note)
 {
     if (statusLine.notes().contains(note))
         return false;
@@ -119,7 +118,7 @@ bool MainForm::addNote(const QString& note)
 }
 
 // What each entry box means and takes, for the pointer resting on it.
-void MainForm::setTips()
+void MonitorPresenter::setTips()
 {
     const auto tip = [](const char* text) { return QString::fromUtf8(text); };
     const char* portTips[] = {"", kComPortTip, kBaudTip, kIdTip, kSTimeTip, kRVnrTip};

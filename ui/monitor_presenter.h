@@ -1,37 +1,32 @@
 #pragma once
 
-#include "app/controls.h"
 #include "app/event_loop.h"
 #include "app/platform.h"
 #include "app/types.h"
 #include "sampling/monitor.h"
 #include "settings/settings_file.h"
+#include "ui/controls.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-#include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace qm {
 
-class SerialPort;
-
-// The one window's model: the control model, kept in step with the monitor
-// (sampling/monitor.h) it drives, and the user's actions (the panels, the
-// saves, the close question) taken back to it.
-class MainForm final : public MonitorDisplay {
+// The window's side of the monitor (sampling/monitor.h), without widgets: the
+// control model the window binds to, kept in step with what the monitor shows
+// and with the settings in use, and the user's actions (the panels, the
+// saves, the close question) taken back to the monitor. Widgets edit the
+// controls only; the monitor hears of an edit when an action takes it.
+class MonitorPresenter final : public MonitorDisplay {
 public:
-    explicit MainForm(const Platform& platform);
-    MainForm(const MainForm&) = delete;
-    MainForm& operator=(const MainForm&) = delete;
+    explicit MonitorPresenter(const Platform& platform);
+    MonitorPresenter(const MonitorPresenter&) = delete;
+    MonitorPresenter& operator=(const MonitorPresenter&) = delete;
 
     // --- State -------------------------------------------------------------------
     bool reconnectAfterSave = false; // SAVE-CLOSE reconnects, a channel's Save does not
@@ -93,7 +88,7 @@ public:
     template <class F>
     void forEachControl(F&& f);
 
-    // --- Application shell (app/) ----------------------------------------------------
+    // --- The user's actions ------------------------------------------------------------
     void load();
     // Starts as the settings file has it, or with the settings just saved.
     void startOver(const std::optional<SettingsValues>& saved = std::nullopt);
@@ -167,7 +162,6 @@ private:
     QStringList settingsNotes_; // what the last load found odd in the file
 
     EventLoop& loop_;
-    SerialPort& port_;
     Dialogs& dialogs_;
     ProgramPaths paths_;
     QLocale locale_;
@@ -175,7 +169,7 @@ private:
 };
 
 template <class F>
-void MainForm::forEachControl(F&& f)
+void MonitorPresenter::forEachControl(F&& f)
 {
     f(Caption);
     for (int i = 1; i <= kChannels; ++i) {

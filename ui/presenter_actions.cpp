@@ -1,24 +1,42 @@
-#include "app/main_form.h"
+#include "ui/monitor_presenter.h"
 
 namespace qm {
 
-void MainForm::openHelp()
+void MonitorPresenter::load()
+{
+    startOver();
+}
+
+void MonitorPresenter::startOver(const std::optional<SettingsValues>& saved)
+{
+    Caption.setText(QStringLiteral("Quellmark: ") + paths_.displayName());
+    statusLine.setText(QStringLiteral("Status:"));
+    if (saved)
+        takeSavedSettings(*saved);
+    else
+        loadSettings();
+    statusLine.setBackColor(colors::kStatusSearching);
+    statusLine.setText(QStringLiteral("Status:"));
+    monitor_.link().startRetrying();
+}
+
+void MonitorPresenter::openHelp()
 {
     helpPanel.setVisible(true);
 }
 
-void MainForm::closeHelp()
+void MonitorPresenter::closeHelp()
 {
     helpPanel.setVisible(false);
 }
 
-void MainForm::openSettings()
+void MonitorPresenter::openSettings()
 {
     settingsPanel.setVisible(true);
     monitor_.sampleClock.setEnabled(false);
 }
 
-void MainForm::saveAndCloseSettings()
+void MonitorPresenter::saveAndCloseSettings()
 {
     reconnectAfterSave = true;
     const bool unwritableBefore = lastSave_ == SaveOutcome::Unwritable;
@@ -41,14 +59,14 @@ void MainForm::saveAndCloseSettings()
     statusLine.setText(message + QStringLiteral(" - not saved"));
 }
 
-void MainForm::saveRefused(const QString& reason)
+void MonitorPresenter::saveRefused(const QString& reason)
 {
     statusLine.setBackColor(colors::kStatusFailure);
     statusLine.setText(reason);
     saveCloseButton.setError(reason);
 }
 
-void MainForm::askToClose(Integer& cancel)
+void MonitorPresenter::askToClose(Integer& cancel)
 {
     const auto answer = dialogs_.askYesNoCancel(QStringLiteral("Do you want to close/exit App ?"),
                                                 QStringLiteral("Exit Dialog"));
@@ -59,9 +77,15 @@ void MainForm::askToClose(Integer& cancel)
     closeApp();
 }
 
-void MainForm::closeApp()
+void MonitorPresenter::closeApp()
 {
     monitor_.close();
+}
+
+void MonitorPresenter::saveSetPoints(Integer /*index: every Save button does the same*/)
+{
+    reconnectAfterSave = false;
+    saveSettings();
 }
 
 } // namespace qm
