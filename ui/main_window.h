@@ -71,6 +71,8 @@ private:
     void buildStatusBar(int top);
     void buildHelpPanel(const QRect& area);
     void buildSettingsPanel(const QRect& area);
+    void buildPortRow(QWidget* panel);
+    void buildChannelRows(QWidget* panel, const QRect& area);
 
     void apply(Binding& b);
     // apply(), with the widget's change signals not taken for user edits.
