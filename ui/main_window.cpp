@@ -17,9 +17,7 @@
 namespace qm {
 
 using ui::arialLike;
-using ui::channelName;
 using ui::editorText;
-using ui::kBarHeight;
 using ui::kChannelAreaHeight;
 using ui::kGap;
 using ui::kMargin;
@@ -27,7 +25,6 @@ using ui::kPanelHeight;
 using ui::kPanelWidth;
 using ui::kWindowHeight;
 using ui::kWindowWidth;
-using ui::layoutColumns;
 using ui::literalCaption;
 using ui::literalTitle;
 using ui::setRoleColors;

@@ -14,20 +14,11 @@ namespace qm {
 
 using ui::arialLike;
 using ui::channelName;
-using ui::editorText;
 using ui::kBarHeight;
-using ui::kChannelAreaHeight;
 using ui::kGap;
 using ui::kMargin;
-using ui::kPanelHeight;
-using ui::kPanelWidth;
-using ui::kWindowHeight;
 using ui::kWindowWidth;
 using ui::layoutColumns;
-using ui::literalCaption;
-using ui::literalTitle;
-using ui::setRoleColors;
-using ui::toQColor;
 
 void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry)
 {
