@@ -163,6 +163,33 @@ TEST(Device, BytesAreCutIntoLines)
     }
 }
 
+// The monitor without the window's side: what it shows goes to its display.
+TEST(Device, TheMonitorShowsAReplyThroughItsDisplay)
+{
+    struct : MonitorDisplay {
+        QStringList calls;
+        void statusText(const QString& t) override { calls << "status " + t; }
+        void statusColour(Rgb) override {}
+        void portNote(const QString&) override {}
+        bool addNote(const QString&) override { return true; }
+        void showDeviceCode(const QString& c) override { calls << "code " + c; }
+        void valueText(int ch, const QString& t) override
+        {
+            calls << QString::number(ch) + " " + t;
+        }
+        void alarmLamp(int, bool) override {}
+    } shown;
+    AppFixture fx;
+    Monitor m({fx.loop, fx.port, fx, fx, fx, {"quellmark", fx.tmp.path().toUtf8()}, fx.locale, {}},
+              shown);
+    m.settings = defaultSettings();
+    m.settings.sampleTime = 0;
+    m.interpretReply("V02=7");
+    EXPECT_EQ(shown.calls, (QStringList{"status COM:1 Baud:9600 COM data: V02=7",
+                                        "code QuellmarK: MainForm", "2 7"}))
+        << "the line in the status, the device code, the value of channel 2";
+}
+
 // The first at once, with its reason; how many when a minute has passed
 // without one.
 TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
