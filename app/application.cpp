@@ -71,15 +71,15 @@ Application::~Application() = default;
 // instance.
 void Application::attachJournal()
 {
-    form_.addObserver(&alarmJournal_);
-    form_.addObserver(&serviceNotifier_);
+    form_.monitor().addObserver(&alarmJournal_);
+    form_.monitor().addObserver(&serviceNotifier_);
 }
 
 // The trend hears of every evaluation; what came before this run it reads
 // from the log files when it shows it. Only the window shows it.
 void Application::attachTrend()
 {
-    form_.addObserver(&trend_);
+    form_.monitor().addObserver(&trend_);
     trendWindow_ =
         std::make_unique<TrendWindow>(trend_, form_.paths().logDir(), form_.paths().displayName());
     trendButton_ = new QPushButton(QStringLiteral("Trend"));
@@ -105,7 +105,7 @@ void Application::attachPublisher()
             window_->addToBar(indicator, 50);
     }
     if (ReadingObserver* publisher = publishing_->observer())
-        form_.addObserver(publisher);
+        form_.monitor().addObserver(publisher);
 }
 
 void Application::buildWindow()
@@ -140,8 +140,10 @@ int Application::exportTrend(const QByteArray& file)
 {
     form_.loadSettings();
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
-    const std::string csv = historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                                       form_.labels, form_.setHi, form_.setLo, form_.valueCount);
+    const std::string csv =
+        historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
+                   form_.monitor().settings.labels, form_.monitor().settings.setHi,
+                   form_.monitor().settings.setLo, form_.monitor().settings.valueCount);
     // A header alone is no export: said, and nothing written.
     if (std::count(csv.begin(), csv.end(), '\n') < 2) {
         std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
@@ -170,7 +172,9 @@ int Application::run(bool openTrend)
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)
-        trend_.setChannels(form_.labels, form_.colours, form_.setHi, form_.setLo, form_.valueCount);
+        trend_.setChannels(form_.monitor().settings.labels, form_.monitor().settings.colours,
+                           form_.monitor().settings.setHi, form_.monitor().settings.setLo,
+                           form_.monitor().settings.valueCount);
     if (trendButton_ && openTrend)
         trendButton_->click();
     const ProgramPaths& paths = form_.paths();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/alarm_journal.h"
-#include "app/main_form.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_service_notifier.h"
 #include "app/qt_signals.h"
@@ -9,6 +8,7 @@
 #include "channels/qt_sound_player.h"
 #include "device/tty_serial_port.h"
 #include "trend/trend_store.h"
+#include "ui/monitor_presenter.h"
 
 #include <memory>
 
@@ -60,7 +60,7 @@ private:
     QtSoundPlayer sound_;
     std::unique_ptr<Dialogs> dialogs_;
     SystemWallClock wallClock_;
-    MainForm form_;
+    MonitorPresenter form_;
     QtSignalWatcher signalWatcher_;
     AlarmJournal alarmJournal_;
     QtServiceNotifier serviceNotifier_;

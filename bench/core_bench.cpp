@@ -88,10 +88,10 @@ void ReplyLines(benchmark::State& state)
                                               (logOn ? "1" : "0") + ",0")) <= 0)
         return state.SkipWithError("cannot write the settings file");
     ini.close();
-    fx.form = std::make_unique<MainForm>(
+    fx.form = std::make_unique<MonitorPresenter>(
         Platform{fx.loop, fx.port, fx, fx, wallClock,
                  ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
-    MainForm& f = *fx.form;
+    MonitorPresenter& f = *fx.form;
     f.load();
     // The recorder keeps every status text; the real window does not.
     f.statusLine.setObserver(nullptr);

@@ -44,15 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f->loop.runUntil(2500); // INIT opens the port
         return f;
     }();
-    MainForm& f = *fx->form;
+    MonitorPresenter& f = *fx->form;
     // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
-    f.deviceId = ids[data[0] & 3];
-    f.sampleTime = (data[0] & 4) ? 0 : 30;
-    f.valueCount = static_cast<Integer>((data[1] & 15) - 3);
-    f.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
-    f.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
-    f.lineBuffer.clear();
+    f.monitor().settings.deviceId = ids[data[0] & 3];
+    f.monitor().settings.sampleTime = (data[0] & 4) ? 0 : 30;
+    f.monitor().settings.valueCount = static_cast<Integer>((data[1] & 15) - 3);
+    f.monitor().settings.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
+    f.monitor().settings.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
+    f.monitor().link().clearPendingLine();
     // The rest arrives in pieces cut at every 0xFF byte.
     for (std::size_t start = 2, i = 2; i <= size; ++i) {
         if (i == size || data[i] == 0xFF) {
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             start = i + 1;
         }
     }
-    if (f.lineBuffer.size() > 32767)
+    if (f.monitor().link().pendingLine().size() > 32767)
         std::abort();
     for (int i = 1; i <= 8; ++i) {
         bool ok = true;

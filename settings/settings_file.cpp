@@ -276,16 +276,13 @@ std::string lineText(int line)
     return "line " + std::to_string(line);
 }
 
-} // namespace
+using ItemPlace = std::variant<Integer*, String*, Single*>;
 
-SettingsRead readSettings(std::string_view bytes)
+// The 64 items in file order, each to its setting in `s`.
+std::vector<ItemPlace> itemPlaces(SettingsValues& s)
 {
-    SettingsRead out;
-    SettingsValues s;
-    // The 64 items in file order, each to its setting.
-    std::vector<std::variant<Integer*, String*, Single*>> places{
-        &s.comPort,    &s.baud,     &s.deviceId, &s.sampleTime,
-        &s.valueCount, &s.password, &s.logOn,    &s.soundOn};
+    std::vector<ItemPlace> places{&s.comPort,    &s.baud,     &s.deviceId, &s.sampleTime,
+                                  &s.valueCount, &s.password, &s.logOn,    &s.soundOn};
     const auto addArray = [&places](auto& array) {
         for (int i = 1; i <= kChannels; ++i)
             places.emplace_back(&array[i]);
@@ -297,9 +294,91 @@ SettingsRead readSettings(std::string_view bytes)
     addArray(s.outputNames);
     addArray(s.setHi);
     addArray(s.setLo);
+    return places;
+}
 
+// Takes `item` into `place`; returns why it cannot be taken (for item
+// `index` on `line`), empty when taken.
+std::string takeItem(std::string_view item, const ItemPlace& place, int index, int line)
+{
+    const auto badNumber = [&](bool whole) {
+        std::string normalized;
+        return lineText(line) + ": " + itemName(index) + " \"" + std::string(item) + "\" " +
+               (!normalizeNumber(trimBlanks(item), normalized) ? "is not a number"
+                : whole                                        ? "is outside -32768 to 32767"
+                                                               : "is out of range");
+    };
+    return std::visit(
+        [&](auto* value) -> std::string {
+            using T = std::remove_pointer_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, String>) {
+                value->assign(item.begin(), item.end());
+                return {};
+            } else if constexpr (std::is_same_v<T, Integer>) {
+                const std::optional<Integer> v = parseIntegerItem(item);
+                if (!v)
+                    return badNumber(true);
+                *value = *v;
+                return {};
+            } else {
+                const std::optional<Single> v = parseSingleItem(item);
+                if (!v)
+                    return badNumber(false);
+                *value = *v;
+                return {};
+            }
+        },
+        place);
+}
+
+// The first line after which the count of items is not a multiple of 8, when
+// there is one: every line holds eight items, or the items stand 64 to a line.
+// Items after the 64th on its own line count for that line.
+std::optional<std::string> lineCountNote(ItemReader& reader, std::vector<int> itemLines)
+{
+    const int lastLine = itemLines.back();
+    for (std::optional<std::string_view> item;
+         (item = reader.next()) && reader.itemLine() == lastLine;)
+        if (!trimBlanks(*item).empty() || reader.quoted())
+            itemLines.push_back(lastLine);
+    for (std::size_t i = 0, total = 0; i < itemLines.size();) {
+        std::size_t end = i;
+        while (end < itemLines.size() && itemLines[end] == itemLines[i])
+            ++end;
+        total += end - i;
+        if (total % 8 != 0) {
+            const std::size_t held = end - i;
+            return lineText(itemLines[i]) + " holds " + std::to_string(held) + " items, not 8" +
+                   (held > 8 ? " (a decimal comma?)" : "") +
+                   ": every later item lands in the wrong setting";
+        }
+        i = end;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<std::string> settingsValueNotes(const SettingsValues& s, int sampleTimeLine,
+                                            int valueCountLine)
+{
+    std::vector<std::string> notes;
+    if (s.sampleTime < 0)
+        notes.push_back(lineText(sampleTimeLine) + ": STime " + std::to_string(s.sampleTime) +
+                        " is below 0: nothing is ever read");
+    if (s.valueCount < 1 || s.valueCount > kChannels)
+        notes.push_back(lineText(valueCountLine) + ": RVnr " + std::to_string(s.valueCount) +
+                        " is outside 1 to 8: no channel is evaluated or logged");
+    return notes;
+}
+
+SettingsRead readSettings(std::string_view bytes)
+{
+    SettingsRead out;
+    SettingsValues s;
+    const std::vector<ItemPlace> places = itemPlaces(s);
     ItemReader reader(bytes);
-    std::vector<int> itemLines; // of every item that counts, the 64 and any after them
+    std::vector<int> itemLines; // of every item that counts
     for (int index = 0; index < 64; ++index) {
         const std::optional<std::string_view> item = reader.next();
         if (!item) {
@@ -309,38 +388,8 @@ SettingsRead readSettings(std::string_view bytes)
             return out;
         }
         itemLines.push_back(reader.itemLine());
-        const auto badNumber = [&](bool whole) {
-            std::string normalized;
-            out.failure = lineText(reader.itemLine()) + ": " + itemName(index) + " \"" +
-                          std::string(*item) + "\" " +
-                          (!normalizeNumber(trimBlanks(*item), normalized) ? "is not a number"
-                           : whole ? "is outside -32768 to 32767"
-                                   : "is out of range");
-        };
-        bool taken = true;
-        std::visit(
-            [&](auto* value) {
-                using T = std::remove_pointer_t<decltype(value)>;
-                if constexpr (std::is_same_v<T, String>) {
-                    value->assign(item->begin(), item->end());
-                } else if constexpr (std::is_same_v<T, Integer>) {
-                    const std::optional<Integer> v = parseIntegerItem(*item);
-                    taken = v.has_value();
-                    if (v)
-                        *value = *v;
-                    else
-                        badNumber(true);
-                } else {
-                    const std::optional<Single> v = parseSingleItem(*item);
-                    taken = v.has_value();
-                    if (v)
-                        *value = *v;
-                    else
-                        badNumber(false);
-                }
-            },
-            places[static_cast<std::size_t>(index)]);
-        if (!taken)
+        out.failure = takeItem(*item, places[std::size_t(index)], index, reader.itemLine());
+        if (!out.failure.empty())
             return out;
     }
     out.values = s;
@@ -349,38 +398,14 @@ SettingsRead readSettings(std::string_view bytes)
     const bool junk = !reader.blankRest();
     const int junkLine = junk ? reader.restLine() : 0;
     const std::size_t junkAt = reader.position();
-    // Items after the 64th on its own line count for that line.
-    const int lastLine = itemLines.back();
-    for (std::optional<std::string_view> item;
-         (item = reader.next()) && reader.itemLine() == lastLine;)
-        if (!trimBlanks(*item).empty() || reader.quoted())
-            itemLines.push_back(lastLine);
-    // Every line holds eight items, or the items stand 64 to a line: the
-    // first line after which the count is not a multiple of 8 is the odd one.
-    for (std::size_t i = 0, total = 0; i < itemLines.size();) {
-        std::size_t end = i;
-        while (end < itemLines.size() && itemLines[end] == itemLines[i])
-            ++end;
-        total += end - i;
-        if (total % 8 != 0) {
-            const std::size_t held = end - i;
-            out.notes.push_back(lineText(itemLines[i]) + " holds " + std::to_string(held) +
-                                " items, not 8" + (held > 8 ? " (a decimal comma?)" : "") +
-                                ": every later item lands in the wrong setting");
-            break;
-        }
-        i = end;
-    }
+    if (std::optional<std::string> note = lineCountNote(reader, itemLines))
+        out.notes.push_back(*note);
     // Items that a line too many pushed past the end say nothing more.
-    if (junk && out.notes.empty())
+    else if (junk)
         out.notes.push_back(lineText(junkLine) + ": what follows the 64th item is ignored (" +
                             std::to_string(bytes.size() - junkAt) + " bytes)");
-    if (s.sampleTime < 0)
-        out.notes.push_back(lineText(itemLines[3]) + ": STime " + std::to_string(s.sampleTime) +
-                            " is below 0: nothing is ever read");
-    if (s.valueCount < 1 || s.valueCount > kChannels)
-        out.notes.push_back(lineText(itemLines[4]) + ": RVnr " + std::to_string(s.valueCount) +
-                            " is outside 1 to 8: no channel is evaluated or logged");
+    for (std::string& note : settingsValueNotes(s, itemLines[3], itemLines[4]))
+        out.notes.push_back(std::move(note));
     return out;
 }
 

@@ -53,6 +53,12 @@ struct SettingsRead {
 };
 SettingsRead readSettings(std::string_view bytes);
 
+// What looks wrong in the values themselves (a sample time below 0, a number
+// of values outside 1 to 8), naming the lines the two items stand on; a file
+// as writeSettingsFile() writes it has both on line 1.
+std::vector<std::string> settingsValueNotes(const SettingsValues& s, int sampleTimeLine = 1,
+                                            int valueCountLine = 1);
+
 // The file's bytes for `s`: eight lines ended by CR LF, texts quoted, numbers
 // in the invariant form. Reads back to the same values.
 std::string writeSettingsFile(const SettingsValues& s);

@@ -1,8 +1,9 @@
 #include "ui/main_window.h"
 
-#include "app/main_form.h"
+#include "ui/monitor_presenter.h"
 #include "ui/port_chooser.h"
 #include "ui/widgets.h"
+#include "ui/window_look.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
@@ -15,108 +16,78 @@
 
 namespace qm {
 
+using ui::arialLike;
+using ui::editorText;
+using ui::kChannelAreaHeight;
+using ui::kGap;
+using ui::kMargin;
+using ui::kPanelHeight;
+using ui::kPanelWidth;
+using ui::kWindowHeight;
+using ui::kWindowWidth;
+using ui::literalCaption;
+using ui::literalTitle;
+using ui::setRoleColors;
+using ui::toQColor;
+
 namespace {
 
-// Fixed layout, in pixels.
-constexpr int kMargin = 8;
-constexpr int kGap = 6;
-constexpr int kPanelWidth = 200;
-constexpr int kPanelHeight = 196;
-constexpr int kBarHeight = 28;
-constexpr int kWindowWidth = 2 * kMargin + 4 * kPanelWidth + 3 * kGap;
-constexpr int kChannelAreaHeight = 2 * kPanelHeight + kGap;
-constexpr int kWindowHeight = 3 * kMargin + kChannelAreaHeight + kBarHeight;
-
-QColor toQColor(Rgb c)
+void showTextEdit(QPlainTextEdit* e, const Control& c, QString& shownText)
 {
-    return QColor(c.r, c.g, c.b);
-}
-
-QFont arialLike(double pointSize, bool bold = false)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(pointSize);
-    f.setBold(bold);
-    return f;
-}
-
-// Sets a widget's text and background roles, for the enabled look only when
-// `enabledOnly` (a disabled box keeps the style's greyed look).
-void setRoleColors(QWidget* w, QPalette::ColorRole foreRole, QPalette::ColorRole backRole, Rgb fore,
-                   Rgb back, bool enabledOnly)
-{
-    const QColor f = toQColor(fore), b = toQColor(back);
-    QPalette pal = w->palette();
-    if (pal.color(QPalette::Active, foreRole) == f && pal.color(QPalette::Active, backRole) == b)
-        return;
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        if (enabledOnly && group == QPalette::Disabled)
-            continue;
-        pal.setColor(group, foreRole, f);
-        pal.setColor(group, backRole, b);
+    if (shownText != c.text() || (e->document()->isEmpty() && !c.text().isEmpty())) {
+        shownText = c.text();
+        e->setPlainText(editorText(c.text()));
     }
-    w->setPalette(pal);
+    setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), c.backColor(), true);
 }
 
-// Button and check-box captions are shown as written: "&" is not a mnemonic.
-QString literalCaption(const QString& text)
+void showCheckBox(QCheckBox* box, const Control& c)
 {
-    QString out = text;
-    out.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return out;
+    const QString caption = literalCaption(c.text());
+    if (box->text() != caption)
+        box->setText(caption);
+    if (box->isChecked() != c.checked())
+        box->setChecked(c.checked());
+    // A button's background role is Button, not Window.
+    setRoleColors(box, QPalette::WindowText, box->backgroundRole(), c.foreColor(), c.backColor(),
+                  true);
 }
 
-// The window title shows "[*]" literally, not as the modified marker.
-QString literalTitle(const QString& text)
+void showButton(QPushButton* button, const Control& c, Rgb back)
 {
-    QString out = text;
-    out.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
-    return out;
+    const QString caption = literalCaption(c.text());
+    if (button->text() != caption)
+        button->setText(caption);
+    setRoleColors(button, QPalette::ButtonText, QPalette::Button, c.foreColor(), back, true);
 }
 
-// A text box holds CR LF line ends; the editor wants bare line feeds.
-QString editorText(const QString& text)
+void showLamp(ui::Lamp* lamp, const Control& c)
 {
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return out;
+    const bool alarm = c.fillStyle() == FillStyle::Transparent;
+    lamp->setBackground(toQColor(c.backColor()));
+    lamp->setTransparent(alarm);
+    const QString name = alarm ? QStringLiteral("alarm") : QStringLiteral("off");
+    if (lamp->accessibleName() != name)
+        lamp->setAccessibleName(name);
 }
 
-// Places `boxes` under the words of a column frame's caption, from word
-// `firstWord` on, and scales the columns so that they fill the frame.
-void layoutColumns(ui::FrameBox* frame, const std::vector<QWidget*>& boxes, int firstWord, int top,
-                   int height)
+// Enabled and visible as the control is; a panel (`frame`) that opens comes
+// to the front of what it overlays.
+void showState(QWidget* w, const Control& c, bool frame)
 {
-    const int n = static_cast<int>(boxes.size());
-    QList<int> cols = ui::wordStarts(frame->caption());
-    if (cols.size() >= firstWord + n) {
-        cols = cols.mid(firstWord, n);
-    } else { // a caption without enough headings: even columns
-        cols.clear();
-        for (int k = 0; k < n; ++k)
-            cols.append(k * 10);
+    const bool explicitlyDisabled = w->testAttribute(Qt::WA_ForceDisabled);
+    if (explicitlyDisabled == c.enabled())
+        w->setEnabled(c.enabled());
+    if (w->isHidden() == c.visible()) {
+        w->setVisible(c.visible());
+        if (c.visible() && frame)
+            w->raise();
     }
-    const double step = n > 1 ? double(cols.back() - cols.front()) / (n - 1) : 10.0;
-    const double span = cols.back() + step;
-    frame->setColumnUnit((frame->width() - 2 * kMargin) / span);
-    for (int k = 0; k < n; ++k) {
-        const int x = frame->columnX(cols[k]);
-        const int next = k + 1 < n ? frame->columnX(cols[k + 1]) - kGap : frame->width() - kMargin;
-        boxes[k]->setGeometry(x - 2, top, next - x + 2, height);
-    }
-}
-
-QString channelName(int i)
-{
-    return QStringLiteral("V0%1").arg(i);
 }
 
 } // namespace
 
-MainWindow::MainWindow(MainForm& form, QWidget* parent)
+MainWindow::MainWindow(MonitorPresenter& form, QWidget* parent)
     : QWidget(parent)
     , form_(form)
 {
@@ -228,185 +199,6 @@ QWidget* MainWindow::addButton(Control& c, QWidget* parent, const QString& descr
     return button;
 }
 
-void MainWindow::buildChannelPanel(int i, QWidget* parent, const QRect& geometry)
-{
-    const QString ch = channelName(i);
-    auto* panel = addFrame(form_.channelPanels[i], parent, ch + QStringLiteral(" panel"));
-    panel->setGeometry(geometry);
-    const int w = geometry.width();
-
-    auto* value = static_cast<ui::TextLabel*>(
-        addLabel(form_.valueDisplays[i], panel, ch + QStringLiteral(" value")));
-    value->setFont(arialLike(27.75));
-    value->setAlignment(Qt::AlignCenter);
-    value->setGeometry(6, 18, w - 12, 54);
-
-    auto* label = static_cast<ui::TextLabel*>(
-        addLabel(form_.labelDisplays[i], panel, ch + QStringLiteral(" label")));
-    label->setFont(arialLike(8.25, true));
-    label->setAlignment(Qt::AlignCenter);
-    label->setGeometry(6, 74, w - 12, 18);
-
-    const int captionWidth = 60, boxLeft = 74;
-    auto* hiCaption =
-        addLabel(form_.setHiCaptions[i], panel, ch + QStringLiteral(" Set Hi caption"));
-    hiCaption->setGeometry(10, 100, captionWidth, 22);
-    addLineEdit(form_.setHiBoxes[i], panel, ch + QStringLiteral(" Set Hi"))
-        ->setGeometry(boxLeft, 100, w - boxLeft - 10, 22);
-
-    auto* loCaption =
-        addLabel(form_.setLoCaptions[i], panel, ch + QStringLiteral(" Set Lo caption"));
-    loCaption->setGeometry(10, 128, captionWidth, 22);
-    addLineEdit(form_.setLoBoxes[i], panel, ch + QStringLiteral(" Set Lo"))
-        ->setGeometry(boxLeft, 128, w - boxLeft - 10, 22);
-
-    auto* lamp = new ui::Lamp(panel);
-    lamp->setGeometry(12, 164, 56, 20);
-    bind(form_.alarmLamps[i], lamp, Kind::Lamp, ch + QStringLiteral(" alarm lamp"));
-
-    addButton(form_.saveButtons[i], panel, ch + QStringLiteral(" Save"), [this, i] {
-        form_.saveSetPoints(static_cast<Integer>(i));
-    })->setGeometry(w - 82, 160, 72, 26);
-}
-
-void MainWindow::buildStatusBar(int top)
-{
-    const int buttonWidth = 64, codeWidth = 170;
-    const int setLeft = kWindowWidth - kMargin - 2 * buttonWidth - kGap;
-    const int codeLeft = setLeft - kGap - codeWidth;
-
-    barRight_ = setLeft - kGap;
-    auto* status = static_cast<ui::TextLabel*>(
-        addLabel(form_.statusLine, this, QStringLiteral("Status line")));
-    statusLabel_ = status;
-    status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    status->setIndent(6);
-    status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    status->setGeometry(kMargin, top, codeLeft - kGap - kMargin, kBarHeight);
-
-    auto* code = static_cast<ui::TextLabel*>(
-        addLabel(form_.deviceCode, this, QStringLiteral("Device code")));
-    code->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    code->setAlignment(Qt::AlignCenter);
-    code->setFont(arialLike(9, true));
-    code->setGeometry(codeLeft, top, codeWidth, kBarHeight);
-    codeLabel_ = code;
-
-    QWidget* set = addButton(form_.settingsButton, this, QStringLiteral("Open settings"),
-                             [this] { form_.openSettings(); });
-    set->setGeometry(setLeft, top, buttonWidth, kBarHeight);
-    // The window opens with the focus on "Set", not in a Set Hi box: a text
-    // cursor appears only where the user clicks, and none blinks (and
-    // repaints) twice a second while nobody is at the screen.
-    set->setFocus();
-    addButton(form_.helpButton, this, QStringLiteral("Open help"), [this] {
-        form_.openHelp();
-    })->setGeometry(setLeft + buttonWidth + kGap, top, buttonWidth, kBarHeight);
-}
-
-void MainWindow::addToBar(QWidget* widget, int width)
-{
-    widget->setParent(this);
-    widget->setGeometry(barRight_ - width, statusLabel_->y(), width, kBarHeight);
-    barRight_ -= width + kGap;
-    codeLabel_->move(codeLabel_->x() - width - kGap, codeLabel_->y());
-    statusLabel_->setFixedSize(codeLabel_->x() - kGap - statusLabel_->x(), kBarHeight);
-    widget->show();
-}
-
-void MainWindow::buildHelpPanel(const QRect& area)
-{
-    const int w = area.width() - 40, h = 300;
-    auto* panel = addFrame(form_.helpPanel, this, QStringLiteral("Help panel"));
-    panel->setProminent(true);
-    panel->setGeometry(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2, w, h);
-
-    auto* text = new QPlainTextEdit(panel);
-    text->setReadOnly(true);
-    text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text->setAccessibleName(QStringLiteral("Help text"));
-    text->setGeometry(10, 20, w - 20, h - 20 - 44);
-    bind(form_.helpText, text, Kind::TextEdit, QStringLiteral("Help text"));
-
-    addButton(form_.closeHelpButton, panel, QStringLiteral("Close help"), [this] {
-        form_.closeHelp();
-    })->setGeometry(w - 10 - 90, h - 10 - 28, 90, 28);
-}
-
-void MainWindow::buildSettingsPanel(const QRect& area)
-{
-    auto* panel = addFrame(form_.settingsPanel, this, QStringLiteral("Settings panel"));
-    panel->setProminent(true);
-    panel->setGeometry(area);
-    const int w = area.width();
-    const int boxHeight = 22;
-
-    // Port and device row: the heading frame's words stand over their boxes.
-    auto* heading = addFrame(form_.portSettingsFrame, panel, QStringLiteral("Port settings"));
-    // Below its boxes, room for the device chosen for the COM port.
-    heading->setGeometry(10, 20, 520, 64);
-    const int headingTop = heading->captionHeight() + 4;
-    std::vector<QWidget*> portBoxes;
-    const char* portNames[] = {"", "COM port", "Baud", "ID", "STime", "RVnr"};
-    for (int k = 1; k <= 5; ++k)
-        portBoxes.push_back(
-            addLineEdit(*form_.portBoxes()[k - 1], heading, QString::fromLatin1(portNames[k])));
-    portBoxes.push_back(addLineEdit(form_.passwordBox, heading, QStringLiteral("BPass")));
-    layoutColumns(heading, portBoxes, 0, headingTop, boxHeight);
-    // The device chooser sits at the right end of the COM port box.
-    chooser_ = new PortChooser(
-        form_.paths().dir, [this] { return form_.comPortBox.text(); }, heading);
-    const QRect com = portBoxes[0]->geometry();
-    portBoxes[0]->setGeometry(com.adjusted(0, 0, -24, 0));
-    chooser_->button()->setGeometry(com.right() - 22, com.top(), 24, com.height());
-    // The device chosen, until SAVE-CLOSE makes it the link, under the boxes.
-    QLabel* pending = chooser_->pendingLabel();
-    pending->setFont(arialLike(8));
-    pending->setGeometry(com.left(), com.bottom() + 3, heading->width() - com.left() - kMargin, 16);
-
-    addCheckBox(form_.logCheck, panel, QStringLiteral("Log file"))->setGeometry(546, 24, 130, 22);
-    addCheckBox(form_.soundCheck, panel, QStringLiteral("Play wav a1"))
-        ->setGeometry(546, 48, 130, 22);
-    addButton(form_.saveCloseButton, panel, QStringLiteral("Save and close settings"), [this] {
-        if (QString error; !chooser_->beforeSave(error)) {
-            form_.saveRefused(error);
-            return;
-        }
-        form_.saveAndCloseSettings();
-        chooser_->afterSave(form_.lastSave() == MainForm::SaveOutcome::Saved);
-    })->setGeometry(w - 10 - 120, 32, 120, 30);
-
-    // The eight channel rows.
-    auto* rows = addFrame(form_.channelSettingsFrame, panel, QStringLiteral("Channel settings"));
-    const int rowsTop = 92;
-    rows->setGeometry(10, rowsTop, w - 20, area.height() - rowsTop - 8);
-    const int rowStep = (rows->height() - rows->captionHeight() - 6) / 8;
-    for (int i = 1; i <= kChannels; ++i) {
-        const QString v = QStringLiteral("V%1 ").arg(i);
-        auto* row =
-            addFrame(form_.channelSettingsRows[i], rows, v + QStringLiteral("settings row"));
-        row->setGeometry(8, rows->captionHeight() + 2 + (i - 1) * rowStep, rows->width() - 16,
-                         rowStep - 2);
-        std::vector<QWidget*> boxes{
-            addLineEdit(form_.labelBoxes[i], row, v + QStringLiteral("label")),
-            addLineEdit(form_.colourBoxes[i], row, v + QStringLiteral("color")),
-            addLineEdit(form_.offsetBoxes[i], row, v + QStringLiteral("Nr1")),
-            addLineEdit(form_.factorBoxes[i], row, v + QStringLiteral("Nr2")),
-        };
-        // The "nc" columns: shown, never read.
-        int nc = 3;
-        for (auto* unused :
-             {&form_.spareBoxes1, &form_.spareBoxes2, &form_.spareBoxes3, &form_.spareBoxes4}) {
-            auto* box = static_cast<QLineEdit*>(
-                addLineEdit((*unused)[i], row, v + QStringLiteral("nc%1").arg(nc++)));
-            box->setReadOnly(true);
-            boxes.push_back(box);
-        }
-        const int top = row->captionHeight();
-        layoutColumns(row, boxes, 1, top, row->height() - top - 3);
-    }
-}
-
 void MainWindow::controlChanged(const Control& control)
 {
     const auto it = index_.find(&control);
@@ -489,56 +281,20 @@ void MainWindow::apply(Binding& b)
         setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), back, true);
         break;
     }
-    case Kind::TextEdit: {
-        auto* e = static_cast<QPlainTextEdit*>(w);
-        if (b.shownText != c.text() || (e->document()->isEmpty() && !c.text().isEmpty())) {
-            b.shownText = c.text();
-            e->setPlainText(editorText(c.text()));
-        }
-        setRoleColors(e, QPalette::Text, QPalette::Base, c.foreColor(), c.backColor(), true);
+    case Kind::TextEdit:
+        showTextEdit(static_cast<QPlainTextEdit*>(w), c, b.shownText);
+        break;
+    case Kind::CheckBox:
+        showCheckBox(static_cast<QCheckBox*>(w), c);
+        break;
+    case Kind::Button:
+        showButton(static_cast<QPushButton*>(w), c, back);
+        break;
+    case Kind::Lamp:
+        showLamp(static_cast<ui::Lamp*>(w), c);
         break;
     }
-    case Kind::CheckBox: {
-        auto* box = static_cast<QCheckBox*>(w);
-        const QString caption = literalCaption(c.text());
-        if (box->text() != caption)
-            box->setText(caption);
-        if (box->isChecked() != c.checked())
-            box->setChecked(c.checked());
-        // A button's background role is Button, not Window.
-        setRoleColors(box, QPalette::WindowText, box->backgroundRole(), c.foreColor(),
-                      c.backColor(), true);
-        break;
-    }
-    case Kind::Button: {
-        auto* button = static_cast<QPushButton*>(w);
-        const QString caption = literalCaption(c.text());
-        if (button->text() != caption)
-            button->setText(caption);
-        setRoleColors(button, QPalette::ButtonText, QPalette::Button, c.foreColor(), back, true);
-        break;
-    }
-    case Kind::Lamp: {
-        auto* lamp = static_cast<ui::Lamp*>(w);
-        const bool alarm = c.fillStyle() == FillStyle::Transparent;
-        lamp->setBackground(toQColor(c.backColor()));
-        lamp->setTransparent(alarm);
-        const QString name = alarm ? QStringLiteral("alarm") : QStringLiteral("off");
-        if (lamp->accessibleName() != name)
-            lamp->setAccessibleName(name);
-        break;
-    }
-    }
-
-    const bool explicitlyDisabled = w->testAttribute(Qt::WA_ForceDisabled);
-    if (explicitlyDisabled == c.enabled())
-        w->setEnabled(c.enabled());
-    if (w->isHidden() == c.visible()) {
-        w->setVisible(c.visible());
-        // A panel that opens comes to the front of what it overlays.
-        if (c.visible() && b.kind == Kind::Frame)
-            w->raise();
-    }
+    showState(w, c, b.kind == Kind::Frame);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/controls.h"
+#include "ui/controls.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -14,7 +14,7 @@ class QCloseEvent;
 
 namespace qm {
 
-class MainForm;
+class MonitorPresenter;
 
 class PortChooser;
 namespace ui {
@@ -32,7 +32,7 @@ class FrameBox;
 class MainWindow final : public QWidget, public ControlObserver {
     Q_OBJECT
 public:
-    explicit MainWindow(MainForm& form, QWidget* parent = nullptr);
+    explicit MainWindow(MonitorPresenter& form, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void controlChanged(const Control& control) override;
@@ -71,13 +71,15 @@ private:
     void buildStatusBar(int top);
     void buildHelpPanel(const QRect& area);
     void buildSettingsPanel(const QRect& area);
+    void buildPortRow(QWidget* panel);
+    void buildChannelRows(QWidget* panel, const QRect& area);
 
     void apply(Binding& b);
     // apply(), with the widget's change signals not taken for user edits.
     void applyBinding(Binding& b);
     void applyPending();
 
-    MainForm& form_;
+    MonitorPresenter& form_;
     std::vector<Binding> bindings_;
     std::unordered_map<const Control*, std::size_t> index_;
     std::vector<std::size_t> dirty_;

@@ -42,12 +42,12 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AppFixture fx;
-        MainForm& f = fx.start();
-        f.offsets[2] = c.nr1;
-        f.factors[2] = c.nr2;
-        EXPECT_EQ(f.updateChannelValue(2, c.text), *c.display != '\0');
+        MonitorPresenter& f = fx.start();
+        f.monitor().settings.offsets[2] = c.nr1;
+        f.monitor().settings.factors[2] = c.nr2;
+        EXPECT_EQ(f.monitor().updateChannelValue(2, c.text), *c.display != '\0');
         EXPECT_EQ(f.valueDisplays[2].text(), *c.display ? c.display : "-");
-        EXPECT_EQ(f.values[2], c.stored);
+        EXPECT_EQ(f.monitor().values[2], c.stored);
     }
 }
 
@@ -68,32 +68,33 @@ TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
     } heard;
     for (const auto& c : cases) {
         AppFixture fx;
-        MainForm& f = fx.start();
-        f.addObserver(&heard);
-        f.valueCount = 3;
-        f.soundOn = 1;
-        f.values[2] = c.value;
-        f.setHi[2] = c.hi;
-        f.setLo[2] = c.lo;
-        f.values[5] = 500; // beyond valueCount: never touched
-        f.evaluateChannels();
+        MonitorPresenter& f = fx.start();
+        f.monitor().addObserver(&heard);
+        f.monitor().settings.valueCount = 3;
+        f.monitor().settings.soundOn = 1;
+        f.monitor().values[2] = c.value;
+        f.monitor().settings.setHi[2] = c.hi;
+        f.monitor().settings.setLo[2] = c.lo;
+        f.monitor().values[5] = 500; // beyond valueCount: never touched
+        f.monitor().evaluateChannels();
         EXPECT_EQ(f.alarmLamps[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
             << c.value;
-        EXPECT_EQ(f.soundTimer.enabled(), c.alarm) << "the alarm sound for " << c.value;
+        EXPECT_EQ(f.monitor().alarmSound().sounding(), c.alarm)
+            << "the alarm sound for " << c.value;
         EXPECT_EQ(heard.alarm, c.alarm) << "the observers' alarm flag for " << c.value;
         EXPECT_EQ(f.alarmLamps[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
     }
     AppFixture fx;
-    MainForm& f = fx.start();
-    f.values[1] = 500;
-    f.logOn = 1;
-    f.soundOn = 1;
+    MonitorPresenter& f = fx.start();
+    f.monitor().values[1] = 500;
+    f.monitor().settings.logOn = 1;
+    f.monitor().settings.soundOn = 1;
     for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
-        f.valueCount = rvnr;
-        f.evaluateChannels();
+        f.monitor().settings.valueCount = rvnr;
+        f.monitor().evaluateChannels();
     }
     EXPECT_EQ(f.alarmLamps[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
-    EXPECT_FALSE(f.soundTimer.enabled()) << "no alarm sound";
+    EXPECT_FALSE(f.monitor().alarmSound().sounding()) << "no alarm sound";
     EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
 }
 
@@ -113,15 +114,15 @@ TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
 TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.valueCount = 3;
-    f.logOn = 1;
-    f.values[1] = 23.4f;
-    f.values[2] = -0.5f;
-    f.values[6] = 7;
+    f.monitor().settings.valueCount = 3;
+    f.monitor().settings.logOn = 1;
+    f.monitor().values[1] = 23.4f;
+    f.monitor().values[2] = -0.5f;
+    f.monitor().values[6] = 7;
     for (const Millis at : {0, 1000, 2500})
-        fx.loop.postAt(at, [&] { f.evaluateChannels(); });
+        fx.loop.postAt(at, [&] { f.monitor().evaluateChannels(); });
     fx.loop.runUntil(3000);
     EXPECT_EQ(fx.log(),
               "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
@@ -141,9 +142,9 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     rlimit small = old;
     small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    f.evaluateChannels(); // 10 bytes would fit
+    f.monitor().evaluateChannels(); // 10 bytes would fit
     ::setrlimit(RLIMIT_FSIZE, &old);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"),
               before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
@@ -152,26 +153,26 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
-    f.logOn = 1;
+    MonitorPresenter& f = fx.start();
+    f.monitor().settings.logOn = 1;
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
     ::mkdir(dir, 0777);
     ::mkfifo(day, 0666);
-    f.evaluateChannels(); // nobody reads the FIFO: must not wait
+    f.monitor().evaluateChannels(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
-    f.evaluateChannels(); // a reader: still nothing written into it
+    f.monitor().evaluateChannels(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
     ::unlink(day);
     ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
     ::unlink(day);
     ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
-    f.evaluateChannels();
+    f.monitor().evaluateChannels();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
     EXPECT_EQ(f.statusLine.text(), "Status:"); // all of it silent
 }
@@ -236,7 +237,7 @@ TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
 TEST(Channels, AlarmSoundEveryThreeSeconds)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
     for (Millis t = 3000; t < 13000; t += 100)
         fx.port.receiveAt(t, "V01=150\r");
     for (const auto& [t, line] : {std::pair(13000, "V01=50\r"),
@@ -248,7 +249,7 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
     fx.loop.runUntil(22000);
-    f.soundOn = 0;
+    f.monitor().settings.soundOn = 0;
     fx.port.receiveAt(23000, "V01=50\r");
     fx.loop.runUntil(30500);
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
@@ -276,7 +277,7 @@ TEST(Channels, TheAlarmSoundFallsBackAndSaysOnceWhyItCannotPlay)
         if (c.withDefault)
             fx.write("default.wav", wav);
         fx.defaultSound = c.withDefault ? QFile::encodeName(fx.path("default.wav")) : "";
-        MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+        MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
         fx.port.receiveAt(3000, "V01=150\r");
         fx.loop.runUntil(9000);
         EXPECT_EQ(fx.plays.size(), 2u);
@@ -309,20 +310,20 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
 TEST(Channels, TheSampleClockInOddSituations)
 {
     AppFixture set;
-    MainForm& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
+    MonitorPresenter& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
     set.loop.postAt(4100, [&] { f.openSettings(); });
     set.loop.runUntil(60000);
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
     EXPECT_EQ(set.log().count('\n'), 1) << "and none follows";
 
     AppFixture odd;
-    MainForm& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
+    MonitorPresenter& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
-    EXPECT_LE(g.sampleCount, 2);
-    g.sampleTime = 0;
+    EXPECT_LE(g.monitor().sampleCount, 2);
+    g.monitor().settings.sampleTime = 0;
     odd.loop.runUntil(40000000);
-    EXPECT_EQ(g.sampleCount, 32767);
+    EXPECT_EQ(g.monitor().sampleCount, 32767);
 
     // A recognition answer mid-cycle starts no second cycle.
     AppFixture again;

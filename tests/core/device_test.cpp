@@ -1,5 +1,6 @@
 // INIT and its retries, the watchdog, the reply interpreter, the commands.
 #include "app/reading_observer.h"
+#include "device/line_framer.h"
 #include "tests/support/app_fixture.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ void toJournal(QtMsgType, const QMessageLogContext&, const QString& text)
 TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     g_journal.clear();
     const QtMessageHandler journal = qInstallMessageHandler(toJournal);
     fx.loop.runUntil(7499);
@@ -44,9 +45,9 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
-    EXPECT_FALSE(f.retryTimer.enabled()) << "the retries go on after recognition";
-    EXPECT_FALSE(f.watchdog.enabled()) << "the watchdog runs on after recognition";
-    EXPECT_TRUE(f.sampleClock.enabled()) << "the sample clock did not start";
+    EXPECT_FALSE(f.monitor().link().retrying()) << "the retries go on after recognition";
+    EXPECT_FALSE(f.monitor().link().awaitingReply()) << "the watchdog runs on after recognition";
+    EXPECT_TRUE(f.monitor().sampleClock.enabled()) << "the sample clock did not start";
     EXPECT_EQ(f.statusLine.text(), " QmkApp recognition is OK! ");
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
@@ -81,7 +82,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AppFixture fx;
-        MainForm& f = fx.start();
+        MonitorPresenter& f = fx.start();
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
         fx.port.detail = c.detail;
@@ -90,7 +91,7 @@ TEST(Device, PortFailuresAreShownAndRetried)
         fx.loop.runUntil(2500);
         EXPECT_EQ(f.statusLine.text(), c.text);
         EXPECT_EQ(f.statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.watchdog.enabled(), c.watchdog) << "the watchdog";
+        EXPECT_EQ(f.monitor().link().awaitingReply(), c.watchdog) << "the watchdog";
         EXPECT_FALSE(fx.port.portOpen());
         fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
@@ -104,19 +105,19 @@ TEST(Device, PortFailuresAreShownAndRetried)
 TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(7500);
     EXPECT_TRUE(fx.port.writes.empty()) << "continuous mode sends no recognition request";
     fx.send("OK\r\n");
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
     EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
-    EXPECT_FALSE(f.sampleClock.enabled()) << "continuous mode has no sample clock";
+    EXPECT_FALSE(f.monitor().sampleClock.enabled()) << "continuous mode has no sample clock";
 }
 
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
 {
     AppFixture fx;
-    MainForm& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
     fx.loop.runUntil(2500);
     fx.send("X\r");
     EXPECT_EQ(f.statusLine.text(), kData + "X");
@@ -124,7 +125,7 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
     EXPECT_EQ(f.statusLine.text(), "???");
-    EXPECT_LE(f.lineBuffer.size(), 32767u);
+    EXPECT_LE(f.monitor().link().pendingLine().size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
     EXPECT_EQ(f.valueDisplays[2].text(), "-") << "an overlong line is dropped";
@@ -138,6 +139,55 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
     EXPECT_EQ(f.valueDisplays[1].text(), "2");
+}
+
+TEST(Device, BytesAreCutIntoLines)
+{
+    const std::string longLine(LineFramer::kMaxLineLength + 1, '7');
+    const struct {
+        std::string bytes;
+        std::vector<std::string> lines;
+        int overlong;
+    } cases[] = {{"A\r\nB\rC", {"A", "B"}, 0},
+                 {"\r\n\r", {}, 0},
+                 {longLine.substr(1) + "\r", {longLine.substr(1)}, 0},
+                 {longLine + "\rD\r", {"D"}, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> lines;
+        int overlong = 0;
+        LineFramer framer([&](const String& l) { lines.push_back(l); },
+                          [&](const String&) { ++overlong; });
+        framer.feed(c.bytes);
+        EXPECT_EQ(lines, c.lines) << "the lines of " << c.bytes.substr(0, 20);
+        EXPECT_EQ(overlong, c.overlong) << "overlong lines in " << c.bytes.substr(0, 20);
+    }
+}
+
+// The monitor without the window's side: what it shows goes to its display.
+TEST(Device, TheMonitorShowsAReplyThroughItsDisplay)
+{
+    struct : MonitorDisplay {
+        QStringList calls;
+        void statusText(const QString& t) override { calls << "status " + t; }
+        void statusColour(Rgb) override {}
+        void portNote(const QString&) override {}
+        bool addNote(const QString&) override { return true; }
+        void showDeviceCode(const QString& c) override { calls << "code " + c; }
+        void valueText(int ch, const QString& t) override
+        {
+            calls << QString::number(ch) + " " + t;
+        }
+        void alarmLamp(int, bool) override {}
+    } shown;
+    AppFixture fx;
+    Monitor m({fx.loop, fx.port, fx, fx, fx, {"quellmark", fx.tmp.path().toUtf8()}, fx.locale, {}},
+              shown);
+    m.settings = defaultSettings();
+    m.settings.sampleTime = 0;
+    m.interpretReply("V02=7");
+    EXPECT_EQ(shown.calls, (QStringList{"status COM:1 Baud:9600 COM data: V02=7",
+                                        "code QuellmarK: MainForm", "2 7"}))
+        << "the line in the status, the device code, the value of channel 2";
 }
 
 // The first at once, with its reason; how many when a minute has passed
@@ -169,8 +219,8 @@ TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
     } heard;
     AppFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
-    MainForm& f = fx.start();
-    f.addObserver(&heard);
+    MonitorPresenter& f = fx.start();
+    f.monitor().addObserver(&heard);
     fx.loop.runUntil(5000); // two failed retries
     fx.port.openError = 0;
     fx.loop.runUntil(12500); // opened, asked, unanswered
@@ -183,7 +233,7 @@ TEST(Device, APortWithoutPermissionSaysWhatToDo)
 {
     AppFixture fx;
     fx.port.openError = comm_error::kPermission;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     fx.loop.runUntil(2500);
     EXPECT_EQ(f.statusLine.text(), "COM Port comm-error! 8010");
     EXPECT_TRUE(

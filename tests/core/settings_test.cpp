@@ -25,7 +25,7 @@ const QByteArray kExample = "3,\"19200\",\"A\",0,4,\"x\",1,1\r\n"
 
 // What the panels show, row by row: label, colour box, display colour, offset,
 // factor, Set Hi, Set Lo, output name.
-std::vector<QString> shown(const MainForm& f)
+std::vector<QString> shown(const MonitorPresenter& f)
 {
     std::vector<QString> out{f.Caption.text(),
                              f.statusLine.text(),
@@ -44,7 +44,7 @@ std::vector<QString> shown(const MainForm& f)
                       QString::number(c.r * 65536 + c.g * 256 + c.b, 16) + "|" +
                       f.offsetBoxes[i].text() + "|" + f.factorBoxes[i].text() + "|" +
                       f.setHiBoxes[i].text() + "|" + f.setLoBoxes[i].text() + "|" +
-                      QString::fromLatin1(f.outputNames[i]));
+                      QString::fromLatin1(f.monitor().settings.outputNames[i]));
     }
     return out;
 }
@@ -64,7 +64,7 @@ const std::vector<QString> kDefaultsShown = [] {
 TEST(Settings, WithoutAFileTheDefaultsAreShown)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     EXPECT_EQ(shown(f), kDefaultsShown);
     EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
     EXPECT_FALSE(QFile::exists(fx.path("quellmark.ini")));
@@ -97,7 +97,7 @@ TEST(Settings, AnythingButAGoodFileGivesTheWholeDefaultSet)
         SCOPED_TRACE(c.what);
         AppFixture fx;
         c.arrange(fx);
-        MainForm& f = fx.start(c.file);
+        MonitorPresenter& f = fx.start(c.file);
         EXPECT_EQ(shown(f), kDefaultsShown);
         EXPECT_TRUE(f.statusLine.toolTip().endsWith(c.tip)) << f.statusLine.toolTip();
     }
@@ -109,9 +109,9 @@ TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
     AppFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
     fx.port.detail = "no link";
-    MainForm& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
+    MonitorPresenter& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
     fx.loop.runUntil(10000);
-    EXPECT_EQ(f.setHi[2], 5.0f) << "taken as it stands";
+    EXPECT_EQ(f.monitor().settings.setHi[2], 5.0f) << "taken as it stands";
     EXPECT_TRUE(f.statusLine.toolTip().contains(
         "quellmark.ini: line 7 holds 15 items, not 8 (a decimal comma?)"))
         << f.statusLine.toolTip();
@@ -125,7 +125,7 @@ struct Saving : AppFixture {
         startWith("1,\"9600\",\"\",30,8,\"not used\",0,0");
         loop.runUntil(3000);
     }
-    MainForm& f() { return *form; }
+    MonitorPresenter& f() { return *form; }
     QByteArray line(int n) { return file("quellmark.ini").split('\n').value(n - 1).chopped(1); }
 };
 
@@ -193,7 +193,7 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         s.f().saveAndCloseSettings();
         EXPECT_EQ(s.f().statusLine.text(), message);
         EXPECT_EQ(s.f().statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(s.f().comPort, 1) << "nothing is applied";
+        EXPECT_EQ(s.f().monitor().settings.comPort, 1) << "nothing is applied";
         EXPECT_TRUE(s.f().settingsPanel.visible()) << "the panel stays open";
         EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
         s.send("V01=1\r");
@@ -219,7 +219,7 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     const QString message =
         "Cannot write settings file " + s.path("quellmark.ini") + ": Is a directory";
     EXPECT_EQ(s.f().statusLine.text(), message);
-    EXPECT_EQ(s.f().sampleTime, 30) << "nothing is applied";
+    EXPECT_EQ(s.f().monitor().settings.sampleTime, 30) << "nothing is applied";
     for (Control* c : {&s.f().saveButtons[1], &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), message);
     EXPECT_TRUE(s.f().settingsPanel.visible()) << "open after the first failure";
@@ -238,10 +238,23 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     EXPECT_EQ(s.line(1), "1,\"9600\",\"\",60,8,\"not used\",0,0");
 }
 
+// The values just saved are taken as they were written, findings included.
+TEST(Settings, SaveCloseTellsWhatLooksWrongInTheValuesSaved)
+{
+    Saving s;
+    s.f().openSettings();
+    s.f().sampleTimeBox.setUserText("-5");
+    s.f().saveAndCloseSettings();
+    EXPECT_EQ(s.f().monitor().settings.sampleTime, -5) << "a sample time below 0 is saved as typed";
+    EXPECT_TRUE(s.f().statusLine.toolTip().contains("line 1: STime -5 is below 0"))
+        << "the tooltip names the finding, as a load of the file would: "
+        << s.f().statusLine.toolTip().toStdString();
+}
+
 TEST(Settings, PanelsAndTheCloseQuestion)
 {
     AppFixture fx;
-    MainForm& f = fx.start();
+    MonitorPresenter& f = fx.start();
     f.sampleTimeBox.setUserText("99");
     f.openSettings(); // the boxes are not refreshed
     EXPECT_EQ(f.sampleTimeBox.text(), "99");

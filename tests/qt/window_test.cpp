@@ -73,7 +73,7 @@ protected:
     }
 
     AppFixture fx;
-    MainForm* form = nullptr;
+    MonitorPresenter* form = nullptr;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -120,9 +120,9 @@ TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
     flush();
     EXPECT_EQ(nameOf(status), text);
     EXPECT_EQ(pixel(status, {status->width() - 6, status->height() / 2}), QColor(255, 128, 128));
-    ASSERT_TRUE(form->updateChannelValue(4, "23.47")); // channel 4 is "B": cyan
-    ASSERT_TRUE(form->updateChannelValue(5, "120"));
-    form->evaluateChannels();
+    ASSERT_TRUE(form->monitor().updateChannelValue(4, "23.47")); // channel 4 is "B": cyan
+    ASSERT_TRUE(form->monitor().updateChannelValue(5, "120"));
+    form->monitor().evaluateChannels();
     flush();
     auto* value = find<ui::TextLabel>("V04 value");
     EXPECT_EQ(nameOf(value), "23.5");
@@ -167,7 +167,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
     EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->logOn, 1) << "the Log file box was ticked";
+    EXPECT_EQ(form->monitor().settings.logOn, 1) << "the Log file box was ticked";
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);

@@ -107,19 +107,19 @@ void AppFixture::write(const QString& name, const QByteArray& bytes) const
         throw std::runtime_error("cannot write " + name.toStdString());
 }
 
-MainForm& AppFixture::start(const QByteArray& settings)
+MonitorPresenter& AppFixture::start(const QByteArray& settings)
 {
     if (!settings.isEmpty())
         write(QStringLiteral("quellmark.ini"), settings);
     const ProgramPaths paths{"quellmark", QFile::encodeName(tmp.path())};
-    form = std::make_unique<MainForm>(
+    form = std::make_unique<MonitorPresenter>(
         Platform{loop, port, *this, *this, *this, paths, locale, defaultSound});
     form->statusLine.setObserver(this);
     form->load();
     return *form;
 }
 
-MainForm& AppFixture::startWith(const QByteArray& firstLine)
+MonitorPresenter& AppFixture::startWith(const QByteArray& firstLine)
 {
     port.answering = true;
     return start(settingsWithFirstLine(firstLine));

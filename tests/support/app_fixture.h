@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/main_form.h"
 #include "channels/sound_player.h"
 #include "device/serial_port.h"
 #include "tests/support/printers.h"
 #include "tests/support/sim_event_loop.h"
+#include "ui/monitor_presenter.h"
 
 #include <QTemporaryDir>
 
@@ -93,9 +93,9 @@ public:
     {
     }
     // Writes the settings file (raw bytes, unless empty) and runs load.
-    MainForm& start(const QByteArray& settings = {});
+    MonitorPresenter& start(const QByteArray& settings = {});
     // Starts with the default file's first line replaced; the device answers.
-    MainForm& startWith(const QByteArray& firstLine);
+    MonitorPresenter& startWith(const QByteArray& firstLine);
     void send(const std::string& bytes);        // arrives from the device now, handled
     QByteArray file(const QString& name) const; // of the program directory
     void write(const QString& name, const QByteArray& bytes) const;
@@ -108,7 +108,7 @@ public:
     SimSerialPort port{loop};
     QTemporaryDir tmp;
     QLocale locale;
-    std::unique_ptr<MainForm> form;
+    std::unique_ptr<MonitorPresenter> form;
     std::vector<std::pair<Millis, QString>> status; // every status text, when shown
     std::vector<Millis> plays;                      // alarm sounds
     QByteArray soundPath;

@@ -16,7 +16,7 @@ namespace {
 TEST(WindowTiming, AFloodOfChangesIsShownGatheredAndPromptly)
 {
     AppFixture fx;
-    MainForm& form = fx.start(kDefaultSettingsFile);
+    MonitorPresenter& form = fx.start(kDefaultSettingsFile);
     MainWindow window(form);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

@@ -1,8 +1,6 @@
-#include "app/main_form.h"
+#include "ui/monitor_presenter.h"
 
-#include "app/help_text.h"
-#include "channels/sound_player.h"
-#include "device/serial_port.h"
+#include "ui/help_text.h"
 
 namespace qm {
 
@@ -33,19 +31,12 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 
 } // namespace
 
-MainForm::MainForm(const Platform& platform)
-    : sampleClock(platform.loop, 1000, [this] { sampleClockTick(); })
-    , retryTimer(platform.loop, 2500, [this] { tryConnect(); })
-    , watchdog(platform.loop, 5000, [this] { watchdogExpired(); })
-    , soundTimer(platform.loop, 3000, [this] { soundTick(); })
-    , loop_(platform.loop)
-    , port_(platform.port)
-    , sound_(platform.sound)
+MonitorPresenter::MonitorPresenter(const Platform& platform)
+    : loop_(platform.loop)
     , dialogs_(platform.dialogs)
-    , wallClock_(platform.wallClock)
     , paths_(platform.paths)
-    , defaultSound_(platform.defaultSound)
     , locale_(platform.locale)
+    , monitor_(platform, *this)
 {
     using K = ControlKind;
     const Rgb black = colors::kBlack, white = colors::kWhite, face = colors::kButtonFace;
@@ -116,14 +107,18 @@ MainForm::MainForm(const Platform& platform)
     makeArray(spareBoxes4, K::TextBox, "txtSetNR6", QStringLiteral("-"));
     saveCloseButton = make(K::Button, "cmdExit", QStringLiteral("SAVE-CLOSE"), black, face);
     setTips();
+}
 
-    port_.setOnComm([this] { portEvent(); });
-    sound_.setOnFailure(
-        [this](const QByteArray& path, const QString& why) { soundFailed(path, why); });
+bool MonitorPresenter::addNote(const QString& note)
+{
+    if (statusLine.notes().contains(note))
+        return false;
+    statusLine.addNote(note);
+    return true;
 }
 
 // What each entry box means and takes, for the pointer resting on it.
-void MainForm::setTips()
+void MonitorPresenter::setTips()
 {
     const auto tip = [](const char* text) { return QString::fromUtf8(text); };
     const char* portTips[] = {"", kComPortTip, kBaudTip, kIdTip, kSTimeTip, kRVnrTip};

@@ -1,9 +1,11 @@
+#include "ui/monitor_presenter.h"
+
 #include "app/files.h"
 #include "app/log_categories.h"
-#include "app/main_form.h"
-#include "device/serial_port.h"
 #include "settings/settings_entries.h"
 
+#include "app/numbers.h"
+#include "settings/load_settings.h"
 #include <cerrno>
 #include <cstring>
 
@@ -15,7 +17,7 @@ using Field = SettingsEntry::Field;
 
 // The box an entry is typed in: the Set panel's or a channel panel's. The
 // output names have none: no window shows them.
-Control& boxOf(MainForm& f, const SettingsEntry& e)
+Control& boxOf(MonitorPresenter& f, const SettingsEntry& e)
 {
     const int i = e.channel;
     switch (e.field) {
@@ -55,13 +57,13 @@ Control& boxOf(MainForm& f, const SettingsEntry& e)
 
 } // namespace
 
-std::optional<SettingsValues> MainForm::settingsFromBoxes()
+std::optional<SettingsValues> MonitorPresenter::settingsFromBoxes()
 {
     SettingsValues s;
-    s.password = password;
+    s.password = monitor_.settings.password;
     for (const SettingsEntry& e : settingsEntries()) {
         if (e.field == Field::OutputName) { // kept as the file has them
-            s.outputNames[e.channel] = outputNames[e.channel];
+            s.outputNames[e.channel] = monitor_.settings.outputNames[e.channel];
             continue;
         }
         Control& box = boxOf(*this, e);
@@ -86,7 +88,7 @@ std::optional<SettingsValues> MainForm::settingsFromBoxes()
     return s;
 }
 
-void MainForm::showSettingsUnwritable()
+void MonitorPresenter::showSettingsUnwritable()
 {
     const QString message = QStringLiteral("Cannot write settings file ") +
                             QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
@@ -103,7 +105,7 @@ void MainForm::showSettingsUnwritable()
         saveButtons[i].setError(message);
 }
 
-bool MainForm::saveSettings()
+bool MonitorPresenter::saveSettings()
 {
     // The marks of the last attempt go; this one marks what it refuses.
     forEachControl([](Control& c) { c.setError({}); });
@@ -124,17 +126,85 @@ bool MainForm::saveSettings()
         return false;
     }
 
-    if (reconnectAfterSave && port_.portOpen()) {
-        (void)port_.setPortOpen(false);
-        lineBuffer.clear(); // a line cut off by the close must not run into the next one
-    }
+    if (reconnectAfterSave)
+        monitor_.link().close();
 
     lastSave_ = SaveOutcome::Saved;
-    useSettings(*s);
+    monitor_.settings = *s;
 
     if (reconnectAfterSave)
-        startOver();
+        startOver(*s);
     return true;
+}
+
+void MonitorPresenter::loadSettings()
+{
+    settingsFile = paths_.file(paths_.name + ".ini");
+    settingsNotes_.clear();
+    const std::optional<SettingsValues> fromFile = readSettingsFile(settingsFile, settingsNotes_);
+    takeSettings(fromFile ? *fromFile : defaultSettings(), fromFile.has_value());
+}
+
+void MonitorPresenter::takeSavedSettings(const SettingsValues& saved)
+{
+    settingsNotes_.clear();
+    for (const std::string& note : settingsValueNotes(saved))
+        tellSettingsNote(QString::fromUtf8(settingsFile) + QStringLiteral(": ") +
+                             QString::fromStdString(note),
+                         settingsNotes_);
+    takeSettings(saved, true);
+}
+
+void MonitorPresenter::takeSettings(SettingsValues s, bool fromFile)
+{
+    // A port number or settings text the serial layer rejects counts as a read
+    // failure: the defaults apply and are shown instead.
+    for (bool usingDefaults = !fromFile;; usingDefaults = true) {
+        comPortBox.setText(QString::number(s.comPort));
+        baudBox.setText(QString::fromLatin1(s.baud));
+        if (!monitor_.usePortSettings(s) && !usingDefaults) {
+            tellSettingsNote(QString::fromUtf8(settingsFile) +
+                                 QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
+                                     .arg(monitor_.settings.comPort)
+                                     .arg(QString::fromLatin1(monitor_.settings.baud)),
+                             settingsNotes_);
+            s = defaultSettings();
+            continue;
+        }
+        break;
+    }
+    showSettings();
+}
+
+void MonitorPresenter::showStatusToolTip(const QString& portNote)
+{
+    QStringList notes = settingsNotes_;
+    if (!portNote.isEmpty())
+        notes.append(portNote);
+    statusLine.setToolTip(notes.join(QLatin1Char('\n')));
+}
+
+void MonitorPresenter::showSettings()
+{
+    showStatusToolTip({});
+    deviceIdBox.setText(QString::fromLatin1(monitor_.settings.deviceId));
+    sampleTimeBox.setText(QString::number(monitor_.settings.sampleTime));
+    if (monitor_.settings.sampleTime == 0)
+        monitor_.sampleClock.setEnabled(false);
+    valueCountBox.setText(QString::number(monitor_.settings.valueCount));
+    passwordBox.setText(QString::fromLatin1(monitor_.settings.password));
+    logCheck.setChecked(monitor_.settings.logOn == 1);
+    soundCheck.setChecked(monitor_.settings.soundOn == 1);
+    for (int i = 1; i <= kChannels; ++i) {
+        labelBoxes[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
+        labelDisplays[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
+        colourBoxes[i].setText(QString::fromLatin1(monitor_.settings.colours[i]));
+        valueDisplays[i].setForeColor(colorForLetter(monitor_.settings.colours[i]));
+        offsetBoxes[i].setText(displayForm(monitor_.settings.offsets[i], locale_));
+        factorBoxes[i].setText(displayForm(monitor_.settings.factors[i], locale_));
+        setHiBoxes[i].setText(displayForm(monitor_.settings.setHi[i], locale_));
+        setLoBoxes[i].setText(displayForm(monitor_.settings.setLo[i], locale_));
+    }
 }
 
 } // namespace qm

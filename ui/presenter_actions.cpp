@@ -1,26 +1,42 @@
-#include "app/main_form.h"
-#include "app/reading_observer.h"
-#include "device/serial_port.h"
+#include "ui/monitor_presenter.h"
 
 namespace qm {
 
-void MainForm::openHelp()
+void MonitorPresenter::load()
+{
+    startOver();
+}
+
+void MonitorPresenter::startOver(const std::optional<SettingsValues>& saved)
+{
+    Caption.setText(QStringLiteral("Quellmark: ") + paths_.displayName());
+    statusLine.setText(QStringLiteral("Status:"));
+    if (saved)
+        takeSavedSettings(*saved);
+    else
+        loadSettings();
+    statusLine.setBackColor(colors::kStatusSearching);
+    statusLine.setText(QStringLiteral("Status:"));
+    monitor_.link().startRetrying();
+}
+
+void MonitorPresenter::openHelp()
 {
     helpPanel.setVisible(true);
 }
 
-void MainForm::closeHelp()
+void MonitorPresenter::closeHelp()
 {
     helpPanel.setVisible(false);
 }
 
-void MainForm::openSettings()
+void MonitorPresenter::openSettings()
 {
     settingsPanel.setVisible(true);
-    sampleClock.setEnabled(false);
+    monitor_.sampleClock.setEnabled(false);
 }
 
-void MainForm::saveAndCloseSettings()
+void MonitorPresenter::saveAndCloseSettings()
 {
     reconnectAfterSave = true;
     const bool unwritableBefore = lastSave_ == SaveOutcome::Unwritable;
@@ -36,24 +52,21 @@ void MainForm::saveAndCloseSettings()
     if (!unwritableBefore || lastSave_ != SaveOutcome::Unwritable)
         return;
     const QString message = statusLine.text();
-    if (port_.portOpen()) {
-        (void)port_.setPortOpen(false);
-        lineBuffer.clear();
-    }
+    monitor_.link().close();
     startOver();
     settingsPanel.setVisible(false);
     statusLine.setBackColor(colors::kStatusFailure);
     statusLine.setText(message + QStringLiteral(" - not saved"));
 }
 
-void MainForm::saveRefused(const QString& reason)
+void MonitorPresenter::saveRefused(const QString& reason)
 {
     statusLine.setBackColor(colors::kStatusFailure);
     statusLine.setText(reason);
     saveCloseButton.setError(reason);
 }
 
-void MainForm::askToClose(Integer& cancel)
+void MonitorPresenter::askToClose(Integer& cancel)
 {
     const auto answer = dialogs_.askYesNoCancel(QStringLiteral("Do you want to close/exit App ?"),
                                                 QStringLiteral("Exit Dialog"));
@@ -64,13 +77,15 @@ void MainForm::askToClose(Integer& cancel)
     closeApp();
 }
 
-void MainForm::closeApp()
+void MonitorPresenter::closeApp()
 {
-    for (ReadingObserver* o : observers_)
-        o->closing();
-    if (port_.portOpen())
-        (void)port_.setPortOpen(false);
-    loop_.quit(0);
+    monitor_.close();
+}
+
+void MonitorPresenter::saveSetPoints(Integer /*index: every Save button does the same*/)
+{
+    reconnectAfterSave = false;
+    saveSettings();
 }
 
 } // namespace qm
