@@ -5,7 +5,7 @@
 // The parts of the path are measured one by one as well, so that a slow
 // whole can be traced to its part.
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "channels/value_text.h"
 #include "sampling/append_file.h"
 #include "sampling/log_file.h"

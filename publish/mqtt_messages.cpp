@@ -1,12 +1,12 @@
 #include "publish/mqtt_messages.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <map>
 
@@ -39,8 +39,7 @@ QByteArray readingJson(const Reading& r)
     for (int i = 1; i <= kChannels; ++i) {
         const float v = r.values[i];
         const std::string text = invariantForm(v); // the shortest form that reads back
-        double d = 0;
-        std::from_chars(text.data(), text.data() + text.size(), d);
+        const double d = readNumber(text, -DBL_MAX, DBL_MAX).value_or(0.0);
         values.append(std::isinf(v) ? QJsonValue(QString::fromStdString(text)) : QJsonValue(d));
         alarms.append(r.alarms[i]);
         labels.append(QString::fromLatin1(r.labels[i]));

@@ -1,7 +1,7 @@
 #include "sampling/monitor.h"
 
-#include "app/numbers.h"
 #include "app/reading_observer.h"
+#include "base/numbers.h"
 #include "channels/limits.h"
 #include "channels/value_text.h"
 #include "device/requests.h"

@@ -4,7 +4,7 @@
 #include "app/log_categories.h"
 #include "settings/settings_entries.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "settings/load_settings.h"
 #include <cerrno>
 #include <cstring>

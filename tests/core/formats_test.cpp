@@ -1,7 +1,7 @@
 // Number forms, the number reader, the settings file, program paths.
 #include "app/files.h"
-#include "app/numbers.h"
 #include "app/program_paths.h"
+#include "base/numbers.h"
 #include "channels/value_text.h"
 #include "device/malformed_lines.h"
 #include "settings/settings_file.h"
@@ -133,15 +133,79 @@ TEST(Formats, SettingsFileReading)
     s = parseSettingsFile(line(2, "a,b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->labels[8], "h") << "an unquoted text at the end of a line";
+}
 
-    const std::pair<const char*, std::optional<Integer>> integers[] = {
-        // half to even; 16 bits
-        {" 2.5\t", 2},      {"3.5", 4},         {"1E+2", 100},
-        {"-32768", -32768}, {"32767.4", 32767}, {"32767.5", {}},
-        {"1e", {}},         {"-32769", {}},     {"", 0}};
-    for (const auto& [text, value] : integers)
-        EXPECT_EQ(parseIntegerItem(text), value) << text;
-    EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
+// Every number from a file, a command line or a box is read by one reader.
+TEST(Formats, TheNumberReaderTakesOnlyAWholeNumberText)
+{
+    enum Reader { Whole, WholeWithPlus, FileRounded, FileSingle, TypedRounded, TypedSingle };
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const auto read = [&](Reader r, const char* t) -> std::optional<double> {
+        const QString text = QString::fromLatin1(t);
+        switch (r) {
+        case Whole:
+            return readNumber<int>(t, -100, 100);
+        case WholeWithPlus:
+            return readNumber<int>(t, -100, 100, PlusSign::Accepted);
+        case FileRounded:
+            return readRounded(text, DecimalPoint::Dot, -32768, 32767);
+        case FileSingle:
+            return readSingle(text, DecimalPoint::Dot);
+        case TypedRounded:
+            return readRounded(text, DecimalPoint::Locale, -32768, 32767, german);
+        case TypedSingle:
+            return readSingle(text, DecimalPoint::Locale, german);
+        }
+        return std::nullopt;
+    };
+    const struct {
+        Reader reader;
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {
+        {Whole, "42", 42},
+        {Whole, "-7", -7},
+        {Whole, "+7", {}},
+        {Whole, " 7", {}},
+        {Whole, "7x", {}},
+        {Whole, "", {}},
+        {Whole, "101", {}},
+        {Whole, "-101", {}},
+        {Whole, "99999999999", {}},
+        {Whole, "1e2", {}},
+        {WholeWithPlus, "+7", 7},
+        {WholeWithPlus, "+", {}},
+        {WholeWithPlus, "++7", {}},
+        {FileRounded, " 2.5\t", 2},
+        {FileRounded, "3.5", 4},
+        {FileRounded, "1E+2", 100},
+        {FileRounded, "1D2", 100},
+        {FileRounded, ".5", 0},
+        {FileRounded, "+3", 3},
+        {FileRounded, "-32768", -32768},
+        {FileRounded, "32767.4", 32767},
+        {FileRounded, "32767.5", {}},
+        {FileRounded, "-32769", {}},
+        {FileRounded, "1e", {}},
+        {FileRounded, "1,5", {}},
+        {FileRounded, "1e400", {}},
+        {FileRounded, "", {}},
+        {FileRounded, "5 x", {}},
+        {FileSingle, "-2.5e-1", -0.25},
+        {FileSingle, "1e-50", 0},
+        {FileSingle, "1e39", {}},
+        {FileSingle, "inf", {}},
+        {FileSingle, "nan", {}},
+        {FileSingle, ".", {}},
+        {TypedRounded, " 2,5 ", 2},
+        {TypedRounded, "40000", {}},
+        {TypedSingle, "-12,5", -12.5},
+        {TypedSingle, "1e39", {}},
+        {TypedSingle, "abc", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(read(c.reader, c.text), c.value)
+            << "reader " << c.reader << " on \"" << c.text << "\"";
 }
 
 TEST(Formats, ReplyLinesTheProgramCannotUse)
