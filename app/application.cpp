@@ -142,8 +142,8 @@ int Application::exportTrend(const QByteArray& file)
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
     const std::string csv =
         historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                   form_.monitor().settings.labels, form_.monitor().settings.setHi,
-                   form_.monitor().settings.setLo, form_.monitor().settings.valueCount);
+                   form_.monitor().settings().labels, form_.monitor().settings().setHi,
+                   form_.monitor().settings().setLo, form_.monitor().settings().valueCount);
     // A header alone is no export: said, and nothing written.
     if (std::count(csv.begin(), csv.end(), '\n') < 2) {
         std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
@@ -172,9 +172,9 @@ int Application::run(bool openTrend)
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)
-        trend_.setChannels(form_.monitor().settings.labels, form_.monitor().settings.colours,
-                           form_.monitor().settings.setHi, form_.monitor().settings.setLo,
-                           form_.monitor().settings.valueCount);
+        trend_.setChannels(form_.monitor().settings().labels, form_.monitor().settings().colours,
+                           form_.monitor().settings().setHi, form_.monitor().settings().setLo,
+                           form_.monitor().settings().valueCount);
     if (trendButton_ && openTrend)
         trendButton_->click();
     const ProgramPaths& paths = form_.paths();

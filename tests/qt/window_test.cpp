@@ -167,7 +167,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
     EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->monitor().settings.logOn, 1) << "the Log file box was ticked";
+    EXPECT_EQ(form->monitor().settings().logOn, 1) << "the Log file box was ticked";
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);
