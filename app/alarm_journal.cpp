@@ -1,6 +1,6 @@
 #include "app/alarm_journal.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 #include "base/numbers.h"
 #include "channels/channel_name.h"
 

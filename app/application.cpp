@@ -1,7 +1,7 @@
 #include "app/application.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "publish/qt_publishing.h"
 #include "trend/csv_export.h"
 #include "trend/qt_trend_window.h"
@@ -53,8 +53,9 @@ Application::Application(const ProgramPaths& paths, Mode mode)
     , port_(paths.dir)
     , dialogs_(mode == Mode::Window ? std::unique_ptr<Dialogs>(std::make_unique<QtDialogs>())
                                     : std::make_unique<NoDialogs>())
-    , form_(Platform{loop_, port_, sound_, *dialogs_, wallClock_, paths, QLocale::system(),
-                     defaultAlarmSound()})
+    , form_(
+          Platform{loop_, port_, sound_, wallClock_, paths, QLocale::system(), defaultAlarmSound()},
+          *dialogs_)
     // A service manager's stop, a logout or Ctrl+C end the program as a
     // normal close does, without the question: the port (and its lock)
     // released.

@@ -1,6 +1,6 @@
 #include "app/journal.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "base/numbers.h"
 
 #include <QByteArrayList>

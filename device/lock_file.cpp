@@ -1,6 +1,6 @@
 #include "device/lock_file.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "base/numbers.h"
 
 #include <algorithm>

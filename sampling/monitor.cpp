@@ -1,11 +1,11 @@
 #include "sampling/monitor.h"
 
-#include "app/reading_observer.h"
 #include "base/numbers.h"
 #include "channels/limits.h"
 #include "channels/value_text.h"
 #include "device/requests.h"
 #include "device/serial_port.h"
+#include "sampling/reading_observer.h"
 
 namespace qm {
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/platform.h"
-#include "app/timer.h"
-#include "app/types.h"
+#include "base/event_loop.h"
+#include "base/timer.h"
+#include "base/types.h"
 #include "channels/alarm_sound.h"
 #include "device/serial_link.h"
 #include "sampling/day_log.h"
 #include "sampling/monitor_display.h"
+#include "sampling/platform.h"
 #include "sampling/sample_cycle.h"
 #include "settings/settings_file.h"
 

@@ -1,7 +1,7 @@
 #include "ui/monitor_presenter.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "settings/settings_entries.h"
 
 #include "base/numbers.h"

@@ -1,8 +1,8 @@
 // Values, lamps, the log, the alarm sound and the sample cycles, on the
 // monitor alone.
-#include "app/reading_observer.h"
 #include "channels/limits.h"
 #include "sampling/append_file.h"
+#include "sampling/reading_observer.h"
 #include "tests/support/core_fixture.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The link's retries and watchdog, the reply interpreter, the lines, on the
 // monitor alone.
-#include "app/reading_observer.h"
 #include "device/line_framer.h"
+#include "sampling/reading_observer.h"
 #include "tests/support/core_fixture.h"
 
 #include <gtest/gtest.h>

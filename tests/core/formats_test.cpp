@@ -1,6 +1,6 @@
 // Number forms, the number reader, the settings file, program paths.
-#include "app/files.h"
 #include "app/program_paths.h"
+#include "base/files.h"
 #include "base/numbers.h"
 #include "channels/value_text.h"
 #include "device/malformed_lines.h"

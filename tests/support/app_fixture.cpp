@@ -24,7 +24,7 @@ MonitorPresenter& AppFixture::start(const QByteArray& settings)
     if (!settings.isEmpty())
         write(QStringLiteral("quellmark.ini"), settings);
     form = std::make_unique<MonitorPresenter>(
-        Platform{loop, port, *this, *this, *this, paths(), locale, defaultSound});
+        Platform{loop, port, *this, *this, paths(), locale, defaultSound}, *this);
     form->statusLine.setObserver(this);
     form->load();
     return *form;

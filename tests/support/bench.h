@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/platform.h"
 #include "channels/sound_player.h"
+#include "sampling/platform.h"
 #include "tests/support/printers.h"
 #include "tests/support/sim_serial_port.h"
 

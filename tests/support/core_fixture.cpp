@@ -16,7 +16,7 @@ Monitor& CoreFixture::start(const SettingsValues& s)
 {
     valueTexts.fill(QStringLiteral("-"));
     monitor = std::make_unique<Monitor>(
-        Platform{loop, port, *this, *this, *this, paths(), locale, defaultSound}, *this);
+        Platform{loop, port, *this, *this, paths(), locale, defaultSound}, *this);
     monitor->usePortSettings(s);
     monitor->link().startRetrying();
     return *monitor;

@@ -12,7 +12,7 @@ namespace qm::test {
 SettingsValues settingsWith(int sampleTime, int count, bool log, bool sound);
 
 // The monitor alone, showing through a display that keeps what it was shown.
-class CoreFixture : public Bench, public Dialogs, public MonitorDisplay {
+class CoreFixture : public Bench, public MonitorDisplay {
 public:
     using Bench::Bench;
     // Takes `s` into use and starts the connection retries.
@@ -34,7 +34,6 @@ public:
     void showDeviceCode(const QString& code) override { deviceCode = code; }
     void valueText(int channel, const QString& text) override { valueTexts[channel] = text; }
     void alarmLamp(int channel, bool on) override { lamps[channel] = on; }
-    Answer askYesNoCancel(const QString&, const QString&) override { return Answer::Cancel; }
 };
 
 } // namespace qm::test
