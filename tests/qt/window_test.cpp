@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -109,6 +111,18 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
     EXPECT_TRUE(find<QLineEdit>("V8 nc6")->isReadOnly()) << "an nc box takes no typing";
     EXPECT_TRUE(find<QLineEdit>("RVnr")->toolTip().contains("1 to 8"))
         << find<QLineEdit>("RVnr")->toolTip();
+}
+
+// Two rows of four channel panels, the status bar below them, 8 pixels of
+// margin above, between and below.
+TEST_F(WindowTest, TheWindowHoldsTwoRowsOfPanelsAndTheBarBelowThem)
+{
+    int bottom = 0;
+    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, w->isHidden() ? 0 : w->geometry().bottom() + 1);
+    EXPECT_EQ(window->height(), 8 + 196 + 6 + 196 + 8 + 28 + 8) << "the window's height";
+    EXPECT_EQ(window->height(), bottom + 8) << "8 pixels below the lowest control";
+    EXPECT_EQ(window->minimumHeight(), window->maximumHeight()) << "a fixed height";
 }
 
 TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
