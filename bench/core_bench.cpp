@@ -89,9 +89,7 @@ void ReplyLines(benchmark::State& state)
         return state.SkipWithError("cannot write the settings file");
     ini.close();
     fx.form = std::make_unique<MonitorPresenter>(
-        Platform{fx.loop, fx.port, fx, wallClock,
-                 ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale},
-        fx);
+        Platform{fx.loop, fx.port, fx, wallClock, fx.paths(), fx.locale, {}}, fx);
     MonitorPresenter& f = *fx.form;
     f.load();
     // The recorder keeps every status text; the real window does not.
