@@ -6,8 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cfloat>
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace qm {
@@ -39,7 +39,9 @@ QByteArray readingJson(const Reading& r)
     for (int i = 1; i <= kChannels; ++i) {
         const float v = r.values[i];
         const std::string text = invariantForm(v); // the shortest form that reads back
-        const double d = readNumber(text, -DBL_MAX, DBL_MAX).value_or(0.0);
+        // Every form reads back but "NAN", which stays not a number.
+        const double d = readNumber(text, -HUGE_VAL, HUGE_VAL)
+                             .value_or(std::numeric_limits<double>::quiet_NaN());
         values.append(std::isinf(v) ? QJsonValue(QString::fromStdString(text)) : QJsonValue(d));
         alarms.append(r.alarms[i]);
         labels.append(QString::fromLatin1(r.labels[i]));
