@@ -1,7 +1,7 @@
 #include "app/alarm_journal.h"
 
-#include "app/log_categories.h"
-#include "app/numbers.h"
+#include "base/log_categories.h"
+#include "base/numbers.h"
 #include "channels/channel_name.h"
 
 namespace qm {

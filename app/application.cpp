@@ -1,7 +1,7 @@
 #include "app/application.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "publish/qt_publishing.h"
 #include "trend/csv_export.h"
 #include "trend/qt_trend_window.h"
@@ -53,8 +53,9 @@ Application::Application(const ProgramPaths& paths, Mode mode)
     , port_(paths.dir)
     , dialogs_(mode == Mode::Window ? std::unique_ptr<Dialogs>(std::make_unique<QtDialogs>())
                                     : std::make_unique<NoDialogs>())
-    , form_(Platform{loop_, port_, sound_, *dialogs_, wallClock_, paths, QLocale::system(),
-                     defaultAlarmSound()})
+    , form_(
+          Platform{loop_, port_, sound_, wallClock_, paths, QLocale::system(), defaultAlarmSound()},
+          *dialogs_)
     // A service manager's stop, a logout or Ctrl+C end the program as a
     // normal close does, without the question: the port (and its lock)
     // released.
@@ -142,8 +143,8 @@ int Application::exportTrend(const QByteArray& file)
     const qint64 now = wallClock_.localNow().toMSecsSinceEpoch();
     const std::string csv =
         historyCsv(form_.paths().logDir(), now - TrendStore::kDayMs, now + 1,
-                   form_.monitor().settings.labels, form_.monitor().settings.setHi,
-                   form_.monitor().settings.setLo, form_.monitor().settings.valueCount);
+                   form_.monitor().settings().labels, form_.monitor().settings().setHi,
+                   form_.monitor().settings().setLo, form_.monitor().settings().valueCount);
     // A header alone is no export: said, and nothing written.
     if (std::count(csv.begin(), csv.end(), '\n') < 2) {
         std::fprintf(stderr, "quellmark: no readings in the last 24 hours in %s; %s not written\n",
@@ -172,9 +173,9 @@ int Application::run(bool openTrend)
     // What came before this run the trend reads from the log files when it
     // shows it.
     if (trendButton_)
-        trend_.setChannels(form_.monitor().settings.labels, form_.monitor().settings.colours,
-                           form_.monitor().settings.setHi, form_.monitor().settings.setLo,
-                           form_.monitor().settings.valueCount);
+        trend_.setChannels(form_.monitor().settings().labels, form_.monitor().settings().colours,
+                           form_.monitor().settings().setHi, form_.monitor().settings().setLo,
+                           form_.monitor().settings().valueCount);
     if (trendButton_ && openTrend)
         trendButton_->click();
     const ProgramPaths& paths = form_.paths();

@@ -1,6 +1,6 @@
 #include "app/instance_lock.h"
 
-#include "app/files.h"
+#include "base/files.h"
 
 #include <cerrno>
 #include <cstring>

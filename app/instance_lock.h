@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/files.h"
+#include "base/files.h"
 
 #include <QByteArray>
 

@@ -1,10 +1,11 @@
 #include "app/journal.h"
 
-#include "app/files.h"
+#include "base/files.h"
+#include "base/numbers.h"
 
 #include <QByteArrayList>
 
-#include <charconv>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -38,8 +39,11 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 
 bool parseNumber(const char* first, const char* last, quint64& out)
 {
-    const auto [end, ec] = std::from_chars(first, last, out);
-    return ec == std::errc() && end == last && first != last;
+    const auto n = readNumber<quint64>(std::string_view(first, std::size_t(last - first)), 0,
+                                       std::numeric_limits<quint64>::max());
+    if (n)
+        out = *n;
+    return n.has_value();
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 namespace qm {
 
 // The program's diagnostics: Qt's messages (the logging categories of
-// app/log_categories.h) written one line each on standard error. When
+// base/log_categories.h) written one line each on standard error. When
 // standard error is the journal (JOURNAL_STREAM names it), each line starts
 // with its syslog priority, which the journal takes as the entry's level.
 

@@ -1,11 +1,11 @@
 #include "app/application.h"
 #include "app/instance_lock.h"
 #include "app/journal.h"
-#include "app/log_categories.h"
 #include "app/program_paths.h"
 #include "app/qt_signals.h"
 #include "app/runtime_folder.h"
 #include "app/settings_command.h"
+#include "base/log_categories.h"
 #include "device/port_list.h"
 #include "device/qt_serial_devices.h"
 

@@ -1,6 +1,6 @@
 #include "app/qt_service_notifier.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 
 #include <systemd/sd-daemon.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform.h"
+#include "sampling/platform.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #include "app/settings_command.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "settings/settings_entries.h"
 
 #include <QLocale>

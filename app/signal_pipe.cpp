@@ -1,5 +1,7 @@
 #include "app/signal_pipe.h"
 
+#include "base/file_descriptor.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,13 +11,15 @@ namespace qm {
 
 namespace {
 
-int g_pipe[2] = {-1, -1};
+// The pipe's two ends; the handler only reads the write end's number.
+FileDescriptor g_readEnd;
+FileDescriptor g_writeEnd;
 
 void writeSignalByte(int)
 {
     const int saved = errno;
     const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &b, 1);
+    [[maybe_unused]] const ssize_t n = ::write(g_writeEnd.get(), &b, 1);
     errno = saved;
 }
 
@@ -23,36 +27,38 @@ void writeSignalByte(int)
 
 int catchSignalsInPipe(std::initializer_list<int> signalNumbers, bool restart)
 {
-    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return -1;
+    if (!g_readEnd.valid()) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+            return -1;
+        g_readEnd.reset(ends[0]);
+        g_writeEnd.reset(ends[1]);
+    }
     struct sigaction sa {};
     sa.sa_handler = writeSignalByte;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = restart ? SA_RESTART : 0;
     for (const int sig : signalNumbers)
         ::sigaction(sig, &sa, nullptr);
-    return g_pipe[0];
+    return g_readEnd.get();
 }
 
 int signalPipeReadEnd()
 {
-    return g_pipe[0];
+    return g_readEnd.get();
 }
 
 void drainSignalPipe()
 {
     char buf[64];
-    while (g_pipe[0] >= 0 && ::read(g_pipe[0], buf, sizeof buf) > 0) {
+    while (g_readEnd.valid() && ::read(g_readEnd.get(), buf, sizeof buf) > 0) {
     }
 }
 
 void closeSignalPipe()
 {
-    for (int& fd : g_pipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
+    g_readEnd.reset();
+    g_writeEnd.reset();
 }
 
 } // namespace qm

@@ -5,7 +5,7 @@
 // The parts of the path are measured one by one as well, so that a slow
 // whole can be traced to its part.
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "channels/value_text.h"
 #include "sampling/append_file.h"
 #include "sampling/log_file.h"
@@ -89,8 +89,7 @@ void ReplyLines(benchmark::State& state)
         return state.SkipWithError("cannot write the settings file");
     ini.close();
     fx.form = std::make_unique<MonitorPresenter>(
-        Platform{fx.loop, fx.port, fx, fx, wallClock,
-                 ProgramPaths{"quellmark", QFile::encodeName(fx.tmp.path())}, fx.locale});
+        Platform{fx.loop, fx.port, fx, wallClock, fx.paths(), fx.locale, {}}, fx);
     MonitorPresenter& f = *fx.form;
     f.load();
     // The recorder keeps every status text; the real window does not.

@@ -1,7 +1,7 @@
 #include "channels/alarm_sound.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "channels/sound_player.h"
 
 namespace qm {

@@ -52,11 +52,10 @@ bool atLeastOne(std::string_view num)
     return position + exponent >= 0;
 }
 
-} // namespace
-
-float valueOfText(std::string_view text)
+// The number's characters, blanks skipped, in the form from_chars reads:
+// "-12.5e3". Empty when the text has no digit before its exponent.
+std::string numberCharacters(std::string_view text)
 {
-    // Collect the number's characters, skipping blanks, in the form from_chars reads.
     std::string num;
     std::size_t i = 0;
     auto peek = [&]() -> char {
@@ -90,7 +89,7 @@ float valueOfText(std::string_view text)
         }
     }
     if (!digits)
-        return 0.0f;
+        return {};
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
         const std::size_t save = i;
         ++i;
@@ -112,7 +111,16 @@ float valueOfText(std::string_view text)
         else
             i = save;
     }
+    return num;
+}
 
+} // namespace
+
+float valueOfText(std::string_view text)
+{
+    const std::string num = numberCharacters(text);
+    if (num.empty())
+        return 0.0f;
     float value = 0.0f;
     const auto res = std::from_chars(num.data(), num.data() + num.size(), value);
     if (res.ec == std::errc::result_out_of_range) {

@@ -1,6 +1,6 @@
 #include "device/link_report.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 
 #include <algorithm>
 

@@ -1,13 +1,16 @@
 #include "device/lock_file.h"
 
-#include "app/files.h"
+#include "base/files.h"
+#include "base/numbers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,14 +30,22 @@ pid_t lockOwner(const QByteArray& path)
     fd.close();
     if (n <= 0)
         return 0;
-    const char* p = buf;
-    const char* end = buf + n;
-    while (p < end && (*p == ' ' || *p == '\t'))
-        ++p;
-    long pid = 0;
-    if (std::from_chars(p, end, pid).ec != std::errc() || pid <= 0)
-        return 0;
-    return static_cast<pid_t>(pid);
+    // "%10d\n": blanks, the number, and whatever follows it.
+    std::string_view text(buf, std::size_t(n));
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    const std::size_t digitsAt = !text.empty() && text.front() == '-' ? 1 : 0;
+    text = text.substr(0, std::min(text.find_first_not_of("0123456789", digitsAt), text.size()));
+    return readNumber<pid_t>(text, 1, std::numeric_limits<pid_t>::max()).value_or(0);
+}
+
+// "%10d\n", as every serial program writes it.
+QByteArray lockFileContent(pid_t pid)
+{
+    char text[16];
+    const auto [end, ec] = std::to_chars(text, text + 10, static_cast<long>(pid));
+    const std::size_t digits = static_cast<std::size_t>(end - text);
+    QByteArray content(static_cast<qsizetype>(10 - digits), ' ');
+    return content.append(text, static_cast<qsizetype>(digits)).append('\n');
 }
 
 bool running(pid_t pid)
@@ -110,11 +121,7 @@ bool DeviceLock::acquire(const QByteArray& devicePath)
     if (folder.isEmpty())
         return true;
     const QByteArray path = folder + '/' + fileName(devicePath);
-    char text[16];
-    const auto [end, ec] = std::to_chars(text, text + 10, static_cast<long>(::getpid()));
-    const std::size_t digits = static_cast<std::size_t>(end - text);
-    QByteArray content(static_cast<qsizetype>(10 - digits), ' ');
-    content.append(text, static_cast<qsizetype>(digits)).append('\n');
+    const QByteArray content = lockFileContent(::getpid());
     for (int attempt = 0; attempt < 2; ++attempt) {
         FileDescriptor fd(
             ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));

@@ -1,6 +1,6 @@
 #include "device/malformed_lines.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 
 namespace qm {
 

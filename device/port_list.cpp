@@ -1,6 +1,6 @@
 #include "device/port_list.h"
 
-#include "app/files.h"
+#include "base/files.h"
 
 #include <QFile>
 #include <QStringList>

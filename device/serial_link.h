@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/timer.h"
-#include "app/types.h"
+#include "base/event_loop.h"
+#include "base/timer.h"
+#include "base/types.h"
 #include "device/line_framer.h"
 #include "device/link_report.h"
 #include "device/malformed_lines.h"

@@ -1,8 +1,8 @@
 #include "device/tty_line.h"
 
+#include "base/numbers.h"
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <vector>
@@ -74,11 +74,10 @@ bool parseLineSettings(const std::string& text, LineSettings& out)
         return false;
     LineSettings s;
     const std::string& baud = f[0];
-    if (baud.empty() || baud.size() > 9 || baud.find_first_not_of("0123456789") != baud.npos)
+    const auto rate = readNumber<int>(baud, 1, 999'999'999);
+    if (baud.size() > 9 || !rate)
         return false;
-    std::from_chars(baud.data(), baud.data() + baud.size(), s.baud);
-    if (s.baud <= 0)
-        return false;
+    s.baud = *rate;
     if (f[1].size() != 1)
         return false;
     s.parity = static_cast<char>(std::tolower(static_cast<unsigned char>(f[1][0])));

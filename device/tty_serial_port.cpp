@@ -1,6 +1,6 @@
 #include "device/tty_serial_port.h"
 
-#include "app/files.h"
+#include "base/files.h"
 
 #include <QFile>
 #include <QMetaObject>

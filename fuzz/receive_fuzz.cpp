@@ -2,7 +2,7 @@
 // finite shown values; the number reader's value is finite exactly when the
 // number lies within the Single range.
 #include "channels/value_text.h"
-#include "tests/support/app_fixture.h"
+#include "tests/support/core_fixture.h"
 
 #include <cfloat>
 #include <cmath>
@@ -38,21 +38,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2)
         return 0;
     checkNumberReader(std::string(reinterpret_cast<const char*>(data) + 2, size - 2));
-    static test::AppFixture* fx = [] {
-        auto* f = new test::AppFixture();
+    static test::CoreFixture* fx = [] {
+        auto* f = new test::CoreFixture();
         f->start();
         f->loop.runUntil(2500); // INIT opens the port
         return f;
     }();
-    MonitorPresenter& f = *fx->form;
+    Monitor& m = *fx->monitor;
     // The first two bytes pick the mode, the id, the channel count and scaling.
     const char* ids[] = {"", "A", "AB", "V"};
-    f.monitor().settings.deviceId = ids[data[0] & 3];
-    f.monitor().settings.sampleTime = (data[0] & 4) ? 0 : 30;
-    f.monitor().settings.valueCount = static_cast<Integer>((data[1] & 15) - 3);
-    f.monitor().settings.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
-    f.monitor().settings.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
-    f.monitor().link().clearPendingLine();
+    SettingsValues s = m.settings();
+    s.deviceId = ids[data[0] & 3];
+    s.sampleTime = (data[0] & 4) ? 0 : 30;
+    s.valueCount = static_cast<Integer>((data[1] & 15) - 3);
+    s.offsets[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e30f : -4.0f;
+    s.factors[1 + (data[1] >> 5)] = (data[1] & 16) ? 1e10f : 2.5f;
+    m.useSettings(s);
+    m.link().clearPendingLine();
     // The rest arrives in pieces cut at every 0xFF byte.
     for (std::size_t start = 2, i = 2; i <= size; ++i) {
         if (i == size || data[i] == 0xFF) {
@@ -60,11 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             start = i + 1;
         }
     }
-    if (f.monitor().link().pendingLine().size() > 32767)
+    if (m.link().pendingLine().size() > 32767)
         std::abort();
     for (int i = 1; i <= 8; ++i) {
         bool ok = true;
-        const QString shown = f.valueDisplays[i].text();
+        const QString shown = fx->valueTexts[i];
         if (shown != "-" && !std::isfinite(shown.toDouble(&ok)))
             std::abort();
         if (!ok)

@@ -2,7 +2,7 @@
 
 #include <QList>
 
-#include <charconv>
+#include "base/numbers.h"
 
 namespace qm {
 
@@ -97,15 +97,14 @@ int IniReader::number(const char* key, int fallback, int lo, int hi)
     if (!has(key))
         return fallback;
     const QByteArray v = bytes(key);
-    int n = 0;
-    const auto [end, ec] = std::from_chars(v.constData(), v.constData() + v.size(), n);
-    if (ec != std::errc() || end != v.constData() + v.size() || n < lo || n > hi)
+    const auto n = readNumber<int>(std::string_view(v.constData(), std::size_t(v.size())), lo, hi);
+    if (!n)
         fail(QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
                  .arg(QLatin1String(key))
                  .arg(lo)
                  .arg(hi)
                  .arg(QString::fromUtf8(v)));
-    return n;
+    return n.value_or(0);
 }
 
 void IniReader::fail(const QString& message)

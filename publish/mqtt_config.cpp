@@ -1,6 +1,6 @@
 #include "publish/mqtt_config.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "publish/ini_file.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/reading_observer.h"
+#include "sampling/reading_observer.h"
 
 #include <QByteArray>
 #include <QString>

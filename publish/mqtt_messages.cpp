@@ -1,13 +1,13 @@
 #include "publish/mqtt_messages.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <charconv>
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace qm {
@@ -39,8 +39,9 @@ QByteArray readingJson(const Reading& r)
     for (int i = 1; i <= kChannels; ++i) {
         const float v = r.values[i];
         const std::string text = invariantForm(v); // the shortest form that reads back
-        double d = 0;
-        std::from_chars(text.data(), text.data() + text.size(), d);
+        // Every form reads back but "NAN", which stays not a number.
+        const double d = readNumber(text, -HUGE_VAL, HUGE_VAL)
+                             .value_or(std::numeric_limits<double>::quiet_NaN());
         values.append(std::isinf(v) ? QJsonValue(QString::fromStdString(text)) : QJsonValue(d));
         alarms.append(r.alarms[i]);
         labels.append(QString::fromLatin1(r.labels[i]));

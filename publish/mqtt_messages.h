@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/reading_observer.h"
 #include "publish/mqtt_config.h"
+#include "sampling/reading_observer.h"
 
 #include <QByteArray>
 #include <QString>

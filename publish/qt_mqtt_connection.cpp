@@ -1,6 +1,6 @@
 #include "publish/qt_mqtt_publisher.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 #include "publish/qt_mqtt_properties.h"
 
 #include <QMetaObject>

@@ -1,7 +1,7 @@
 #include "publish/qt_mqtt_publisher.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "channels/channel_name.h"
 #include "publish/qt_mqtt_properties.h"
 

@@ -1,8 +1,8 @@
 #include "publish/qt_publishing.h"
 
-#include "app/log_categories.h"
-#include "app/platform.h"
+#include "base/log_categories.h"
 #include "publish/qt_mqtt_publisher.h"
+#include "sampling/platform.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "sampling/append_file.h"
 
-#include "app/files.h"
+#include "base/files.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/files.h"
+#include "base/files.h"
 
-#include "app/event_loop.h"
+#include "base/event_loop.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #include "sampling/day_log.h"
 
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 #include "sampling/log_file.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/types.h"
+#include "base/event_loop.h"
+#include "base/types.h"
 #include "sampling/append_file.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "sampling/log_file.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 
 #include <cstdio>
 

@@ -1,5 +1,7 @@
 #include "sampling/log_record.h"
 
+#include "base/file_descriptor.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -54,17 +56,16 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
 {
     DayFileResult result;
     // Never blocking: a FIFO in place of a day file must not hold the reading.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
         result.problem = std::strerror(errno);
         return result;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         result.problem = S_ISDIR(st.st_mode)    ? "a directory, not a file"
                          : S_ISFIFO(st.st_mode) ? "a FIFO, not a file"
                                                 : "not a regular file";
-        ::close(fd);
         return result;
     }
     result.opened = true;
@@ -79,7 +80,7 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             break;
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -105,7 +106,6 @@ DayFileResult readDayFile(const QByteArray& path, const std::function<void(const
     }
     if (!carry.empty())
         take(carry);
-    ::close(fd);
     return result;
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/platform.h"
-#include "app/timer.h"
-#include "app/types.h"
+#include "base/event_loop.h"
+#include "base/timer.h"
+#include "base/types.h"
 #include "channels/alarm_sound.h"
 #include "device/serial_link.h"
 #include "sampling/day_log.h"
 #include "sampling/monitor_display.h"
+#include "sampling/platform.h"
 #include "sampling/sample_cycle.h"
 #include "settings/settings_file.h"
 
@@ -34,11 +34,16 @@ public:
     Monitor& operator=(const Monitor&) = delete;
 
     // The settings in use, the values read.
-    SettingsValues settings{};
-    ChannelArray<Single> values{};
-    Integer sampleCount = 0;
-    Timer sampleClock; // every second while the device is recognised
+    const SettingsValues& settings() const { return settings_; }
+    const ChannelArray<Single>& values() const { return values_; }
+    // Seconds counted since the last sample cycle began.
+    Integer sampleCount() const { return sampleCount_; }
+    // The sample clock ticks every second while the device is recognised.
+    bool sampleClockRunning() const { return sampleClock_.enabled(); }
+    void stopSampleClock() { sampleClock_.setEnabled(false); }
 
+    // Takes `s` into use as it stands, the port untouched.
+    void useSettings(const SettingsValues& s) { settings_ = s; }
     // Takes `s` into use and sets the port to it; false when the port
     // refuses its number or settings (`s` is in use all the same).
     bool usePortSettings(const SettingsValues& s);
@@ -74,6 +79,10 @@ private:
     // The status line's text for a received line.
     QString statusOfLine(const String& line);
 
+    SettingsValues settings_{};
+    ChannelArray<Single> values_{};
+    Integer sampleCount_ = 0;
+    Timer sampleClock_;
     EventLoop& loop_;
     SerialPort& port_;
     WallClock& wallClock_;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/timer.h"
+#include "base/event_loop.h"
+#include "base/timer.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 #include "settings/load_settings.h"
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 
 #include <sys/stat.h>
 

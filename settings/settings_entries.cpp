@@ -1,8 +1,6 @@
 #include "settings/settings_entries.h"
 
-#include "app/numbers.h"
-
-#include <cmath>
+#include "base/numbers.h"
 
 namespace qm {
 
@@ -116,22 +114,19 @@ bool isFlag(Field f)
 
 QString takeInteger(const QString& text, const QLocale& locale, Integer& out)
 {
-    bool ok = false;
-    const double v = locale.toDouble(text.trimmed(), &ok);
-    const double rounded = ok ? std::nearbyint(v) : 0.0;
-    if (!ok || !std::isfinite(v) || rounded < -32768.0 || rounded > 32767.0)
+    const auto v = readRounded(text, DecimalPoint::Locale, -32768, 32767, locale);
+    if (!v)
         return QStringLiteral("a whole number from -32768 to 32767 is needed");
-    out = static_cast<Integer>(rounded);
+    out = static_cast<Integer>(*v);
     return {};
 }
 
 QString takeSingle(const QString& text, const QLocale& locale, Single& out)
 {
-    bool ok = false;
-    const float v = locale.toFloat(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v))
+    const auto v = readSingle(text, DecimalPoint::Locale, locale);
+    if (!v)
         return QStringLiteral("a number is needed, such as ") + locale.toString(-12.5);
-    out = v;
+    out = *v;
     return {};
 }
 

@@ -1,9 +1,7 @@
 #include "settings/settings_file.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 
-#include <charconv>
-#include <cmath>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -63,53 +61,9 @@ std::string_view trimBlanks(std::string_view s)
     return s;
 }
 
-// A decimal number as the file writes it, rewritten for from_chars: no "+"
-// sign, "E" for the exponent (D is accepted too), digits before the point.
-// Returns false when the text is not such a number.
-bool normalizeNumber(std::string_view s, std::string& out)
+QString latin1(std::string_view s)
 {
-    out.clear();
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        if (s[i] == '-')
-            out += '-';
-        ++i;
-    }
-    bool digits = false;
-    bool leading = true;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-        out += s[i++];
-        digits = true;
-        leading = false;
-    }
-    if (i < s.size() && s[i] == '.') {
-        if (leading)
-            out += '0';
-        out += s[i++];
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-            out += s[i++];
-            digits = true;
-        }
-    }
-    if (!digits)
-        return false;
-    if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
-        out += 'e';
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-            if (s[i] == '-')
-                out += '-';
-            ++i;
-        }
-        bool expDigits = false;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-            out += s[i++];
-            expDigits = true;
-        }
-        if (!expDigits)
-            return false;
-    }
-    return i == s.size();
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 } // namespace
@@ -119,22 +73,7 @@ std::optional<Single> parseSingleItem(std::string_view item)
     item = trimBlanks(item);
     if (item.empty())
         return 0.0f;
-    std::string text;
-    if (!normalizeNumber(item, text))
-        return std::nullopt;
-    float value = 0;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
-        // Underflow rounds to zero; anything else is not a Single.
-        double d = 0;
-        const auto r2 = std::from_chars(text.data(), text.data() + text.size(), d);
-        if (r2.ec == std::errc() && std::fabs(d) < 1.0)
-            return 0.0f;
-        return std::nullopt;
-    }
-    if (!std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return readSingle(latin1(item), DecimalPoint::Dot);
 }
 
 std::optional<Integer> parseIntegerItem(std::string_view item)
@@ -142,17 +81,10 @@ std::optional<Integer> parseIntegerItem(std::string_view item)
     item = trimBlanks(item);
     if (item.empty())
         return Integer{0};
-    std::string text;
-    if (!normalizeNumber(item, text))
+    const auto v = readRounded(latin1(item), DecimalPoint::Dot, -32768, 32767);
+    if (!v)
         return std::nullopt;
-    double value = 0;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (res.ec != std::errc() || !std::isfinite(value))
-        return std::nullopt;
-    const double rounded = std::nearbyint(value); // half to even
-    if (rounded < -32768.0 || rounded > 32767.0)
-        return std::nullopt;
-    return static_cast<Integer>(rounded);
+    return static_cast<Integer>(*v);
 }
 
 namespace {
@@ -302,11 +234,10 @@ std::vector<ItemPlace> itemPlaces(SettingsValues& s)
 std::string takeItem(std::string_view item, const ItemPlace& place, int index, int line)
 {
     const auto badNumber = [&](bool whole) {
-        std::string normalized;
         return lineText(line) + ": " + itemName(index) + " \"" + std::string(item) + "\" " +
-               (!normalizeNumber(trimBlanks(item), normalized) ? "is not a number"
-                : whole                                        ? "is outside -32768 to 32767"
-                                                               : "is out of range");
+               (!hasDecimalForm(latin1(item)) ? "is not a number"
+                : whole                       ? "is outside -32768 to 32767"
+                                              : "is out of range");
     };
     return std::visit(
         [&](auto* value) -> std::string {

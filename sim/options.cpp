@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include <charconv>
+#include "base/numbers.h"
 
 namespace qm::sim {
 
@@ -11,14 +11,10 @@ namespace {
 template <class T>
 bool toValue(const std::string& text, T min, T max, T& out)
 {
-    T v{};
-    const char* end = text.data() + text.size();
-    const char* begin = text.data() + (text.size() > 1 && text[0] == '+' ? 1 : 0);
-    const auto res = std::from_chars(begin, end, v);
-    if (text.empty() || res.ec != std::errc() || res.ptr != end || !(v >= min && v <= max))
-        return false;
-    out = v;
-    return true;
+    const std::optional<T> v = readNumber(text, min, max, PlusSign::Accepted);
+    if (v)
+        out = *v;
+    return v.has_value();
 }
 
 bool toInteger(const std::string& text, long long min, long long max, long long& out)

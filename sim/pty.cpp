@@ -1,5 +1,7 @@
 #include "pty.h"
 
+#include "base/file_descriptor.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 namespace qm::sim {
@@ -42,29 +45,25 @@ Pty::~Pty()
 
 void Pty::close()
 {
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
+    master_.reset();
     slavePath_.clear();
 }
 
 bool Pty::open(std::string& error)
 {
     close();
-    const int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m < 0) {
+    FileDescriptor m(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!m.valid()) {
         error = sysError("posix_openpt");
         return false;
     }
-    if (::grantpt(m) != 0 || ::unlockpt(m) != 0) {
+    if (::grantpt(m.get()) != 0 || ::unlockpt(m.get()) != 0) {
         error = sysError("grantpt/unlockpt");
-        ::close(m);
         return false;
     }
-    const char* name = ::ptsname(m);
+    const char* name = ::ptsname(m.get());
     if (!name) {
         error = sysError("ptsname");
-        ::close(m);
         return false;
     }
     std::string slave = name;
@@ -73,31 +72,30 @@ bool Pty::open(std::string& error)
     // here, it stays when the program opens the slave later. Opening and
     // closing the slave also puts the master into its hung-up state, which
     // is how slaveOpen() tells when a program has the port open.
-    const int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (s < 0) {
+    FileDescriptor s(::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!s.valid()) {
         error = sysError("cannot open " + slave);
-        ::close(m);
         return false;
     }
     termios tio{};
-    if (::tcgetattr(s, &tio) == 0) {
+    if (::tcgetattr(s.get(), &tio) == 0) {
         ::cfmakeraw(&tio);
         ::cfsetispeed(&tio, B9600);
         ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(s, TCSANOW, &tio);
+        ::tcsetattr(s.get(), TCSANOW, &tio);
     }
-    ::close(s);
+    s.close();
 
-    master_ = m;
+    master_ = std::move(m);
     slavePath_ = slave;
     return true;
 }
 
 bool Pty::slaveOpen() const
 {
-    if (master_ < 0)
+    if (!master_.valid())
         return false;
-    pollfd p{master_, 0, 0};
+    pollfd p{master_.get(), 0, 0};
     if (::poll(&p, 1, 0) < 0)
         return false;
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/file_descriptor.h"
+
 #include <string>
 
 namespace qm::sim {
@@ -20,7 +22,7 @@ public:
     bool open(std::string& error);
     void close();
 
-    int master() const { return master_; }
+    int master() const { return master_.get(); }
     const std::string& slavePath() const { return slavePath_; }
 
     // Whether a program has the slave side open right now. Only meaningful
@@ -28,7 +30,7 @@ public:
     bool slaveOpen() const;
 
 private:
-    int master_ = -1;
+    FileDescriptor master_;
     std::string slavePath_;
 };
 

@@ -1,6 +1,6 @@
 #include "trend/csv_export.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "channels/channel_name.h"
 #include "sampling/log_file.h"
 #include "sampling/log_record.h"

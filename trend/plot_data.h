@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/types.h"
+#include "base/types.h"
 #include "trend/series.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "trend/qt_trend_window.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "trend/csv_export.h"
 #include "trend/day_clock.h"
 #include "trend/gaps.h"

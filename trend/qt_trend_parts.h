@@ -2,7 +2,7 @@
 
 // What the trend window's parts share: the background jobs, a channel's
 // strip and the plot's look. Only the window's own files include this.
-#include "app/types.h"
+#include "base/types.h"
 #include "channels/channel_name.h"
 #include "trend/day_clock.h"
 #include "trend/history_reader.h"

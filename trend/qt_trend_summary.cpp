@@ -1,6 +1,6 @@
 #include "trend/qt_trend_window.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "trend/gaps.h"
 #include "trend/plot_data.h"
 #include "trend/qt_trend_parts.h"

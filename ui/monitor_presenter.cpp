@@ -31,9 +31,9 @@ void makeArray(ChannelArray<Control>& arr, ControlKind kind, const char* name, c
 
 } // namespace
 
-MonitorPresenter::MonitorPresenter(const Platform& platform)
+MonitorPresenter::MonitorPresenter(const Platform& platform, Dialogs& dialogs)
     : loop_(platform.loop)
-    , dialogs_(platform.dialogs)
+    , dialogs_(dialogs)
     , paths_(platform.paths)
     , locale_(platform.locale)
     , monitor_(platform, *this)

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "app/event_loop.h"
-#include "app/platform.h"
-#include "app/types.h"
+#include "base/event_loop.h"
+#include "base/types.h"
 #include "sampling/monitor.h"
+#include "sampling/platform.h"
 #include "settings/settings_file.h"
 #include "ui/controls.h"
+#include "ui/dialogs.h"
 
 #include <QByteArray>
 #include <QLocale>
@@ -24,7 +25,7 @@ namespace qm {
 // controls only; the monitor hears of an edit when an action takes it.
 class MonitorPresenter final : public MonitorDisplay {
 public:
-    explicit MonitorPresenter(const Platform& platform);
+    MonitorPresenter(const Platform& platform, Dialogs& dialogs);
     MonitorPresenter(const MonitorPresenter&) = delete;
     MonitorPresenter& operator=(const MonitorPresenter&) = delete;
 

@@ -33,7 +33,7 @@ void MonitorPresenter::closeHelp()
 void MonitorPresenter::openSettings()
 {
     settingsPanel.setVisible(true);
-    monitor_.sampleClock.setEnabled(false);
+    monitor_.stopSampleClock();
 }
 
 void MonitorPresenter::saveAndCloseSettings()

@@ -1,10 +1,10 @@
 #include "ui/monitor_presenter.h"
 
-#include "app/files.h"
-#include "app/log_categories.h"
+#include "base/files.h"
+#include "base/log_categories.h"
 #include "settings/settings_entries.h"
 
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "settings/load_settings.h"
 #include <cerrno>
 #include <cstring>
@@ -60,10 +60,10 @@ Control& boxOf(MonitorPresenter& f, const SettingsEntry& e)
 std::optional<SettingsValues> MonitorPresenter::settingsFromBoxes()
 {
     SettingsValues s;
-    s.password = monitor_.settings.password;
+    s.password = monitor_.settings().password;
     for (const SettingsEntry& e : settingsEntries()) {
         if (e.field == Field::OutputName) { // kept as the file has them
-            s.outputNames[e.channel] = monitor_.settings.outputNames[e.channel];
+            s.outputNames[e.channel] = monitor_.settings().outputNames[e.channel];
             continue;
         }
         Control& box = boxOf(*this, e);
@@ -130,7 +130,7 @@ bool MonitorPresenter::saveSettings()
         monitor_.link().close();
 
     lastSave_ = SaveOutcome::Saved;
-    monitor_.settings = *s;
+    monitor_.useSettings(*s);
 
     if (reconnectAfterSave)
         startOver(*s);
@@ -165,8 +165,8 @@ void MonitorPresenter::takeSettings(SettingsValues s, bool fromFile)
         if (!monitor_.usePortSettings(s) && !usingDefaults) {
             tellSettingsNote(QString::fromUtf8(settingsFile) +
                                  QStringLiteral(": the port refuses COM%1 at %2 - defaults used")
-                                     .arg(monitor_.settings.comPort)
-                                     .arg(QString::fromLatin1(monitor_.settings.baud)),
+                                     .arg(monitor_.settings().comPort)
+                                     .arg(QString::fromLatin1(monitor_.settings().baud)),
                              settingsNotes_);
             s = defaultSettings();
             continue;
@@ -187,23 +187,23 @@ void MonitorPresenter::showStatusToolTip(const QString& portNote)
 void MonitorPresenter::showSettings()
 {
     showStatusToolTip({});
-    deviceIdBox.setText(QString::fromLatin1(monitor_.settings.deviceId));
-    sampleTimeBox.setText(QString::number(monitor_.settings.sampleTime));
-    if (monitor_.settings.sampleTime == 0)
-        monitor_.sampleClock.setEnabled(false);
-    valueCountBox.setText(QString::number(monitor_.settings.valueCount));
-    passwordBox.setText(QString::fromLatin1(monitor_.settings.password));
-    logCheck.setChecked(monitor_.settings.logOn == 1);
-    soundCheck.setChecked(monitor_.settings.soundOn == 1);
+    deviceIdBox.setText(QString::fromLatin1(monitor_.settings().deviceId));
+    sampleTimeBox.setText(QString::number(monitor_.settings().sampleTime));
+    if (monitor_.settings().sampleTime == 0)
+        monitor_.stopSampleClock();
+    valueCountBox.setText(QString::number(monitor_.settings().valueCount));
+    passwordBox.setText(QString::fromLatin1(monitor_.settings().password));
+    logCheck.setChecked(monitor_.settings().logOn == 1);
+    soundCheck.setChecked(monitor_.settings().soundOn == 1);
     for (int i = 1; i <= kChannels; ++i) {
-        labelBoxes[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
-        labelDisplays[i].setText(QString::fromLatin1(monitor_.settings.labels[i]));
-        colourBoxes[i].setText(QString::fromLatin1(monitor_.settings.colours[i]));
-        valueDisplays[i].setForeColor(colorForLetter(monitor_.settings.colours[i]));
-        offsetBoxes[i].setText(displayForm(monitor_.settings.offsets[i], locale_));
-        factorBoxes[i].setText(displayForm(monitor_.settings.factors[i], locale_));
-        setHiBoxes[i].setText(displayForm(monitor_.settings.setHi[i], locale_));
-        setLoBoxes[i].setText(displayForm(monitor_.settings.setLo[i], locale_));
+        labelBoxes[i].setText(QString::fromLatin1(monitor_.settings().labels[i]));
+        labelDisplays[i].setText(QString::fromLatin1(monitor_.settings().labels[i]));
+        colourBoxes[i].setText(QString::fromLatin1(monitor_.settings().colours[i]));
+        valueDisplays[i].setForeColor(colorForLetter(monitor_.settings().colours[i]));
+        offsetBoxes[i].setText(displayForm(monitor_.settings().offsets[i], locale_));
+        factorBoxes[i].setText(displayForm(monitor_.settings().factors[i], locale_));
+        setHiBoxes[i].setText(displayForm(monitor_.settings().setHi[i], locale_));
+        setLoBoxes[i].setText(displayForm(monitor_.settings().setLo[i], locale_));
     }
 }
 

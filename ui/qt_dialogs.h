@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform.h"
+#include "ui/dialogs.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "ui/widgets.h"
 
-#include "app/types.h"
+#include "base/types.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

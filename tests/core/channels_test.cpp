@@ -1,8 +1,9 @@
-// Values, lamps, the log, the alarm sound and the sample cycles.
-#include "app/reading_observer.h"
+// Values, lamps, the log, the alarm sound and the sample cycles, on the
+// monitor alone.
 #include "channels/limits.h"
 #include "sampling/append_file.h"
-#include "tests/support/app_fixture.h"
+#include "sampling/reading_observer.h"
+#include "tests/support/core_fixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,61 +42,58 @@ TEST(Channels, ValueUpdateScalesRoundsAndShows)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        AppFixture fx;
-        MonitorPresenter& f = fx.start();
-        f.monitor().settings.offsets[2] = c.nr1;
-        f.monitor().settings.factors[2] = c.nr2;
-        EXPECT_EQ(f.monitor().updateChannelValue(2, c.text), *c.display != '\0');
-        EXPECT_EQ(f.valueDisplays[2].text(), *c.display ? c.display : "-");
-        EXPECT_EQ(f.monitor().values[2], c.stored);
+        CoreFixture fx;
+        SettingsValues s = defaultSettings();
+        s.offsets[2] = c.nr1;
+        s.factors[2] = c.nr2;
+        Monitor& m = fx.start(s);
+        EXPECT_EQ(m.updateChannelValue(2, c.text), *c.display != '\0');
+        EXPECT_EQ(fx.valueTexts[2], *c.display ? c.display : "-");
+        EXPECT_EQ(m.values()[2], c.stored);
     }
 }
 
 TEST(Channels, EvaluationLightsLampsStrictlyForChannelsUpToRVnr)
 {
     const struct {
-        float value, hi, lo;
+        const char* value;
+        float hi, lo;
         bool alarm;
     } cases[] = {
-        {99.9f, 99.9f, 0, false},
-        {0, 99.9f, 0, false},
-        {100, 99.9f, 0, true},
-        {-0.1f, 99.9f, 0, true},
+        {"99.9", 99.9f, 0, false},
+        {"0", 99.9f, 0, false},
+        {"100", 99.9f, 0, true},
+        {"-0.1", 99.9f, 0, true},
     };
     struct : ReadingObserver { // what the trend and the publisher hear
         bool alarm = false;
         void readingTaken(const Reading& r) override { alarm = r.alarms[2]; }
     } heard;
     for (const auto& c : cases) {
-        AppFixture fx;
-        MonitorPresenter& f = fx.start();
-        f.monitor().addObserver(&heard);
-        f.monitor().settings.valueCount = 3;
-        f.monitor().settings.soundOn = 1;
-        f.monitor().values[2] = c.value;
-        f.monitor().settings.setHi[2] = c.hi;
-        f.monitor().settings.setLo[2] = c.lo;
-        f.monitor().values[5] = 500; // beyond valueCount: never touched
-        f.monitor().evaluateChannels();
-        EXPECT_EQ(f.alarmLamps[2].fillStyle(), c.alarm ? FillStyle::Transparent : FillStyle::Solid)
-            << c.value;
-        EXPECT_EQ(f.monitor().alarmSound().sounding(), c.alarm)
-            << "the alarm sound for " << c.value;
+        CoreFixture fx;
+        SettingsValues s = settingsWith(30, 2, false, true); // channel 2 the last read
+        s.setHi[2] = c.hi;
+        s.setLo[2] = c.lo;
+        Monitor& m = fx.start(s);
+        m.addObserver(&heard);
+        m.updateChannelValue(2, c.value);
+        m.updateChannelValue(3, "500"); // beyond valueCount: never touched
+        m.evaluateChannels();
+        EXPECT_EQ(fx.lamps[2], c.alarm) << "the lamp for " << c.value;
+        EXPECT_EQ(m.alarmSound().sounding(), c.alarm) << "the alarm sound for " << c.value;
         EXPECT_EQ(heard.alarm, c.alarm) << "the observers' alarm flag for " << c.value;
-        EXPECT_EQ(f.alarmLamps[5].fillStyle(), FillStyle::Solid) << "channel 5 is beyond RVnr";
+        EXPECT_FALSE(fx.lamps[3]) << "channel 3 is beyond RVnr";
     }
-    AppFixture fx;
-    MonitorPresenter& f = fx.start();
-    f.monitor().values[1] = 500;
-    f.monitor().settings.logOn = 1;
-    f.monitor().settings.soundOn = 1;
-    for (const Integer rvnr : {0, 9}) { // nothing at all, not even a log line
-        f.monitor().settings.valueCount = rvnr;
-        f.monitor().evaluateChannels();
+    CoreFixture fx;
+    Monitor& m = fx.start();
+    m.updateChannelValue(1, "500");
+    for (const int rvnr : {0, 9}) { // nothing at all, not even a log line
+        m.useSettings(settingsWith(30, rvnr, true, true));
+        m.evaluateChannels();
     }
-    EXPECT_EQ(f.alarmLamps[1].fillStyle(), FillStyle::Solid) << "no lamp lit";
-    EXPECT_FALSE(f.monitor().alarmSound().sounding()) << "no alarm sound";
-    EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists());
+    EXPECT_FALSE(fx.lamps[1]) << "no lamp lit";
+    EXPECT_FALSE(m.alarmSound().sounding()) << "no alarm sound";
+    EXPECT_FALSE(QDir(fx.path("quellmarkLog")).exists()) << "no log folder";
 }
 
 TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
@@ -113,16 +111,14 @@ TEST(Channels, AlarmsBeyondTheChannelsReadStayAsTheirLampsShowThem)
 
 TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.start();
+    CoreFixture fx;
+    Monitor& m = fx.start(settingsWith(30, 3, true, false));
     fx.clockStart = QDateTime(QDate(2025, 3, 12), QTime(23, 59, 58));
-    f.monitor().settings.valueCount = 3;
-    f.monitor().settings.logOn = 1;
-    f.monitor().values[1] = 23.4f;
-    f.monitor().values[2] = -0.5f;
-    f.monitor().values[6] = 7;
+    m.updateChannelValue(1, "23.4");
+    m.updateChannelValue(2, "-0.5");
+    m.updateChannelValue(6, "7");
     for (const Millis at : {0, 1000, 2500})
-        fx.loop.postAt(at, [&] { f.monitor().evaluateChannels(); });
+        fx.loop.postAt(at, [&] { m.evaluateChannels(); });
     fx.loop.runUntil(3000);
     EXPECT_EQ(fx.log(),
               "\"23:59:58\",23.4,-0.5,0,0,0,7,0,0\r\n\"23:59:59\",23.4,-0.5,0,0,0,7,0,0\r\n");
@@ -142,9 +138,9 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
     rlimit small = old;
     small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    f.monitor().evaluateChannels(); // 10 bytes would fit
+    m.evaluateChannels(); // 10 bytes would fit
     ::setrlimit(RLIMIT_FSIZE, &old);
-    f.monitor().evaluateChannels();
+    m.evaluateChannels();
     EXPECT_EQ(fx.file("quellmarkLog/250313.txt"),
               before + QByteArray(before).replace("00:00:00", "00:00:01"));
 }
@@ -152,29 +148,28 @@ TEST(Channels, LogLinesAppendPerDayWithAllEightValuesAndWhole)
 // A folder that is a link (to another disk) is used.
 TEST(Channels, TheLogNeverBlocksAndFollowsNoLinkAtTheDayFile)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.start();
-    f.monitor().settings.logOn = 1;
+    CoreFixture fx;
+    Monitor& m = fx.start(settingsWith(30, 8, true, false));
     const QByteArray dir = QFile::encodeName(fx.path("quellmarkLog"));
     const QByteArray day = dir + "/250312.txt";
     ::mkdir(dir, 0777);
     ::mkfifo(day, 0666);
-    f.monitor().evaluateChannels(); // nobody reads the FIFO: must not wait
+    m.evaluateChannels(); // nobody reads the FIFO: must not wait
     const int reader = ::open(day, O_RDONLY | O_NONBLOCK);
-    f.monitor().evaluateChannels(); // a reader: still nothing written into it
+    m.evaluateChannels(); // a reader: still nothing written into it
     char buf[8];
     EXPECT_LE(::read(reader, buf, sizeof buf), 0);
     ::close(reader);
     ::unlink(day);
     ::symlink(QFile::encodeName(fx.path("elsewhere")), day);
-    f.monitor().evaluateChannels();
+    m.evaluateChannels();
     EXPECT_FALSE(QFile::exists(fx.path("elsewhere")));
     ::unlink(day);
     ::rename(dir, QFile::encodeName(fx.path("otherDisk")));
     ::symlink(QFile::encodeName(fx.path("otherDisk")), dir);
-    f.monitor().evaluateChannels();
+    m.evaluateChannels();
     EXPECT_EQ(fx.file("otherDisk/250312.txt"), "\"08:15:00\",0,0,0,0,0,0,0,0\r\n");
-    EXPECT_EQ(f.statusLine.text(), "Status:"); // all of it silent
+    EXPECT_TRUE(fx.status.empty()) << "all of it silent";
 }
 
 // Descriptors of this process open on `path`.
@@ -236,8 +231,8 @@ TEST(Channels, TheDayFileIsWrittenOnlyWhileItMayBe)
 // Switched off, the option leaves a running sound repeating.
 TEST(Channels, AlarmSoundEveryThreeSeconds)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+    CoreFixture fx;
+    Monitor& m = fx.startWith(settingsWith(0, 8, false, true));
     for (Millis t = 3000; t < 13000; t += 100)
         fx.port.receiveAt(t, "V01=150\r");
     for (const auto& [t, line] : {std::pair(13000, "V01=50\r"),
@@ -249,7 +244,7 @@ TEST(Channels, AlarmSoundEveryThreeSeconds)
     EXPECT_EQ(fx.plays, (std::vector<Millis>{6000, 9000, 12000}));
     EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path("a1.wav")));
     fx.loop.runUntil(22000);
-    f.monitor().settings.soundOn = 0;
+    m.useSettings(settingsWith(0, 8, false, false));
     fx.port.receiveAt(23000, "V01=50\r");
     fx.loop.runUntil(30500);
     EXPECT_EQ(fx.plays.size(), 6u); // 24000, 27000, 30000
@@ -271,29 +266,29 @@ TEST(Channels, TheAlarmSoundFallsBackAndSaysOnceWhyItCannotPlay)
                  {"", false, "a1.wav", "there is no such file, and no default sound"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.played + c.why);
-        AppFixture fx;
+        CoreFixture fx;
         if (!c.own.isEmpty())
             fx.write("a1.wav", c.own);
         if (c.withDefault)
             fx.write("default.wav", wav);
         fx.defaultSound = c.withDefault ? QFile::encodeName(fx.path("default.wav")) : "";
-        MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",0,1");
+        fx.startWith(settingsWith(0, 8, false, true));
         fx.port.receiveAt(3000, "V01=150\r");
         fx.loop.runUntil(9000);
         EXPECT_EQ(fx.plays.size(), 2u);
         EXPECT_EQ(fx.soundPath, QFile::encodeName(fx.path(c.played)));
         const QString own = "Alarm sound " + fx.path("a1.wav") + ": ";
-        EXPECT_EQ(f.statusLine.notes(), c.why.isEmpty() ? QStringList() : QStringList{own + c.why});
+        EXPECT_EQ(fx.notes, c.why.isEmpty() ? QStringList() : QStringList{own + c.why});
         fx.failed(fx.soundPath, "there is no audio output device");
         fx.failed(fx.soundPath, "there is no audio output device");
-        EXPECT_EQ(f.statusLine.notes().size(), c.why.isEmpty() ? 1 : 2) << "told once";
+        EXPECT_EQ(fx.notes.size(), c.why.isEmpty() ? 1 : 2) << "told once";
     }
 }
 
 TEST(Channels, ThirtySecondCyclesOfEightValues)
 {
-    AppFixture fx;
-    fx.startWith("1,\"9600\",\"\",30,8,\"x\",1,0");
+    CoreFixture fx;
+    fx.startWith(settingsWith(30, 8, true, false));
     fx.loop.runUntil(41000);
     const auto reqs = fx.port.valueRequests();
     ASSERT_EQ(reqs.size(), 16u);
@@ -309,25 +304,25 @@ TEST(Channels, ThirtySecondCyclesOfEightValues)
 
 TEST(Channels, TheSampleClockInOddSituations)
 {
-    AppFixture set;
-    MonitorPresenter& f = set.startWith("1,\"9600\",\"\",1,3,\"x\",1,0"); // a cycle a second
-    set.loop.postAt(4100, [&] { f.openSettings(); });
+    CoreFixture set;
+    Monitor& f = set.startWith(settingsWith(1, 3, true, false)); // a cycle a second
+    set.loop.postAt(4100, [&] { f.stopSampleClock(); });
     set.loop.runUntil(60000);
     EXPECT_EQ(set.port.valueRequests().size(), 3u) << "the running cycle finishes";
     EXPECT_EQ(set.log().count('\n'), 1) << "and none follows";
 
-    AppFixture odd;
-    MonitorPresenter& g = odd.startWith("1,\"9600\",\"\",2,9,\"x\",0,0"); // one value too many
+    CoreFixture odd;
+    Monitor& g = odd.startWith(settingsWith(2, 9, false, false)); // one value too many
     odd.loop.runUntil(100000);
     EXPECT_TRUE(odd.port.valueRequests().empty());
-    EXPECT_LE(g.monitor().sampleCount, 2);
-    g.monitor().settings.sampleTime = 0;
+    EXPECT_LE(g.sampleCount(), 2);
+    g.useSettings(settingsWith(0, 9, false, false));
     odd.loop.runUntil(40000000);
-    EXPECT_EQ(g.monitor().sampleCount, 32767);
+    EXPECT_EQ(g.sampleCount(), 32767);
 
     // A recognition answer mid-cycle starts no second cycle.
-    AppFixture again;
-    again.startWith("1,\"9600\",\"\",2,3,\"x\",0,0");
+    CoreFixture again;
+    again.startWith(settingsWith(2, 3, false, false));
     again.port.receiveAt(4300, "OK\r\n");
     again.loop.runUntil(12000);
     const auto reqs = again.port.valueRequests();
@@ -335,8 +330,8 @@ TEST(Channels, TheSampleClockInOddSituations)
     EXPECT_EQ(reqs[1].first, 4560);
     EXPECT_EQ(reqs[3], (std::pair<Millis, std::string>{7030, "V01"}));
 
-    AppFixture lost;
-    lost.startWith("1,\"9600\",\"\",30,3,\"x\",1,0");
+    CoreFixture lost;
+    lost.startWith(settingsWith(30, 3, true, false));
     lost.port.loseDeviceAt(3800);
     lost.loop.runUntil(6000);
     EXPECT_NE(lost.shownAt("COM Port comm-error! 8018"), -1);

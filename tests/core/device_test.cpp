@@ -1,7 +1,8 @@
-// INIT and its retries, the watchdog, the reply interpreter, the commands.
-#include "app/reading_observer.h"
+// The link's retries and watchdog, the reply interpreter, the lines, on the
+// monitor alone.
 #include "device/line_framer.h"
-#include "tests/support/app_fixture.h"
+#include "sampling/reading_observer.h"
+#include "tests/support/core_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,8 @@ void toJournal(QtMsgType, const QMessageLogContext&, const QString& text)
 
 TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.start();
+    CoreFixture fx;
+    Monitor& m = fx.start();
     g_journal.clear();
     const QtMessageHandler journal = qInstallMessageHandler(toJournal);
     fx.loop.runUntil(7499);
@@ -31,8 +32,8 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     EXPECT_FALSE(fx.port.rts) << "RTS inactive";
     EXPECT_EQ(fx.port.rThreshold, 1) << "an event per character";
     EXPECT_EQ(fx.port.writes, (Writes{{2500, "AT\r"}, {5000, "AT\r"}}));
-    EXPECT_EQ(f.statusLine.text(), "Searching for uc code...");
-    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching);
+    EXPECT_EQ(fx.statusShown(), "Searching for uc code...");
+    EXPECT_EQ(fx.colour, colors::kStatusSearching);
     // The second INIT does not postpone the first one's watchdog.
     fx.loop.runUntil(7500);
     EXPECT_EQ(fx.shownAt("No response!"), 7500);
@@ -45,12 +46,12 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
     fx.port.answering = true;
     fx.loop.runUntil(15100);
     EXPECT_EQ(g_journal, QStringList{"COM1 (/dev/ttyS0): No response! (none within 5 s)"});
-    EXPECT_FALSE(f.monitor().link().retrying()) << "the retries go on after recognition";
-    EXPECT_FALSE(f.monitor().link().awaitingReply()) << "the watchdog runs on after recognition";
-    EXPECT_TRUE(f.monitor().sampleClock.enabled()) << "the sample clock did not start";
-    EXPECT_EQ(f.statusLine.text(), " QmkApp recognition is OK! ");
-    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
-    EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
+    EXPECT_FALSE(m.link().retrying()) << "the retries go on after recognition";
+    EXPECT_FALSE(m.link().awaitingReply()) << "the watchdog runs on after recognition";
+    EXPECT_TRUE(m.sampleClockRunning()) << "the sample clock did not start";
+    EXPECT_EQ(fx.statusShown(), " QmkApp recognition is OK! ");
+    EXPECT_EQ(fx.colour, colors::kStatusOk);
+    EXPECT_EQ(fx.deviceCode, "QuellmarK: MainForm");
     // Back, but not steadily: the value requests go unanswered for a while.
     fx.port.answering = false;
     fx.loop.runUntil(120000);
@@ -68,35 +69,39 @@ TEST(Device, InitEvery2500msUntilTheDeviceAnswersAndTheWatchdogEvery5s)
 TEST(Device, PortFailuresAreShownAndRetried)
 {
     const struct {
-        int open, settings;
+        int open, settings, output;
         const char* text;
         bool watchdog; // enabled before the failing step
         const char *detail, *journal;
-    } cases[] = {{comm_error::kInvalidPort, 0, "Invalid Port Number!", true,
+    } cases[] = {{comm_error::kInvalidPort, 0, 0, "Invalid Port Number!", true,
                   "ports/com1 leads to x",
                   "Invalid Port Number! (error 8002): ports/com1 leads to x"},
-                 {comm_error::kPortInUse, 0, "Port already open!", true, "",
+                 {comm_error::kPortInUse, 0, 0, "Port already open!", true, "",
                   "Port already open! (error 8005)"},
-                 {0, comm_error::kBadSettings, "COM Port comm-error! 8015", false, "",
-                  "COM Port comm-error! 8015"}};
+                 {0, comm_error::kBadSettings, 0, "COM Port comm-error! 8015", false, "",
+                  "COM Port comm-error! 8015"},
+                 {0, 0, 8020, "COM Port comm-error! 8020", true, "", "COM Port comm-error! 8020"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        AppFixture fx;
-        MonitorPresenter& f = fx.start();
+        CoreFixture fx;
+        Monitor& m = fx.start();
         fx.port.openError = c.open;
         fx.port.settingsError = c.settings;
+        fx.port.outputError = c.output;
         fx.port.detail = c.detail;
         g_journal.clear();
         const QtMessageHandler journal = qInstallMessageHandler(toJournal);
         fx.loop.runUntil(2500);
-        EXPECT_EQ(f.statusLine.text(), c.text);
-        EXPECT_EQ(f.statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(f.monitor().link().awaitingReply(), c.watchdog) << "the watchdog";
-        EXPECT_FALSE(fx.port.portOpen());
+        EXPECT_EQ(fx.statusShown(), c.text);
+        EXPECT_EQ(fx.colour, colors::kStatusFailure);
+        EXPECT_EQ(m.link().awaitingReply(), c.watchdog) << "the watchdog";
+        EXPECT_EQ(fx.port.portOpen(), c.output != 0) << "open only when the request failed";
         fx.loop.runUntil(60000);
         qInstallMessageHandler(journal);
         EXPECT_EQ(g_journal, QStringList{QStringLiteral("COM1 (/dev/ttyS0): ") + c.journal});
-        fx.port.openError = fx.port.settingsError = 0;
+        fx.port.openError = 0;
+        fx.port.settingsError = 0;
+        fx.port.outputError = 0;
         fx.loop.runUntil(62500); // the next retry opens it
         EXPECT_EQ(fx.port.writes.size(), 1u);
     }
@@ -104,41 +109,41 @@ TEST(Device, PortFailuresAreShownAndRetried)
 
 TEST(Device, ContinuousModeSendsNothingAndAnyLineStartsReading)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    CoreFixture fx;
+    Monitor& m = fx.startWith(settingsWith(0, 8, true, false));
     fx.loop.runUntil(7500);
     EXPECT_TRUE(fx.port.writes.empty()) << "continuous mode sends no recognition request";
     fx.send("OK\r\n");
-    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusOk);
-    EXPECT_EQ(f.deviceCode.text(), "QuellmarK: MainForm");
-    EXPECT_FALSE(f.monitor().sampleClock.enabled()) << "continuous mode has no sample clock";
+    EXPECT_EQ(fx.colour, colors::kStatusOk);
+    EXPECT_EQ(fx.deviceCode, "QuellmarK: MainForm");
+    EXPECT_FALSE(m.sampleClockRunning()) << "continuous mode has no sample clock";
 }
 
 TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
 {
-    AppFixture fx;
-    MonitorPresenter& f = fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    CoreFixture fx;
+    Monitor& m = fx.startWith(settingsWith(0, 8, true, false));
     fx.loop.runUntil(2500);
     fx.send("X\r");
-    EXPECT_EQ(f.statusLine.text(), kData + "X");
-    EXPECT_EQ(f.statusLine.backColor(), colors::kStatusSearching) << "a one-character line";
+    EXPECT_EQ(fx.statusShown(), kData + "X");
+    EXPECT_EQ(fx.colour, colors::kStatusSearching) << "a one-character line";
     fx.send("V01=5\r");
     fx.send("V02=" + std::string(40000, '7'));
-    EXPECT_EQ(f.statusLine.text(), "???");
-    EXPECT_LE(f.monitor().link().pendingLine().size(), 32767u);
+    EXPECT_EQ(fx.statusShown(), "???");
+    EXPECT_LE(m.link().pendingLine().size(), 32767u);
     fx.send(std::string(100000, '7') + "\rV03=4\r");
     fx.send("V04=" + std::string(32763 - 3, '0') + "1.5\r"); // 32767 characters: a line
-    EXPECT_EQ(f.valueDisplays[2].text(), "-") << "an overlong line is dropped";
-    EXPECT_EQ(f.valueDisplays[3].text(), "4") << "the line after an overflow";
-    EXPECT_EQ(f.valueDisplays[4].text(), "1.5") << "a line of 32767 characters";
+    EXPECT_EQ(fx.valueTexts[2], "-") << "an overlong line is dropped";
+    EXPECT_EQ(fx.valueTexts[3], "4") << "the line after an overflow";
+    EXPECT_EQ(fx.valueTexts[4], "1.5") << "a line of 32767 characters";
     const int lines = fx.log().count('\n');
     EXPECT_EQ(lines, 4);
     fx.send("V01=3E+9\r"); // beyond the scaling
-    EXPECT_EQ(f.statusLine.text(), "???");
-    EXPECT_EQ(f.valueDisplays[1].text(), "5") << "the display is kept";
+    EXPECT_EQ(fx.statusShown(), "???");
+    EXPECT_EQ(fx.valueTexts[1], "5") << "the display is kept";
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
-    EXPECT_EQ(f.valueDisplays[1].text(), "2");
+    EXPECT_EQ(fx.valueTexts[1], "2");
 }
 
 TEST(Device, BytesAreCutIntoLines)
@@ -163,39 +168,12 @@ TEST(Device, BytesAreCutIntoLines)
     }
 }
 
-// The monitor without the window's side: what it shows goes to its display.
-TEST(Device, TheMonitorShowsAReplyThroughItsDisplay)
-{
-    struct : MonitorDisplay {
-        QStringList calls;
-        void statusText(const QString& t) override { calls << "status " + t; }
-        void statusColour(Rgb) override {}
-        void portNote(const QString&) override {}
-        bool addNote(const QString&) override { return true; }
-        void showDeviceCode(const QString& c) override { calls << "code " + c; }
-        void valueText(int ch, const QString& t) override
-        {
-            calls << QString::number(ch) + " " + t;
-        }
-        void alarmLamp(int, bool) override {}
-    } shown;
-    AppFixture fx;
-    Monitor m({fx.loop, fx.port, fx, fx, fx, {"quellmark", fx.tmp.path().toUtf8()}, fx.locale, {}},
-              shown);
-    m.settings = defaultSettings();
-    m.settings.sampleTime = 0;
-    m.interpretReply("V02=7");
-    EXPECT_EQ(shown.calls, (QStringList{"status COM:1 Baud:9600 COM data: V02=7",
-                                        "code QuellmarK: MainForm", "2 7"}))
-        << "the line in the status, the device code, the value of channel 2";
-}
-
 // The first at once, with its reason; how many when a minute has passed
 // without one.
 TEST(Device, LinesThatCannotBeUsedAreToldOnceASpell)
 {
-    AppFixture fx;
-    fx.startWith("1,\"9600\",\"\",0,8,\"x\",1,0");
+    CoreFixture fx;
+    fx.startWith(settingsWith(0, 8, true, false));
     fx.loop.runUntil(2500);
     g_journal.clear();
     const QtMessageHandler journal = qInstallMessageHandler(toJournal);
@@ -217,10 +195,9 @@ TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
         void readingTaken(const Reading&) override {}
         void linkChanged(const LinkState& state) override { states << state.text(); }
     } heard;
-    AppFixture fx;
+    CoreFixture fx;
     fx.port.openError = comm_error::kInvalidPort;
-    MonitorPresenter& f = fx.start();
-    f.monitor().addObserver(&heard);
+    fx.start().addObserver(&heard);
     fx.loop.runUntil(5000); // two failed retries
     fx.port.openError = 0;
     fx.loop.runUntil(12500); // opened, asked, unanswered
@@ -231,17 +208,16 @@ TEST(Device, TheObserversHearEachChangeOfTheLinkOnce)
 
 TEST(Device, APortWithoutPermissionSaysWhatToDo)
 {
-    AppFixture fx;
+    CoreFixture fx;
     fx.port.openError = comm_error::kPermission;
-    MonitorPresenter& f = fx.start();
+    fx.start();
     fx.loop.runUntil(2500);
-    EXPECT_EQ(f.statusLine.text(), "COM Port comm-error! 8010");
-    EXPECT_TRUE(
-        f.statusLine.toolTip().startsWith("No permission to open /dev/ttyS0: add your user"))
-        << f.statusLine.toolTip();
+    EXPECT_EQ(fx.statusShown(), "COM Port comm-error! 8010");
+    EXPECT_TRUE(fx.portNoteShown.startsWith("No permission to open /dev/ttyS0: add your user"))
+        << fx.portNoteShown;
     fx.port.openError = 0;
     fx.loop.runUntil(5000);
-    EXPECT_EQ(f.statusLine.toolTip(), "") << "once the port opened";
+    EXPECT_EQ(fx.portNoteShown, "") << "once the port opened";
 }
 
 } // namespace

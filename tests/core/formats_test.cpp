@@ -1,7 +1,7 @@
 // Number forms, the number reader, the settings file, program paths.
-#include "app/files.h"
-#include "app/numbers.h"
 #include "app/program_paths.h"
+#include "base/files.h"
+#include "base/numbers.h"
 #include "channels/value_text.h"
 #include "device/malformed_lines.h"
 #include "settings/settings_file.h"
@@ -133,15 +133,75 @@ TEST(Formats, SettingsFileReading)
     s = parseSettingsFile(line(2, "a,b,c,d,e,f,g,h"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->labels[8], "h") << "an unquoted text at the end of a line";
+}
 
-    const std::pair<const char*, std::optional<Integer>> integers[] = {
-        // half to even; 16 bits
-        {" 2.5\t", 2},      {"3.5", 4},         {"1E+2", 100},
-        {"-32768", -32768}, {"32767.4", 32767}, {"32767.5", {}},
-        {"1e", {}},         {"-32769", {}},     {"", 0}};
-    for (const auto& [text, value] : integers)
-        EXPECT_EQ(parseIntegerItem(text), value) << text;
-    EXPECT_EQ(parseSingleItem("1e-50"), 0.0f);
+// Every number from a file, a command line or a box is read by one reader.
+TEST(Formats, TheNumberReaderTakesOnlyAWholeNumberText)
+{
+    // Whole numbers from -100 to 100 (Plus: "+" taken too), rounded to 16 bits
+    // or floats with "." (Dot) or the German locale.
+    enum Reader { Whole, Plus, Dot, DotFloat, German, GermanFloat };
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const auto read = [&](Reader r, const char* t) -> std::optional<double> {
+        const QString text = QString::fromLatin1(t);
+        switch (r) {
+        case Whole:
+            return readNumber<int>(t, -100, 100);
+        case Plus:
+            return readNumber<int>(t, -100, 100, PlusSign::Accepted);
+        case Dot:
+            return readRounded(text, DecimalPoint::Dot, -32768, 32767);
+        case DotFloat:
+            return readSingle(text, DecimalPoint::Dot);
+        case German:
+            return readRounded(text, DecimalPoint::Locale, -32768, 32767, german);
+        case GermanFloat:
+            return readSingle(text, DecimalPoint::Locale, german);
+        }
+        return std::nullopt;
+    };
+    const struct {
+        Reader reader;
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {
+        {Whole, "42", 42},
+        {Whole, "-7", -7},
+        {Whole, "+7", {}},
+        {Whole, " 7", {}},
+        {Whole, "7x", {}},
+        {Whole, "", {}},
+        {Whole, "101", {}},
+        {Whole, "99999999999", {}},
+        {Plus, "+7", 7},
+        {Plus, "+", {}},
+        {Dot, " 2.5\t", 2},
+        {Dot, "3.5", 4},
+        {Dot, "1E+2", 100},
+        {Dot, "1D2", 100},
+        {Dot, ".5", 0},
+        {Dot, "32767.4", 32767},
+        {Dot, "32767.5", {}},
+        {Dot, "-32769", {}},
+        {Dot, "1e", {}},
+        {Dot, "1,5", {}},
+        {Dot, "1e400", {}},
+        {Dot, "", {}},
+        {Dot, "5 x", {}},
+        {DotFloat, "-2.5e-1", -0.25},
+        {DotFloat, "1e-50", 0},
+        {DotFloat, "1e39", {}},
+        {DotFloat, "inf", {}},
+        {DotFloat, ".", {}},
+        {German, " 2,5 ", 2},
+        {German, "40000", {}},
+        {GermanFloat, "-12,5", -12.5},
+        {GermanFloat, "1e39", {}},
+        {GermanFloat, "abc", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(read(c.reader, c.text), c.value)
+            << "reader " << c.reader << " on \"" << c.text << "\"";
 }
 
 TEST(Formats, ReplyLinesTheProgramCannotUse)

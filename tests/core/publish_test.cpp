@@ -1,6 +1,6 @@
 // Publishing: the configuration file, the default ids, the payloads and the
 // Home Assistant discovery.
-#include "app/files.h"
+#include "base/files.h"
 #include "publish/mqtt_config.h"
 #include "publish/mqtt_messages.h"
 

@@ -44,7 +44,7 @@ std::vector<QString> shown(const MonitorPresenter& f)
                       QString::number(c.r * 65536 + c.g * 256 + c.b, 16) + "|" +
                       f.offsetBoxes[i].text() + "|" + f.factorBoxes[i].text() + "|" +
                       f.setHiBoxes[i].text() + "|" + f.setLoBoxes[i].text() + "|" +
-                      QString::fromLatin1(f.monitor().settings.outputNames[i]));
+                      QString::fromLatin1(f.monitor().settings().outputNames[i]));
     }
     return out;
 }
@@ -111,7 +111,7 @@ TEST(Settings, AFileThatLooksWrongLoadsAsItStandsAndIsToldWithItsLine)
     fx.port.detail = "no link";
     MonitorPresenter& f = fx.start(QByteArray(kDefaultSettingsFile).replace("99.9,", "99,5,"));
     fx.loop.runUntil(10000);
-    EXPECT_EQ(f.monitor().settings.setHi[2], 5.0f) << "taken as it stands";
+    EXPECT_EQ(f.monitor().settings().setHi[2], 5.0f) << "taken as it stands";
     EXPECT_TRUE(f.statusLine.toolTip().contains(
         "quellmark.ini: line 7 holds 15 items, not 8 (a decimal comma?)"))
         << f.statusLine.toolTip();
@@ -193,7 +193,7 @@ TEST(Settings, ARefusedEntryChangesNothingAndStaysMarkedUntilEdited)
         s.f().saveAndCloseSettings();
         EXPECT_EQ(s.f().statusLine.text(), message);
         EXPECT_EQ(s.f().statusLine.backColor(), colors::kStatusFailure);
-        EXPECT_EQ(s.f().monitor().settings.comPort, 1) << "nothing is applied";
+        EXPECT_EQ(s.f().monitor().settings().comPort, 1) << "nothing is applied";
         EXPECT_TRUE(s.f().settingsPanel.visible()) << "the panel stays open";
         EXPECT_EQ(s.file("quellmark.ini"), kDefaultSettingsFile);
         s.send("V01=1\r");
@@ -219,7 +219,7 @@ TEST(Settings, AFileThatCannotBeWrittenMarksEverySaveButtonUntilASaveSucceeds)
     const QString message =
         "Cannot write settings file " + s.path("quellmark.ini") + ": Is a directory";
     EXPECT_EQ(s.f().statusLine.text(), message);
-    EXPECT_EQ(s.f().monitor().settings.sampleTime, 30) << "nothing is applied";
+    EXPECT_EQ(s.f().monitor().settings().sampleTime, 30) << "nothing is applied";
     for (Control* c : {&s.f().saveButtons[1], &s.f().saveButtons[8]})
         EXPECT_EQ(c->error(), message);
     EXPECT_TRUE(s.f().settingsPanel.visible()) << "open after the first failure";
@@ -245,7 +245,8 @@ TEST(Settings, SaveCloseTellsWhatLooksWrongInTheValuesSaved)
     s.f().openSettings();
     s.f().sampleTimeBox.setUserText("-5");
     s.f().saveAndCloseSettings();
-    EXPECT_EQ(s.f().monitor().settings.sampleTime, -5) << "a sample time below 0 is saved as typed";
+    EXPECT_EQ(s.f().monitor().settings().sampleTime, -5)
+        << "a sample time below 0 is saved as typed";
     EXPECT_TRUE(s.f().statusLine.toolTip().contains("line 1: STime -5 is below 0"))
         << "the tooltip names the finding, as a load of the file would: "
         << s.f().statusLine.toolTip().toStdString();

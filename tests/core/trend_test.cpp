@@ -1,5 +1,5 @@
 // The trend's data: log lines, buckets, alarm stretches, the live store.
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "sampling/log_file.h"
 #include "settings/settings_file.h"
 #include "tests/support/app_fixture.h"

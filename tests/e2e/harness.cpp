@@ -1,6 +1,6 @@
 #include "tests/e2e/harness.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "settings/settings_file.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // decimal-comma locale: whole stories from start to stop.
 #include "tests/e2e/harness.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "sampling/log_record.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
 // The trend window as a user meets it.
-#include "app/numbers.h"
+#include "base/numbers.h"
 #include "sampling/log_file.h"
 #include "tests/support/app_fixture.h"
 #include "trend/plot_data.h"

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -111,6 +113,17 @@ TEST_F(WindowTest, EveryControlHasItsRoleNameAndFixedPlace)
         << find<QLineEdit>("RVnr")->toolTip();
 }
 
+// Two rows of four channel panels, the status bar below them, 8 pixels of
+// margin above, between and below.
+TEST_F(WindowTest, TheWindowHoldsTwoRowsOfPanelsAndTheBarBelowThem)
+{
+    int bottom = 0;
+    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, w->isHidden() ? 0 : w->geometry().bottom() + 1);
+    EXPECT_EQ(window->height(), 8 + 196 + 6 + 196 + 8 + 28 + 8) << "the window's height";
+    EXPECT_EQ(window->height(), bottom + 8) << "8 pixels below the lowest control";
+}
+
 TEST_F(WindowTest, StatusLineValuesAndLampsShowWhatTheModelHolds)
 {
     auto* status = find<ui::TextLabel>("Status line");
@@ -167,7 +180,7 @@ TEST_F(WindowTest, PanelsOpenAndCloseByTheirButtons)
     click("Save and close settings");
     EXPECT_FALSE(find("Settings panel")->isVisible());
     EXPECT_EQ(nameOf(find("V02 label")), "Pressure");
-    EXPECT_EQ(form->monitor().settings.logOn, 1) << "the Log file box was ticked";
+    EXPECT_EQ(form->monitor().settings().logOn, 1) << "the Log file box was ticked";
     fx.answers = {Dialogs::Answer::No};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(fx.questions, 1);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/event_loop.h"
+#include "base/event_loop.h"
 
 #include <functional>
 #include <map>

@@ -1,4 +1,4 @@
-#include "app/log_categories.h"
+#include "base/log_categories.h"
 
 namespace qm {
 Q_LOGGING_CATEGORY(lcDevice, "quellmark.device", QtInfoMsg)

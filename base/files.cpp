@@ -1,4 +1,4 @@
-#include "app/files.h"
+#include "base/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,18 +8,6 @@
 #include <unistd.h>
 
 namespace qm {
-
-void FileDescriptor::reset(int fd)
-{
-    if (fd_ >= 0 && fd_ != fd)
-        ::close(fd_);
-    fd_ = fd;
-}
-
-int FileDescriptor::close()
-{
-    return fd_ < 0 ? 0 : ::close(release());
-}
 
 QByteArray realPath(const QByteArray& path)
 {

@@ -11,15 +11,6 @@ class EventLoop;
 class SerialPort;
 class SoundPlayer;
 
-// The modal Yes / No / Cancel question of the window.
-class Dialogs {
-public:
-    enum class Answer { Yes, No, Cancel };
-    virtual ~Dialogs() = default;
-    // A question icon, Yes the default; dismissing the box answers Cancel.
-    virtual Answer askYesNoCancel(const QString& prompt, const QString& title) = 0;
-};
-
 // Local date and time of day, for the log file only.
 class WallClock {
 public:
@@ -45,12 +36,11 @@ struct ProgramPaths {
     QString displayName() const { return QString::fromUtf8(name); }
 };
 
-// Everything the window needs from the platform.
+// Everything the monitor needs from the platform.
 struct Platform {
     EventLoop& loop;
     SerialPort& port;
     SoundPlayer& sound;
-    Dialogs& dialogs;
     WallClock& wallClock;
     ProgramPaths paths;
     QLocale locale;          // the user's number settings

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/types.h"
+#include "base/types.h"
 #include "device/link_state.h"
 
 #include <QDateTime>
