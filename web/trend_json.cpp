@@ -41,7 +41,7 @@ QByteArray channelTrend(const Series& series, const std::vector<bool>& breaks,
             v += ',';
         }
         t += json::number(line[k].ms);
-        v += json::number(line[k].value);
+        v += json::number(json::widened(float(line[k].value)));
         if (std::isfinite(line[k].value))
             values.push_back(line[k].value);
     }
