@@ -173,18 +173,18 @@ TEST(WebState, MetricsInThePrometheusTextFormat)
         bool present;
     } cases[] = {
         {without,
-         "quellmark_value{instance=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 12.5\n", true},
-        {without, "quellmark_value{instance=\"pump \\\"2\\\"\",channel=\"2\",label=\"Flow\"} NaN\n",
+         "quellmark_value{name=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 12.5\n", true},
+        {without, "quellmark_value{name=\"pump \\\"2\\\"\",channel=\"2\",label=\"Flow\"} NaN\n",
          true},
-        {without, "quellmark_alarm{instance=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 1\n",
+        {without, "quellmark_alarm{name=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 1\n",
          true},
         {without, "# TYPE quellmark_readings_logged_total counter\n", true},
-        {without, "quellmark_readings_logged_total{instance=\"pump \\\"2\\\"\"} 5\n", true},
-        {without, "quellmark_link_up{instance=\"pump \\\"2\\\"\"} 1\n", true},
-        {without, "quellmark_last_reading_seconds{instance=\"pump \\\"2\\\"\"} NaN\n", true},
+        {without, "quellmark_readings_logged_total{name=\"pump \\\"2\\\"\"} 5\n", true},
+        {without, "quellmark_link_up{name=\"pump \\\"2\\\"\"} 1\n", true},
+        {without, "quellmark_last_reading_seconds{name=\"pump \\\"2\\\"\"} NaN\n", true},
         {without, "quellmark_publishing", false},
-        {with, "quellmark_publishing_connected{instance=\"pump \\\"2\\\"\"} 0\n", true},
-        {with, "quellmark_publishing_dropped_total{instance=\"pump \\\"2\\\"\"} 3\n", true},
+        {with, "quellmark_publishing_connected{name=\"pump \\\"2\\\"\"} 0\n", true},
+        {with, "quellmark_publishing_dropped_total{name=\"pump \\\"2\\\"\"} 3\n", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.text.contains(c.line), c.present) << c.line << " in\n" << c.text.constData();
