@@ -172,8 +172,8 @@ TEST(WebState, MetricsInThePrometheusTextFormat)
         const char* line;
         bool present;
     } cases[] = {
-        {without,
-         "quellmark_value{name=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 12.5\n", true},
+        {without, "quellmark_value{name=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 12.5\n",
+         true},
         {without, "quellmark_value{name=\"pump \\\"2\\\"\",channel=\"2\",label=\"Flow\"} NaN\n",
          true},
         {without, "quellmark_alarm{name=\"pump \\\"2\\\"\",channel=\"1\",label=\"Tank\"} 1\n",
