@@ -174,7 +174,7 @@ void WebPage::closing()
 }
 
 // At most one snapshot each kGatherMs: at once after a quiet spell, else at
-// the end of the spell.
+// the end of the spell, with every evaluation that came in it.
 void WebPage::gather()
 {
     if (!server_ || gatherTimer_.isActive())
@@ -189,7 +189,10 @@ void WebPage::gather()
 void WebPage::publish()
 {
     sinceLast_.restart();
-    hub_.publish(snapshot());
+    std::shared_ptr<Snapshot> next = snapshot();
+    statusText_ = next->state.statusText;
+    statusColour_ = next->state.statusColour;
+    hub_.publish(std::move(next));
 }
 
 std::shared_ptr<Snapshot> WebPage::snapshot() const
@@ -228,6 +231,8 @@ std::shared_ptr<Snapshot> WebPage::snapshot() const
 // Every field of the Set panel that has a key, in its order.
 QByteArray WebPage::settingsFields() const
 {
+    if (fieldsOf_ == form_.monitor().settings)
+        return fieldsJson_;
     QByteArray out = "[";
     for (const SettingsEntry& e : settingsEntries()) {
         if (e.key().isEmpty())

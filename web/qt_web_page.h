@@ -3,6 +3,7 @@
 #include "app/reading_observer.h"
 #include "web/http_types.h"
 #include "web/snapshot_hub.h"
+#include "settings/settings_file.h"
 #include "web/web_config.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace qm {
 
@@ -20,13 +22,14 @@ class WebRoutes;
 
 // The instance's web page, when its folder has a web.conf: hears of every
 // evaluation and link change on the event-loop thread, makes a snapshot of
-// what the window shows (at most one each 250 ms, never later than that
-// after an evaluation) and hands it to the server's threads. A settings
+// what the window shows and hands it to the server's threads: at once after
+// a quiet spell, else gathered, at most one each kGatherMs (so never more
+// than one each 250 ms, nor later than half a second after an evaluation). A settings
 // change from the page comes back to this thread and is saved and applied
 // as SAVE-CLOSE does it.
 class WebPage final : public QObject, public ReadingObserver {
 public:
-    static constexpr int kGatherMs = 250;
+    static constexpr int kGatherMs = 450;
 
     // Reads web.conf and starts serving; a file that cannot be used or a
     // port in use is told in the journal and the status line's tooltip,
@@ -64,6 +67,9 @@ private:
     ChannelArray<bool> alarms_{};
     QString statusText_;
     Rgb statusColour_;
+    // The settings' fields, made again only when the settings change.
+    mutable std::optional<SettingsValues> fieldsOf_;
+    mutable QByteArray fieldsJson_;
 };
 
 } // namespace qm
