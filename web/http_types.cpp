@@ -43,9 +43,11 @@ bool decodePath(const QByteArray& raw, QByteArray& path, QByteArray& query)
 {
     const qsizetype q = raw.indexOf('?');
     query = q < 0 ? QByteArray() : raw.mid(q + 1);
-    if (!raw.startsWith('/') || !percentDecode(raw.left(q < 0 ? raw.size() : q), path, false))
-        return false;
-    return !path.contains('\0');
+    if (raw.startsWith('/') && percentDecode(raw.left(q < 0 ? raw.size() : q), path, false) &&
+        !path.contains('\0'))
+        return true;
+    path.clear();
+    return false;
 }
 
 bool formPairs(const QByteArray& form, std::vector<std::pair<QByteArray, QByteArray>>& out)
