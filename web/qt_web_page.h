@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/reading_observer.h"
+#include "settings/settings_file.h"
 #include "web/http_types.h"
 #include "web/snapshot_hub.h"
-#include "settings/settings_file.h"
 #include "web/web_config.h"
 
 #include <QElapsedTimer>
