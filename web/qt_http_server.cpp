@@ -287,6 +287,10 @@ bool HttpServer::answer(MHD_Connection* c, Call& call, const char* url, const ch
         }
         rq.authenticated = true;
     }
+    // Without a password only this machine's own names are answered.
+    if (!rq.passwordSet && rq.path != "/healthz" && !isLoopbackHost(header(c, "Host")))
+        return send(c, HttpResponse::json(
+                           421, R"({"error":"without a password only 127.0.0.1 is answered"})"));
     if (call.tooLarge)
         return send(c,
                     HttpResponse::json(413, R"({"ok":false,"reason":"body larger than 16 KiB"})"));

@@ -96,6 +96,17 @@ bool isLoopback(const QByteArray& address)
     return ::inet_pton(AF_INET6, address.constData(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
+bool isLoopbackHost(const QByteArray& host)
+{
+    QByteArray name = host;
+    if (name.startsWith('[')) {
+        name = name.mid(1, name.indexOf(']') - 1);
+    } else if (name.count(':') == 1) {
+        name = name.left(name.indexOf(':'));
+    }
+    return name == "localhost" || isLoopback(name);
+}
+
 WebSetup readWebConfig(const QByteArray& path)
 {
     WebSetup out;

@@ -24,6 +24,12 @@ struct WebConfig {
 // address that is none too.
 bool isLoopback(const QByteArray& address);
 
+// A Host header that names this machine by a loopback address or as
+// "localhost" (with or without the port): what a page without a password
+// answers to, so that another site's page cannot reach it through a name of
+// its own that points here.
+bool isLoopbackHost(const QByteArray& host);
+
 // Nothing (and no error) without the file; an error naming web.conf and the
 // key (or the line) when the file cannot be used: no page is served then.
 // Listening beyond loopback without a password is such an error.

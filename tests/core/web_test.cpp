@@ -74,6 +74,14 @@ TEST(WebConfig, LoopbackAddresses)
         {"::", false},       {"10.0.0.1", false}, {"localhost", false}, {"128.0.0.1", false}};
     for (const auto& [address, loopback] : cases)
         EXPECT_EQ(isLoopback(address), loopback) << address.constData();
+    const std::pair<QByteArray, bool> hosts[] = {{"127.0.0.1:8080", true},
+                                                 {"localhost", true},
+                                                 {"[::1]:8080", true},
+                                                 {"evil.example:8080", false},
+                                                 {"127.0.0.1.evil.example", false},
+                                                 {"", false}};
+    for (const auto& [host, loopback] : hosts)
+        EXPECT_EQ(isLoopbackHost(host), loopback) << "Host: " << host.constData();
 }
 
 TEST(WebPaths, DecodedOnceAndRefusedWithNul)
