@@ -239,7 +239,12 @@ bool HttpServer::start(QString& error)
         MHD_OPTION_EXTERNAL_LOGGER, &logMessage, nullptr, MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
     if (!daemon_) {
         ::close(fd);
-        error = QStringLiteral("the web server cannot start on port %1").arg(config_.port);
+        error = config_.tls()
+                    ? QStringLiteral("HTTPS cannot start on port %1: web.conf's "
+                                     "cert_file and key_file are not a certificate "
+                                     "and its unencrypted key")
+                          .arg(config_.port)
+                    : QStringLiteral("the web server cannot start on port %1").arg(config_.port);
         return false;
     }
     return true;
