@@ -152,11 +152,8 @@ void WebPage::readingTaken(const Reading& r)
     ++last_.readings;
     if (form_.monitor().settings.logOn == 1)
         ++last_.readingsLogged;
-    for (int i = 1; i <= kChannels; ++i) {
+    for (int i = 1; i <= kChannels; ++i)
         values_[i] = i <= r.channels ? json::widened(r.values[i]) : NAN;
-        alarms_[i] = r.alarms[i];
-        texts_[i] = r.texts[i];
-    }
     gather();
 }
 

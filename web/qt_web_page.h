@@ -63,8 +63,6 @@ private:
     // The last evaluation.
     WebState last_;
     ChannelArray<double> values_{};
-    ChannelArray<QString> texts_{};
-    ChannelArray<bool> alarms_{};
     QString statusText_;
     Rgb statusColour_;
     // The settings' fields, made again only when the settings change.
