@@ -147,6 +147,34 @@ TEST_F(WebTest, APortInUseIsNamedAndTheInstanceRunsOnWithoutThePage)
         << readAll(dir.filePath("pump.out"));
 }
 
+TEST_F(WebTest, HttpsWithTheCertificateOfWebConf)
+{
+    QProcess& made = run("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
+                         "-keyout '" +
+                             path + "/key.pem' -out '" + path + "/cert.pem'",
+                         dir.filePath("openssl.out"));
+    ASSERT_TRUE(made.waitForFinished(30000));
+    writeAll(dir.filePath("web.conf"), "port = " + QByteArray::number(webPort) + "\ncert_file = " +
+                                           path + "/cert.pem\nkey_file = " + path + "/key.pem\n");
+    startSim({"--link", port(1), "--continuous", "20"});
+    startApp("pump", {});
+    QByteArray answer;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QProcess& client =
+                run("printf 'GET /api/state HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' | "
+                    "openssl s_client -quiet -connect 127.0.0.1:" +
+                        QByteArray::number(webPort),
+                    dir.filePath("client.out"));
+            client.waitForFinished(5000);
+            answer = readAll(dir.filePath("client.out"));
+            return answer.contains("\"instance\":\"pump\"");
+        },
+        10s))
+        << answer;
+    EXPECT_NE(http(webPort, "GET /healthz HTTP/1.1").status, 200) << "no plain HTTP beside it";
+}
+
 // A real Prometheus scrapes the instance and has its values.
 TEST_F(WebTest, PrometheusScrapesTheMetrics)
 {
