@@ -75,7 +75,7 @@ HttpResponse WebRoutes::handle(const HttpRequest& rq) const
     if (rq.method != "GET" && rq.method != "HEAD")
         return HttpResponse::json(405, R"({"error":"method not allowed"})");
     if (rq.path == "/healthz")
-        return HttpResponse::text(200, "ok\n");
+        return HttpResponse::text(200, "ok");
     if (rq.path == "/")
         return staticFile("index.html");
     if (rq.path.startsWith("/static/"))

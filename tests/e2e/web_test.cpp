@@ -27,7 +27,7 @@ TEST_F(WebTest, EveryPathButHealthzNeedsThePassword)
             << target << ":\n"
             << r.head;
     }
-    EXPECT_EQ(http(webPort, "GET /healthz HTTP/1.1").body, "ok\n") << "probes need no password";
+    EXPECT_EQ(http(webPort, "GET /healthz HTTP/1.1").body, "ok") << "probes need no password";
     const Reply state = get("/api/state");
     EXPECT_EQ(state.status, 200) << "with the password";
     EXPECT_TRUE(state.body.startsWith("{\"instance\":\"pump\"")) << state.body;
