@@ -45,7 +45,7 @@ done
 # The documentation a user of the package has: the README opens with
 # installing, and nothing in it is about building.
 doc="$root/usr/share/doc/quellmark"
-for f in README.md.gz service-hardening.md.gz copyright changelog.Debian.gz examples/mqtt.conf; do
+for f in README.md.gz service-hardening.md.gz copyright changelog.Debian.gz examples/mqtt.conf examples/web.conf; do
   [ -s "$doc/$f" ] || fail "no $f in /usr/share/doc/quellmark"
 done
 readme="$(zcat "$doc/README.md.gz")"

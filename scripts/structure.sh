@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 header="${1:-ui/monitor_presenter.h}"
-folders=(base app device channels sampling settings ui trend publish sim)
+folders=(base app device channels sampling settings ui trend publish web sim)
 
 echo "== Files over 500 lines"
 git ls-files "${folders[@]/%//*.cpp}" "${folders[@]/%//*.h}" | xargs wc -l |

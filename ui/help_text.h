@@ -20,11 +20,12 @@ inline constexpr const char* kHelpText =
     "- Screen: The Alarm Led (rectangle shape) is red if the measured value is over/under set "
     "value SetHi/SetLo.\r\n"
     "- Trend: the values over time, from the log files. Publishing to an MQTT broker: an "
-    "mqtt.conf in the instance's folder.\r\n"
+    "mqtt.conf in the instance's folder; a web page of its own (http://<this machine>:8080): a "
+    "web.conf there.\r\n"
     "- More devices can be connected to different ports: a copy or a symbolic link of the "
     "program under a different name\r\n"
     "is an instance of its own (settings, port, log); use the various COM ports.\r\n"
-    "- Files of this instance (%2.ini, %2Log/, ports/, a1.wav, mqtt.conf): %1\r\n";
+    "- Files of this instance (%2.ini, %2Log/, ports/, a1.wav, mqtt.conf, web.conf): %1\r\n";
 
 // What each box of the Set panel holds, and its range, for its tooltip.
 inline constexpr const char* kComPortTip =
