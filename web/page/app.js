@@ -82,9 +82,15 @@ window.QM = (function () {
     return e;
   }
 
+  // An address on this instance without the user and password a typed
+  // address may carry (fetch refuses addresses with them).
+  function url(path) {
+    return location.origin + path;
+  }
+
   // GET of a JSON document; rejects with a readable message.
-  async function getJson(url) {
-    const r = await fetch(url, { credentials: "same-origin", headers: { Accept: "application/json" } });
+  async function getJson(path) {
+    const r = await fetch(url(path), { credentials: "same-origin", headers: { Accept: "application/json" } });
     let body = null;
     try {
       body = await r.json();
@@ -120,5 +126,5 @@ window.QM = (function () {
   window.addEventListener("hashchange", showPage);
   document.addEventListener("DOMContentLoaded", () => setTimeout(showPage));
 
-  return { decimalsOf, formatDeviceText, formatNumber, decimalSeparator, ageText, byteSize, el, getJson, onOpen, languages };
+  return { url, decimalsOf, formatDeviceText, formatNumber, decimalSeparator, ageText, byteSize, el, getJson, onOpen, languages };
 })();

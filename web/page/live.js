@@ -4,7 +4,7 @@
 "use strict";
 
 (function () {
-  const { el, formatDeviceText, formatNumber, ageText, onOpen } = window.QM;
+  const { url, el, formatDeviceText, formatNumber, ageText, onOpen } = window.QM;
   const $ = (id) => document.getElementById(id);
 
   let lastTime = null;      // time_ms of the last reading seen
@@ -122,7 +122,7 @@
   function connect() {
     if (stream)
       stream.close();
-    stream = new EventSource("/api/events");
+    stream = new EventSource(url("/api/events"));
     stream.addEventListener("state", (e) => {
       try {
         showState(JSON.parse(e.data));

@@ -5,7 +5,7 @@
 "use strict";
 
 (function () {
-  const { el, getJson, onOpen, decimalSeparator } = window.QM;
+  const { url, el, getJson, onOpen, decimalSeparator } = window.QM;
   const $ = (id) => document.getElementById(id);
 
   let doc = null;      // the last GET /api/settings
@@ -141,7 +141,7 @@
     }
     $("settings-save").disabled = true;
     try {
-      const r = await fetch("/api/settings", {
+      const r = await fetch(url("/api/settings"), {
         method: "POST", credentials: "same-origin", body,
         headers: { "X-CSRF-Token": doc.csrf || "", "Content-Type": "application/x-www-form-urlencoded" },
       });
