@@ -66,8 +66,12 @@ class Device:
         fcntl.fcntl(self.master, fcntl.F_SETFL, flags | os.O_NONBLOCK)
         os.symlink(os.ttyname(self.slave), link)
         self.running = True
+        self.paused = False
         self.thread = threading.Thread(target=self._send, daemon=True)
         self.thread.start()
+
+    def pause(self, paused):
+        self.paused = paused
 
     def set(self, channel, text):
         with self.lock:
@@ -76,7 +80,7 @@ class Device:
     def _send(self):
         while self.running:
             with self.lock:
-                lines = "".join(f"V0{c}={t}\r\n" for c, t in sorted(self.texts.items()))
+                lines = "" if self.paused else "".join(f"V0{c}={t}\r\n" for c, t in sorted(self.texts.items()))
             try:
                 os.read(self.master, 4096)  # whatever the program sends
             except OSError:
@@ -115,7 +119,7 @@ class Instance:
     """An instance folder `pump2` with settings, a web.conf with a password,
     the device on ports/com1 and the program started with --headless."""
 
-    def __init__(self, settings, texts, history=()):
+    def __init__(self, settings, texts, history=(), password=True):
         os.environ["TZ"] = ZONE
         time.tzset()
         self.program = os.environ.get("QM_APP_PATH") or os.path.abspath("build/quellmark")
@@ -128,13 +132,16 @@ class Instance:
         done = self.run_tool(*[a for k, v in settings for a in ("--set", f"{k}={v}")])
         if done.returncode != 0:
             raise RuntimeError("--set refused the test's settings:\n" + done.stdout + done.stderr)
-        password_file = os.path.join(self.top, "web-password")
-        with open(password_file, "w") as f:
-            f.write(PASSWORD + "\n")
-        os.chmod(password_file, 0o600)
         self.port = free_port()
+        conf = f"port = {self.port}\nbind = 127.0.0.1\nuser = {USER}\n"
+        if password:
+            password_file = os.path.join(self.top, "web-password")
+            with open(password_file, "w") as f:
+                f.write(PASSWORD + "\n")
+            os.chmod(password_file, 0o600)
+            conf += f"password_file = {password_file}\n"
         with open(os.path.join(self.folder, "web.conf"), "w") as f:
-            f.write(f"port = {self.port}\nbind = 127.0.0.1\nuser = {USER}\npassword_file = {password_file}\n")
+            f.write(conf)
         self.device = Device(os.path.join(self.folder, "ports", "com1"), texts)
         self.output = open(os.path.join(self.top, "program.out"), "w")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TZ=ZONE)
@@ -206,8 +213,9 @@ def browser(language, authorization):
         options.add_argument(arg)
     options.add_experimental_option("prefs", {"intl.accept_languages": language})
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-    driver.execute_cdp_cmd("Network.enable", {})
-    driver.execute_cdp_cmd("Network.setExtraHTTPHeaders", {"headers": {"Authorization": authorization}})
+    if authorization:
+        driver.execute_cdp_cmd("Network.enable", {})
+        driver.execute_cdp_cmd("Network.setExtraHTTPHeaders", {"headers": {"Authorization": authorization}})
     driver.execute_cdp_cmd("Emulation.setLocaleOverride", {"locale": language})
     return driver
 

@@ -121,6 +121,17 @@ class PageTest(BrowserCase):
             self.instance.device.set(2, TEXTS[2])
         self.assertTrue(self.wait_text("alarm-banner", ""), "the banner goes when the value is back within limits")
 
+    def test_age_shown_when_readings_stop(self):
+        self.open("live")
+        self.wait_text("ch1-value", "12.5")
+        try:
+            self.instance.device.pause(True)
+            wait_until(lambda: "last reading" in (self.text("reading-age") or ""), 30)
+            self.assertIn("last reading", self.text("reading-age"), "the page says how old the last reading is")
+        finally:
+            self.instance.device.pause(False)
+        self.assertTrue(self.wait_text("reading-age", ""), "the age goes once readings come again")
+
     def test_trend_draws_the_logged_line(self):
         self.open("trend")
         self.assertTrue(self.wait_drawn(), "the 24 h trend is drawn")
@@ -193,6 +204,35 @@ class PageTest(BrowserCase):
             wait_until(lambda: self.driver.find_elements(By.ID, "set-stime"))
             self.driver.save_screenshot(os.path.join(folder, f"settings-{size}.png"))
         self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+class ReadOnlyPageTest(BrowserCase):
+    """Without a password the settings are shown but cannot be changed."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.instance = harness.Instance(SETTINGS, TEXTS, password=False)
+        cls.driver = harness.browser(cls.language, "")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.instance.stop()
+
+    def test_fields_read_only(self):
+        self.open("settings")
+        wait_until(lambda: self.driver.find_elements(By.ID, "set-stime"))
+        self.assertEqual(self.attribute("set-stime", "readonly"), "true", "STime cannot be edited")
+
+    def test_note_says_why(self):
+        self.open("settings")
+        wait_until(lambda: "Read-only" in (self.text("settings-note") or ""))
+        self.assertIn("password_file", self.text("settings-note"), "the note names what allows editing")
+
+    def test_no_save_button(self):
+        self.open("settings")
+        wait_until(lambda: self.driver.find_elements(By.ID, "set-stime"))
+        self.assertFalse(self.driver.find_element(By.ID, "settings-save").is_displayed(), "no Save without a login")
 
 
 class GermanPageTest(BrowserCase):

@@ -58,7 +58,7 @@
     }
     const order = [...groups.keys()].sort((a, b) => a - b);
     for (const channel of order) {
-      const fs = el("fieldset", { className: channel === 0 ? "group device" : "group channel", id: "group-" + channel },
+      const fs = el("fieldset", { className: channel === 0 ? "group device-group" : "group channel-group", id: "group-" + channel },
         el("legend", { text: groupTitle(channel, doc.fields) }));
       for (const f of groups.get(channel))
         fs.append(inputFor(f, doc.editable));
