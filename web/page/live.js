@@ -18,7 +18,7 @@
     const id = "ch" + ch.index;
     const value = el("dd", { className: "value", id: id + "-value", "aria-live": "polite" });
     const lamp = el("span", { className: "lamp", id: id + "-lamp", role: "img" });
-    const lampText = el("span", { id: id + "-lamp-text" });
+    const lampText = el("span", { id: id + "-lamp-text", "aria-hidden": "true" });
     const hi = el("dd", { id: id + "-hi" });
     const lo = el("dd", { id: id + "-lo" });
     const title = el("h3", { id: id + "-label", className: "label" });

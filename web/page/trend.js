@@ -245,12 +245,13 @@
     });
   }
 
-  async function load() {
+  async function load(quietly) {
     const seq = ++loading;
     const started = performance.now();
     loadedAt = started;
     delete $("trend").dataset.drawnMs;
-    $("trend-note").textContent = "Loading…";
+    if (!quietly)
+      $("trend-note").textContent = "Loading…";
     for (const b of document.querySelectorAll(".ranges button"))
       b.setAttribute("aria-pressed", String(Number(b.dataset.span) === span));
     try {
@@ -274,7 +275,7 @@
     for (const b of document.querySelectorAll(".ranges button"))
       b.addEventListener("click", () => {
         span = Number(b.dataset.span);
-        load();
+        load(false);
       });
     let pending = null;
     window.addEventListener("resize", () => {
@@ -285,13 +286,13 @@
 
   // Kept current while shown: short ranges more often than long ones.
   onOpen("trend", () => {
-    load();
+    load(false);
     if (refreshTimer)
       return;
     refreshTimer = setInterval(() => {
       const due = span <= 3600 ? 15000 : 60000;
       if (!$("trend").hidden && !document.hidden && performance.now() - loadedAt > due)
-        load();
+        load(true);
     }, 5000);
   });
 })();
