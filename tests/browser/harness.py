@@ -144,6 +144,9 @@ class Instance:
             f.write(conf)
         self.device = Device(os.path.join(self.folder, "ports", "com1"), texts)
         self.output = open(os.path.join(self.top, "program.out"), "w")
+        self.start()
+
+    def start(self):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TZ=ZONE)
         self.process = subprocess.Popen([self.program, "--headless", "--instance", self.folder],
                                         stdout=self.output, stderr=subprocess.STDOUT, env=env)
@@ -155,6 +158,15 @@ class Instance:
             why = "the page did not come up on port %d:\n%s" % (self.port, self.program_output())
             self.stop()
             raise RuntimeError(why)
+
+    def end_program(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
 
     def run_tool(self, *args):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TZ=ZONE)
@@ -188,13 +200,7 @@ class Instance:
             return f.read()[-4000:]
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        self.end_program()
         self.device.stop()
         self.output.close()
         shutil.rmtree(self.top, ignore_errors=True)

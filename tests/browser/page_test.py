@@ -188,6 +188,13 @@ class PageTest(BrowserCase):
         self.assertEqual(focused, "set-stime", "the focus moves to the refused field")
         self.assertEqual(self.instance.settings_bytes(), before, "nothing is saved")
 
+    def test_logs_list_the_day_files(self):
+        self.open("logs")
+        wait_until(lambda: self.driver.find_elements(By.CSS_SELECTOR, "#logs-body tr"))
+        listed = [td.get_attribute("textContent") for td in self.driver.find_elements(By.CSS_SELECTOR, "#logs-body td:nth-child(2)")]
+        for name in self.instance.day_files:
+            self.assertIn(name, listed, "each day file of the history is listed")
+
     @unittest.skipUnless(os.environ.get("QM_SHOTS"), "QM_SHOTS names no folder for screenshots")
     def test_screenshots(self):
         folder = os.environ["QM_SHOTS"]
@@ -233,6 +240,29 @@ class ReadOnlyPageTest(BrowserCase):
         self.open("settings")
         wait_until(lambda: self.driver.find_elements(By.ID, "set-stime"))
         self.assertFalse(self.driver.find_element(By.ID, "settings-save").is_displayed(), "no Save without a login")
+
+
+class ReconnectTest(BrowserCase):
+    """The panel comes back by itself after the program restarts."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.instance = harness.Instance(SETTINGS, TEXTS, password=False)
+        cls.driver = harness.browser(cls.language, "")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.instance.stop()
+
+    def test_values_again_after_a_restart(self):
+        self.open("live")
+        self.wait_text("ch1-value", "12.5")
+        self.instance.end_program()
+        self.instance.device.set(1, "14.75")
+        self.instance.start()
+        self.wait_text("ch1-value", "14.75", 20)
+        self.assertEqual(self.text("ch1-value"), "14.75", "the page shows the restarted program's reading")
 
 
 class GermanPageTest(BrowserCase):
