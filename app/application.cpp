@@ -7,6 +7,7 @@
 #include "trend/qt_trend_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
+#include "web/qt_web_page.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace qm {
 
@@ -108,6 +110,19 @@ void Application::attachPublisher()
         form_.monitor().addObserver(publisher);
 }
 
+// The web page, when the instance folder has a web.conf; without it nothing
+// of it runs.
+void Application::attachWebPage()
+{
+    struct stat st {};
+    if (::lstat(form_.paths().file("web.conf").constData(), &st) != 0)
+        return;
+    webPage_ =
+        std::make_unique<WebPage>(form_, QCoreApplication::applicationVersion(), publishing_.get());
+    if (webPage_->serving())
+        form_.monitor().addObserver(webPage_.get());
+}
+
 void Application::buildWindow()
 {
     window_ = std::make_unique<MainWindow>(form_);
@@ -165,6 +180,7 @@ int Application::run(bool openTrend)
         attachTrend();
     }
     attachPublisher();
+    attachWebPage();
     if (window_)
         window_->show();
     tellHome();

@@ -20,6 +20,7 @@ class MainWindow;
 class Publishing;
 class QtDialogs;
 class TrendWindow;
+class WebPage;
 
 // The composition root: the platform services, the form that holds the
 // application, and what observes it (the journal, the trend, the publisher,
@@ -51,6 +52,7 @@ private:
     void attachJournal();
     void attachTrend();
     void attachPublisher();
+    void attachWebPage();
     void buildWindow();
     void tellHome();
 
@@ -66,6 +68,7 @@ private:
     QtServiceNotifier serviceNotifier_;
     TrendStore trend_;
     std::unique_ptr<Publishing> publishing_;
+    std::unique_ptr<WebPage> webPage_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrendWindow> trendWindow_;
     QPushButton* trendButton_ = nullptr;

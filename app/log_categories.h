@@ -12,5 +12,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcLog)      // the daily log file
 Q_DECLARE_LOGGING_CATEGORY(lcSettings) // the settings file
 Q_DECLARE_LOGGING_CATEGORY(lcPublish)  // MQTT publishing
 Q_DECLARE_LOGGING_CATEGORY(lcTrend)    // the trend's history
+Q_DECLARE_LOGGING_CATEGORY(lcWeb)      // the web page
 Q_DECLARE_LOGGING_CATEGORY(lcService)  // start, stop, the service manager
 } // namespace qm

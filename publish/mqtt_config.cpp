@@ -1,7 +1,7 @@
 #include "publish/mqtt_config.h"
 
 #include "app/files.h"
-#include "publish/ini_file.h"
+#include "app/ini_file.h"
 
 #include <QCryptographicHash>
 
@@ -161,26 +161,6 @@ void readNames(IniReader& r, MqttConfig& c, const MqttInstance& instance)
         c.units[std::size_t(i)] = r.text(QByteArray("channel" + QByteArray::number(i) + "/unit"));
 }
 
-// The password only the user may read.
-void readPassword(IniReader& r, MqttConfig& c)
-{
-    const QByteArray file = r.bytes("broker/password_file");
-    if (file.isEmpty())
-        return;
-    struct stat st {};
-    const std::optional<std::string> bytes = readRegularFile(file, 4096);
-    if (!bytes || ::stat(file.constData(), &st) != 0)
-        r.fail(QStringLiteral("mqtt.conf: broker/password_file %1 cannot be read")
-                   .arg(QString::fromUtf8(file)));
-    else if (st.st_mode & 077)
-        r.fail(QStringLiteral(
-                   "mqtt.conf: broker/password_file %1 may be read by others (chmod 600 it)")
-                   .arg(QString::fromUtf8(file)));
-    else
-        c.password =
-            QString::fromUtf8(QByteArray::fromStdString(*bytes).split('\n').value(0)).trimmed();
-}
-
 } // namespace
 
 QString defaultClientId(const MqttInstance& instance)
@@ -216,7 +196,7 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
     c.unknownKeys = unknownKeys(*ini);
     readBroker(r, c);
     readNames(r, c, instance);
-    readPassword(r, c);
+    c.password = r.secret("broker/password_file");
     if (error.isEmpty())
         out.config = c;
     return out;

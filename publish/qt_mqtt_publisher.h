@@ -65,6 +65,8 @@ public:
     // instance on the prefix) or not connected; the reason stays until a
     // connection succeeds. Told on every change.
     PublishingState state() const { return state_; }
+    // Readings given up since the start (the retained "dropped").
+    quint64 dropped() const { return dropped_; }
     std::function<void(const PublishingState&)> onStateChanged;
 
 private:

@@ -60,6 +60,11 @@ ReadingObserver* Publishing::observer() const
     return publisher_.get();
 }
 
+quint64 Publishing::dropped() const
+{
+    return publisher_ ? publisher_->dropped() : 0;
+}
+
 QWidget* Publishing::takeIndicator()
 {
     if (!configured_ || indicator_)

@@ -39,6 +39,11 @@ public:
     // owns it); null without mqtt.conf. Without a window (no call) no widget
     // is made.
     QWidget* takeIndicator();
+    // Whether mqtt.conf asks for publishing, what it is doing, and the
+    // readings it gave up.
+    bool configured() const { return configured_; }
+    const PublishingState& state() const { return state_; }
+    quint64 dropped() const;
 
 private:
     bool configured_ = false;

@@ -13,6 +13,7 @@ packages=(
   dpkg-dev debhelper lintian desktop-file-utils appstream
   xvfb x11-utils imagemagick
   python3 python3-serial strace
+  libmicrohttpd-dev libgnutls28-dev prometheus chromium chromium-driver python3-selenium
 )
 
 missing=()

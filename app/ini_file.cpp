@@ -1,8 +1,11 @@
-#include "publish/ini_file.h"
+#include "app/ini_file.h"
+
+#include "app/files.h"
 
 #include <QList>
 
 #include <charconv>
+#include <sys/stat.h>
 
 namespace qm {
 
@@ -21,7 +24,7 @@ QByteArray withoutComment(const QByteArray& text)
 
 } // namespace
 
-std::optional<Ini> parseIni(const QByteArray& text, QString& error)
+std::optional<Ini> parseIni(const QByteArray& text, QString& error, const QString& file)
 {
     Ini out;
     std::map<QByteArray, int> given; // the line of each key
@@ -35,7 +38,7 @@ std::optional<Ini> parseIni(const QByteArray& text, QString& error)
         if (line.startsWith('[')) {
             line = withoutComment(line);
             if (!line.endsWith(']')) {
-                error = QStringLiteral("mqtt.conf: line %1 is not \"[section]\"").arg(number);
+                error = QStringLiteral("%1: line %2 is not \"[section]\"").arg(file).arg(number);
                 return std::nullopt;
             }
             section = line.mid(1, line.size() - 2).trimmed();
@@ -43,7 +46,7 @@ std::optional<Ini> parseIni(const QByteArray& text, QString& error)
         }
         const qsizetype eq = line.indexOf('=');
         if (eq <= 0) {
-            error = QStringLiteral("mqtt.conf: line %1 is not \"key = value\"").arg(number);
+            error = QStringLiteral("%1: line %2 is not \"key = value\"").arg(file).arg(number);
             return std::nullopt;
         }
         QByteArray value = line.mid(eq + 1).trimmed();
@@ -53,9 +56,11 @@ std::optional<Ini> parseIni(const QByteArray& text, QString& error)
         } else {
             value = withoutComment(value);
         }
-        const QByteArray key = section + '/' + line.left(eq).trimmed();
+        const QByteArray name = line.left(eq).trimmed();
+        const QByteArray key = section.isEmpty() ? name : section + '/' + name;
         if (const auto [first, fresh] = given.emplace(key, number); !fresh) {
-            error = QStringLiteral("mqtt.conf: line %1: %2 is given twice (first on line %3)")
+            error = QStringLiteral("%1: line %2: %3 is given twice (first on line %4)")
+                        .arg(file)
                         .arg(number)
                         .arg(QString::fromUtf8(key))
                         .arg(first->second);
@@ -77,7 +82,7 @@ QString IniReader::text(const char* key)
     const QByteArray b = bytes(key);
     const QString s = QString::fromUtf8(b);
     if (s.toUtf8() != b)
-        fail(QStringLiteral("mqtt.conf: %1 is not UTF-8 text").arg(QLatin1String(key)));
+        fail(QStringLiteral("%1: %2 is not UTF-8 text").arg(file_, QLatin1String(key)));
     return s;
 }
 
@@ -87,8 +92,8 @@ bool IniReader::boolean(const char* key, bool fallback)
     if (v.isEmpty())
         return fallback;
     if (v != "true" && v != "false")
-        fail(QStringLiteral("mqtt.conf: %1 must be true or false, not \"%2\"")
-                 .arg(QLatin1String(key), QString::fromUtf8(bytes(key))));
+        fail(QStringLiteral("%1: %2 must be true or false, not \"%3\"")
+                 .arg(file_, QLatin1String(key), QString::fromUtf8(bytes(key))));
     return v == "true";
 }
 
@@ -100,12 +105,30 @@ int IniReader::number(const char* key, int fallback, int lo, int hi)
     int n = 0;
     const auto [end, ec] = std::from_chars(v.constData(), v.constData() + v.size(), n);
     if (ec != std::errc() || end != v.constData() + v.size() || n < lo || n > hi)
-        fail(QStringLiteral("mqtt.conf: %1 must be a whole number from %2 to %3, not \"%4\"")
-                 .arg(QLatin1String(key))
+        fail(QStringLiteral("%1: %2 must be a whole number from %3 to %4, not \"%5\"")
+                 .arg(file_, QLatin1String(key))
                  .arg(lo)
                  .arg(hi)
                  .arg(QString::fromUtf8(v)));
     return n;
+}
+
+QString IniReader::secret(const char* key)
+{
+    const QByteArray file = bytes(key);
+    if (file.isEmpty())
+        return {};
+    struct stat st {};
+    const std::optional<std::string> text = readRegularFile(file, 4096);
+    if (!text || ::stat(file.constData(), &st) != 0)
+        fail(QStringLiteral("%1: %2 %3 cannot be read")
+                 .arg(file_, QLatin1String(key), QString::fromUtf8(file)));
+    else if (st.st_mode & 077)
+        fail(QStringLiteral("%1: %2 %3 may be read by others (chmod 600 it)")
+                 .arg(file_, QLatin1String(key), QString::fromUtf8(file)));
+    else
+        return QString::fromUtf8(QByteArray::fromStdString(*text).split('\n').value(0)).trimmed();
+    return {};
 }
 
 void IniReader::fail(const QString& message)
