@@ -22,6 +22,10 @@ USER = "quellmark"
 PASSWORD = "pump-board-7"
 ZONE = "Europe/Berlin"
 
+# The tests' history is written in the program's zone.
+os.environ["TZ"] = ZONE
+time.tzset()
+
 CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
 CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
 
@@ -120,8 +124,6 @@ class Instance:
     the device on ports/com1 and the program started with --headless."""
 
     def __init__(self, settings, texts, history=(), password=True):
-        os.environ["TZ"] = ZONE
-        time.tzset()
         self.program = os.environ.get("QM_APP_PATH") or os.path.abspath("build/quellmark")
         self.top = tempfile.mkdtemp(prefix="qm-browser-")
         self.folder = os.path.join(self.top, "pump2")

@@ -83,7 +83,7 @@
     $("link-state").dataset.state = link.state || "";
     const status = state.status || {};
     setText($("status-line"), status.text || "");
-    $("status-line").style.color = status.colour || "";
+    $("status-line").style.backgroundColor = status.colour || "";
     setText($("reading-time"), state.time_text || "none yet");
     sampleTime = state.sample_time_s || 0;
     if (state.time_ms !== lastTime) {

@@ -7,7 +7,6 @@
 (function () {
   const { el, formatNumber, decimalsOf, getJson, onOpen, languages } = window.QM;
   const $ = (id) => document.getElementById(id);
-  const STRIP_HEIGHT = 160;
 
   let span = 86400;
   let plots = [];
@@ -185,10 +184,10 @@
     return step > 0 ? Math.min(6, Math.max(0, -Math.floor(Math.log10(step) + 1e-9))) : 0;
   }
 
-  function plotOptions(ch, doc, width, readout, fmt) {
+  function plotOptions(ch, doc, width, height, readout, fmt) {
     const scale = Array.isArray(ch.scale) && ch.scale.length === 2 && ch.scale[0] < ch.scale[1] ? ch.scale : null;
     return {
-      width, height: STRIP_HEIGHT, ms: 1,
+      width, height, ms: 1,
       tzDate: makeTzDate(doc.zone, doc.offsets || []),
       legend: { show: false },
       cursor: { sync: { key: "trend" }, drag: { x: false, y: false } },
@@ -213,6 +212,13 @@
     };
   }
 
+  // Strips share the window's height on a desktop; a phone scrolls.
+  function stripHeight(count) {
+    if (window.innerWidth < 600)
+      return 150;
+    return Math.round(Math.min(260, Math.max(130, (window.innerHeight - 230) / Math.max(1, count) - 40)));
+  }
+
   function stripWidth() {
     return Math.max(240, $("strips").clientWidth - 4);
   }
@@ -228,6 +234,7 @@
     $("trend-zone").textContent = "Times are the instance's local time" + (doc.zone ? " (" + doc.zone + ", " : " (") + (offsets || "UTC") + "), "
       + fmt(doc.from_ms) + " to " + fmt(doc.to_ms) + ".";
     const width = stripWidth();
+    const height = stripHeight((doc.channels || []).length);
     for (const ch of doc.channels || []) {
       const id = "strip" + ch.index;
       const readout = el("output", { className: "readout", id: id + "-readout" });
@@ -236,7 +243,7 @@
         el("figcaption", {}, el("span", { className: "swatch", id: id + "-swatch" }), ch.label, " ", readout),
         el("div", { className: "strip-body" }, canvasBox, summaryTable(ch, id))));
       $(id + "-swatch").style.backgroundColor = ch.colour;
-      plots.push(new uPlot(plotOptions(ch, doc, canvasBox.clientWidth || width, readout, fmt), [ch.t, ch.v], canvasBox));
+      plots.push(new uPlot(plotOptions(ch, doc, canvasBox.clientWidth || width, height, readout, fmt), [ch.t, ch.v], canvasBox));
     }
     if (!(doc.channels || []).length)
       $("trend-note").textContent = "No channel in use.";
@@ -268,7 +275,7 @@
 
   function resize() {
     for (const p of plots)
-      p.setSize({ width: p.root.parentElement.clientWidth || stripWidth(), height: STRIP_HEIGHT });
+      p.setSize({ width: p.root.parentElement.clientWidth || stripWidth(), height: stripHeight(plots.length) });
   }
 
   document.addEventListener("DOMContentLoaded", () => {
