@@ -195,6 +195,21 @@ class PageTest(BrowserCase):
         for name in self.instance.day_files:
             self.assertIn(name, listed, "each day file of the history is listed")
 
+    def test_phone_width_needs_no_sideways_scrolling(self):
+        harness.viewport(self.driver, 360, 740)
+        try:
+            for section in ("live", "trend", "settings", "logs"):
+                with self.subTest(section=section):
+                    self.open(section)
+                    if section == "trend":
+                        self.wait_drawn()
+                    else:
+                        wait_until(lambda: self.driver.find_elements(By.CSS_SELECTOR, "#%s .channel, #%s input, #%s td" % ((section,) * 3)))
+                    width = self.driver.execute_script("return document.documentElement.scrollWidth")
+                    self.assertLessEqual(width, 360, f"the {section} section fits a 360 px wide phone")
+        finally:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
     @unittest.skipUnless(os.environ.get("QM_SHOTS"), "QM_SHOTS names no folder for screenshots")
     def test_screenshots(self):
         folder = os.environ["QM_SHOTS"]
@@ -292,7 +307,8 @@ class TrendSpeedTest(BrowserCase):
         for _ in range(3):
             self.open("trend")
             times.append(int(self.wait_drawn() or 10 ** 6))
-        self.assertLess(statistics.median(times), 300, f"24 h drawn in {times} ms")
+        print(f"24 h of readings every 2 s drawn in {times} ms", file=sys.stderr)
+        self.assertLess(statistics.median(times), 300, f"24 h drawn in {times} ms, expected under 300 ms")
 
 
 if __name__ == "__main__":
