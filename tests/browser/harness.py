@@ -217,6 +217,10 @@ def browser(language, authorization):
     options.binary_location = CHROMIUM
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                 "--no-first-run", "--disable-extensions", "--disable-background-networking",
+                "--disable-component-update", "--disable-sync", "--disable-domain-reliability", "--no-pings",
+                "--disable-client-side-phishing-detection", "--disable-features=Translate,OptimizationHints,MediaRouter",
+                # Anything but loopback (which never goes through a proxy) meets a closed port.
+                "--proxy-server=http://127.0.0.1:9",
                 "--window-size=1366,900", f"--lang={language}"):
         options.add_argument(arg)
     options.add_experimental_option("prefs", {"intl.accept_languages": language})

@@ -288,6 +288,16 @@ class GermanPageTest(BrowserCase):
         self.wait_text("ch1-value", "12,5")
         self.assertEqual(self.text("ch1-value"), "12,5", "a German browser shows V01=12.5 as 12,5")
 
+    def test_settings_take_a_decimal_comma(self):
+        self.open("settings")
+        field = wait_until(lambda: self.driver.find_elements(By.ID, "set-channel2_hi"))
+        self.assertEqual(field[0].get_attribute("value"), "2,5", "Set Hi 2.5 shows as 2,5")
+        field[0].clear()
+        field[0].send_keys("2,8")
+        self.driver.find_element(By.ID, "settings-save").click()
+        wait_until(lambda: (self.text("settings-result") or "").startswith("Saved"))
+        self.assertIn(b"2.8", self.instance.settings_bytes(), "the file holds 2.8, written with a point")
+
 
 class TrendSpeedTest(BrowserCase):
     """24 hours of a reading every 2 s on two channels, drawn within 300 ms."""
