@@ -224,6 +224,7 @@ def browser(language, authorization):
                 "--window-size=1366,900", f"--lang={language}"):
         options.add_argument(arg)
     options.add_experimental_option("prefs", {"intl.accept_languages": language})
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
     if authorization:
         driver.execute_cdp_cmd("Network.enable", {})

@@ -21,6 +21,7 @@ SETTINGS = [("log", "1"), ("stime", "0"), ("rvnr", "2"),
             ("channel1.label", "Tank"), ("channel1.hi", "80"), ("channel1.lo", "5"),
             ("channel2.label", "Pressure"), ("channel2.hi", "2.5"), ("channel2.lo", "0.5")]
 TEXTS = {1: "12.5", 2: "1.20"}
+SECTIONS = ("live", "trend", "settings", "logs")
 
 
 def history(step_s, hours=24):
@@ -82,6 +83,14 @@ class BrowserCase(unittest.TestCase):
 
     def wait_text(self, element_id, expected, timeout=10):
         return wait_until(lambda: self.text(element_id) == expected, timeout)
+
+    def open_filled(self, section):
+        """Opens a section and waits for what the server fills it with."""
+        self.open(section)
+        if section == "trend":
+            return self.wait_drawn()
+        filled = {"live": ".channel", "settings": "input", "logs": "td"}[section]
+        return wait_until(lambda: self.driver.find_elements(By.CSS_SELECTOR, f"#{section} {filled}"))
 
     def wait_drawn(self):
         return wait_until(lambda: self.attribute("trend", "data-drawn-ms"), 15)
@@ -195,16 +204,19 @@ class PageTest(BrowserCase):
         for name in self.instance.day_files:
             self.assertIn(name, listed, "each day file of the history is listed")
 
+    def test_nothing_blocked_by_the_content_security_policy(self):
+        self.driver.get_log("browser")  # what came before
+        for section in SECTIONS:
+            self.open_filled(section)
+        blocked = [e["message"] for e in self.driver.get_log("browser") if "Content Security Policy" in e["message"]]
+        self.assertEqual(blocked, [], "no script or style of the page is refused by the server's policy")
+
     def test_phone_width_needs_no_sideways_scrolling(self):
         harness.viewport(self.driver, 360, 740)
         try:
-            for section in ("live", "trend", "settings", "logs"):
+            for section in SECTIONS:
                 with self.subTest(section=section):
-                    self.open(section)
-                    if section == "trend":
-                        self.wait_drawn()
-                    else:
-                        wait_until(lambda: self.driver.find_elements(By.CSS_SELECTOR, "#%s .channel, #%s input, #%s td" % ((section,) * 3)))
+                    self.open_filled(section)
                     width = self.driver.execute_script("return document.documentElement.scrollWidth")
                     self.assertLessEqual(width, 360, f"the {section} section fits a 360 px wide phone")
         finally:
