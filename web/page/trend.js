@@ -181,7 +181,7 @@
   // Enough decimals to tell the value axis's ticks apart.
   function stepDecimals(splits) {
     const step = splits.length > 1 ? Math.abs(splits[1] - splits[0]) : 1;
-    return step > 0 ? Math.min(6, Math.max(0, -Math.floor(Math.log10(step) + 1e-9))) : 0;
+    return Math.min(6, decimalsOf(String(Number(step.toPrecision(6)))));
   }
 
   function plotOptions(ch, doc, width, height, readout, fmt) {
