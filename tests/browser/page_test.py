@@ -5,6 +5,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 
 import datetime
+import math
 import os
 import statistics
 import sys
@@ -26,19 +27,18 @@ SECTIONS = ("live", "trend", "settings", "logs")
 
 def history(step_s, hours=24):
     """A reading every step_s seconds up to five minutes ago, with a two-hour
-    silence, a pressure spike above its Set Hi and one INF; Tank spans 10..30."""
+    silence, a pressure spike above its Set Hi and one INF; Tank swings
+    between 10.0 and 30.0 every six hours."""
     now = harness.now_local().replace(microsecond=0)
     start = now - datetime.timedelta(hours=hours)
-    lines, i = [], 0
-    when = start
-    while when < now - datetime.timedelta(minutes=5):
-        hours_ago = (now - when).total_seconds() / 3600
-        if not 8 <= hours_ago < 10:
-            tank = f"{10 + (i % 21):.1f}"
-            pressure = "3.1" if 12 <= hours_ago < 12.2 else f"{1 + (i % 10) / 10:.2f}"
-            lines.append((when, ["INF" if i == 7 else tank, pressure]))
-        when += datetime.timedelta(seconds=step_s)
-        i += 1
+    lines = []
+    for s in range(0, hours * 3600 - 300, step_s):
+        hours_ago = hours - s / 3600
+        if 8 <= hours_ago < 10:
+            continue
+        tank = f"{20 + 10 * math.sin(2 * math.pi * s / 21600):.1f}"
+        pressure = "3.1" if 12 <= hours_ago < 12.2 else f"{1.5 + 0.4 * math.cos(2 * math.pi * s / 7200):.2f}"
+        lines.append((start + datetime.timedelta(seconds=s), ["INF" if s == 7 * step_s else tank, pressure]))
     return lines
 
 

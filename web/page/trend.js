@@ -215,7 +215,7 @@
   // Strips share the window's height on a desktop; a phone scrolls.
   function stripHeight(count) {
     if (window.innerWidth < 600)
-      return 150;
+      return 180;
     return Math.round(Math.min(260, Math.max(130, (window.innerHeight - 230) / Math.max(1, count) - 40)));
   }
 
