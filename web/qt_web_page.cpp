@@ -102,6 +102,7 @@ WebPage::WebPage(MonitorPresenter& form, const QString& version, const Publishin
         qCWarning(lcWeb).noquote() << "web.conf:" << key << "is not a key of web.conf (ignored)";
     last_.instance = form_.paths().displayName();
     last_.version = version_;
+    last_.linkText = last_.link;
     routes_ =
         std::make_unique<WebRoutes>(hub_, form_.paths().logDir(), pageFiles(), randomToken(),
                                     [this](const auto& pairs) { return changeOnLoop(pairs); });

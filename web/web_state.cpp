@@ -52,7 +52,7 @@ QByteArray sampleValue(double v)
 class Metrics {
 public:
     explicit Metrics(const QString& instance)
-        : instance_("instance=\"" + labelValue(instance) + '"')
+        : instance_("name=\"" + labelValue(instance) + '"')
     {
     }
     void family(const char* name, const char* type, const char* help)
