@@ -239,8 +239,9 @@ QByteArray WebPage::settingsFields() const
             continue;
         out += (out.size() > 1 ? ",{\"key\":" : "{\"key\":") + json::string(e.key()) +
                ",\"caption\":" + json::string(e.caption()) +
-               ",\"value\":" + json::string(e.valueIn(form_.monitor().settings())) + ",\"kind\":\"" +
-               kindOf(e.field) + "\",\"channel\":" + json::number(qint64(e.channel)) + '}';
+               ",\"value\":" + json::string(e.valueIn(form_.monitor().settings())) +
+               ",\"kind\":\"" + kindOf(e.field) +
+               "\",\"channel\":" + json::number(qint64(e.channel)) + '}';
     }
     return out + ']';
 }
