@@ -113,13 +113,36 @@ void Application::attachPublisher()
 
 // The web page, when the instance folder has a web.conf; without it nothing
 // of it runs.
+namespace {
+
+// The page's view of the instance: the presenter's, as the window has it.
+class PresenterWebHost final : public WebHost {
+public:
+    explicit PresenterWebHost(MonitorPresenter& presenter)
+        : presenter_(presenter)
+    {
+    }
+    const ProgramPaths& paths() const override { return presenter_.paths(); }
+    const SettingsValues& settings() const override { return presenter_.monitor().settings(); }
+    QString statusText() const override { return presenter_.statusLine.text(); }
+    Rgb statusColour() const override { return presenter_.statusLine.backColor(); }
+    void addNote(const QString& note) override { presenter_.addNote(note); }
+    QString saveAndApply(const SettingsValues& s) override { return presenter_.saveAndApply(s); }
+
+private:
+    MonitorPresenter& presenter_;
+};
+
+} // namespace
+
 void Application::attachWebPage()
 {
     struct stat st {};
     if (::lstat(form_.paths().file("web.conf").constData(), &st) != 0)
         return;
-    webPage_ =
-        std::make_unique<WebPage>(form_, QCoreApplication::applicationVersion(), publishing_.get());
+    webHost_ = std::make_unique<PresenterWebHost>(form_);
+    webPage_ = std::make_unique<WebPage>(*webHost_, QCoreApplication::applicationVersion(),
+                                         publishing_.get());
     if (webPage_->serving())
         form_.monitor().addObserver(webPage_.get());
 }

@@ -20,6 +20,7 @@ class MainWindow;
 class Publishing;
 class QtDialogs;
 class TrendWindow;
+class WebHost;
 class WebPage;
 
 // The composition root: the platform services, the form that holds the
@@ -68,6 +69,7 @@ private:
     QtServiceNotifier serviceNotifier_;
     TrendStore trend_;
     std::unique_ptr<Publishing> publishing_;
+    std::unique_ptr<WebHost> webHost_;
     std::unique_ptr<WebPage> webPage_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrendWindow> trendWindow_;

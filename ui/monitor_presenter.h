@@ -114,6 +114,9 @@ public:
     // Returns false when nothing was saved: a box held no valid entry or the
     // file could not be written (the status line says which).
     bool saveSettings();
+    // Saves `s` in one step and takes it into use as SAVE-CLOSE does (a
+    // change from beyond the window); why not, or empty.
+    QString saveAndApply(const SettingsValues& s);
     enum class SaveOutcome { Saved, Refused, Unwritable };
     SaveOutcome lastSave() const { return lastSave_; }
 
@@ -138,6 +141,8 @@ public:
     const QLocale& locale() const { return locale_; }
 
 private:
+    bool writeSettings(const SettingsValues& s);
+    void applySaved(const SettingsValues& s, bool reconnect);
     // What each entry box means and takes, as its tooltip.
     void setTips();
     // The status line's tooltip: what was found in the settings file, then

@@ -6,6 +6,7 @@
 
 #include "base/numbers.h"
 #include "settings/load_settings.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -118,23 +119,39 @@ bool MonitorPresenter::saveSettings()
         return false;
     }
 
-    // Written beside the old file and renamed over it: a crash or a full disk
-    // leaves the previous file whole.
-    if (!replaceFile(settingsFile, writeSettingsFile(*s))) {
+    if (!writeSettings(*s)) {
         lastSave_ = SaveOutcome::Unwritable;
         showSettingsUnwritable();
         return false;
     }
-
-    if (reconnectAfterSave)
-        monitor_.link().close();
-
     lastSave_ = SaveOutcome::Saved;
-    monitor_.useSettings(*s);
-
-    if (reconnectAfterSave)
-        startOver(*s);
+    applySaved(*s, reconnectAfterSave);
     return true;
+}
+
+// Written beside the old file and renamed over it: a crash or a full disk
+// leaves the previous file whole.
+bool MonitorPresenter::writeSettings(const SettingsValues& s)
+{
+    return replaceFile(settingsFile, writeSettingsFile(s));
+}
+
+void MonitorPresenter::applySaved(const SettingsValues& s, bool reconnect)
+{
+    if (reconnect)
+        monitor_.link().close();
+    monitor_.useSettings(s);
+    if (reconnect)
+        startOver(s);
+}
+
+QString MonitorPresenter::saveAndApply(const SettingsValues& s)
+{
+    if (!writeSettings(s))
+        return QStringLiteral("cannot write %1: %2")
+            .arg(QString::fromUtf8(settingsFile), QString::fromLocal8Bit(std::strerror(errno)));
+    applySaved(s, true);
+    return {};
 }
 
 void MonitorPresenter::loadSettings()

@@ -1,10 +1,8 @@
 #include "web/qt_web_page.h"
 
-#include "base/files.h"
 #include "base/log_categories.h"
 #include "publish/qt_publishing.h"
 #include "settings/settings_entries.h"
-#include "ui/monitor_presenter.h"
 #include "web/json.h"
 #include "web/qt_http_server.h"
 #include "web/web_routes.h"
@@ -14,8 +12,6 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include <cerrno>
-#include <cstring>
 #include <future>
 
 namespace qm {
@@ -87,24 +83,24 @@ HttpResponse settingsRefused(const QByteArray& key, const QString& caption, cons
 
 } // namespace
 
-WebPage::WebPage(MonitorPresenter& form, const QString& version, const Publishing* publishing)
-    : form_(form)
+WebPage::WebPage(WebHost& host, const QString& version, const Publishing* publishing)
+    : host_(host)
     , publishing_(publishing)
     , version_(version)
 {
     values_.fill(NAN);
-    const WebSetup setup = readWebConfig(form_.paths().file("web.conf"));
+    const WebSetup setup = readWebConfig(host_.paths().file("web.conf"));
     if (!setup.config) {
         refused(setup.error);
         return;
     }
     for (const QString& key : setup.config->unknownKeys)
         qCWarning(lcWeb).noquote() << "web.conf:" << key << "is not a key of web.conf (ignored)";
-    last_.instance = form_.paths().displayName();
+    last_.instance = host_.paths().displayName();
     last_.version = version_;
     last_.linkText = last_.link;
     routes_ =
-        std::make_unique<WebRoutes>(hub_, form_.paths().logDir(), pageFiles(), randomToken(),
+        std::make_unique<WebRoutes>(hub_, host_.paths().logDir(), pageFiles(), randomToken(),
                                     [this](const auto& pairs) { return changeOnLoop(pairs); });
     hub_.publish(snapshot());
     server_ = std::make_unique<HttpServer>(*setup.config, last_.instance, hub_, *routes_);
@@ -122,8 +118,7 @@ WebPage::WebPage(MonitorPresenter& form, const QString& version, const Publishin
     QObject::connect(&gatherTimer_, &QTimer::timeout, this, [this] { publish(); });
     // The status line changes without an evaluation too (searching, a note).
     QObject::connect(&statusTimer_, &QTimer::timeout, this, [this] {
-        if (form_.statusLine.text() != statusText_ ||
-            !(form_.statusLine.backColor() == statusColour_))
+        if (host_.statusText() != statusText_ || !(host_.statusColour() == statusColour_))
             gather();
     });
     statusTimer_.start(1000);
@@ -140,7 +135,7 @@ void WebPage::refused(const QString& error)
 {
     const QString message = QStringLiteral("no web page: ") + error;
     qCWarning(lcWeb).noquote() << message;
-    form_.addNote(message);
+    host_.addNote(message);
 }
 
 void WebPage::readingTaken(const Reading& r)
@@ -150,7 +145,7 @@ void WebPage::readingTaken(const Reading& r)
     last_.timeText = r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     last_.utcOffsetS = r.time.offsetFromUtc();
     ++last_.readings;
-    if (form_.monitor().settings().logOn == 1)
+    if (host_.settings().logOn == 1)
         ++last_.readingsLogged;
     for (int i = 1; i <= kChannels; ++i) {
         values_[i] = i <= r.channels ? json::widened(r.values[i]) : NAN;
@@ -200,9 +195,9 @@ std::shared_ptr<Snapshot> WebPage::snapshot() const
     auto snap = std::make_shared<Snapshot>();
     WebState& s = snap->state;
     s = last_;
-    const SettingsValues& settings = form_.monitor().settings();
-    s.statusText = form_.statusLine.text();
-    s.statusColour = form_.statusLine.backColor();
+    const SettingsValues& settings = host_.settings();
+    s.statusText = host_.statusText();
+    s.statusColour = host_.statusColour();
     s.sampleTimeS = settings.sampleTime;
     for (int i = 1; i <= std::clamp<int>(settings.valueCount, 1, kChannels); ++i) {
         WebState::Channel c;
@@ -231,7 +226,7 @@ std::shared_ptr<Snapshot> WebPage::snapshot() const
 // Every field of the Set panel that has a key, in its order.
 QByteArray WebPage::settingsFields() const
 {
-    if (fieldsOf_ == form_.monitor().settings())
+    if (fieldsOf_ == host_.settings())
         return fieldsJson_;
     QByteArray out = "[";
     for (const SettingsEntry& e : settingsEntries()) {
@@ -239,9 +234,8 @@ QByteArray WebPage::settingsFields() const
             continue;
         out += (out.size() > 1 ? ",{\"key\":" : "{\"key\":") + json::string(e.key()) +
                ",\"caption\":" + json::string(e.caption()) +
-               ",\"value\":" + json::string(e.valueIn(form_.monitor().settings())) +
-               ",\"kind\":\"" + kindOf(e.field) +
-               "\",\"channel\":" + json::number(qint64(e.channel)) + '}';
+               ",\"value\":" + json::string(e.valueIn(host_.settings())) + ",\"kind\":\"" +
+               kindOf(e.field) + "\",\"channel\":" + json::number(qint64(e.channel)) + '}';
     }
     return out + ']';
 }
@@ -270,7 +264,7 @@ HttpResponse WebPage::changeOnLoop(const std::vector<std::pair<QByteArray, QByte
 // as SAVE-CLOSE applies them: the link closed and started over with them.
 HttpResponse WebPage::changeSettings(const std::vector<std::pair<QByteArray, QByteArray>>& pairs)
 {
-    const SettingsValues before = form_.monitor().settings();
+    const SettingsValues before = host_.settings();
     SettingsValues after = before;
     for (const auto& [key, value] : pairs) {
         const std::optional<SettingsEntry> entry = entryForKey(QString::fromUtf8(key));
@@ -281,18 +275,11 @@ HttpResponse WebPage::changeSettings(const std::vector<std::pair<QByteArray, QBy
             return settingsRefused(key, entry->caption(), why);
     }
     finishEntries(after);
-    if (!replaceFile(form_.settingsFile, writeSettingsFile(after)))
-        return HttpResponse::json(
-            500, "{\"ok\":false,\"reason\":" +
-                     json::string(QStringLiteral("cannot write %1: %2")
-                                      .arg(QString::fromUtf8(form_.settingsFile),
-                                           QString::fromLocal8Bit(std::strerror(errno)))) +
-                     '}');
+    const QString unsaved = host_.saveAndApply(after);
+    if (!unsaved.isEmpty())
+        return HttpResponse::json(500, "{\"ok\":false,\"reason\":" + json::string(unsaved) + '}');
     const QStringList changes = settingsChanges(before, after);
     qCInfo(lcSettings).noquote() << "settings changed from the web page:" << changes.join("; ");
-    form_.monitor().link().close();
-    form_.monitor().useSettings(after);
-    form_.startOver(after);
     publish();
     QByteArray list = "[";
     for (const QString& c : changes)

@@ -5,6 +5,7 @@
 #include "web/http_types.h"
 #include "web/snapshot_hub.h"
 #include "web/web_config.h"
+#include "web/web_host.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -16,7 +17,6 @@
 namespace qm {
 
 class HttpServer;
-class MonitorPresenter;
 class Publishing;
 class WebRoutes;
 
@@ -34,7 +34,7 @@ public:
     // Reads web.conf and starts serving; a file that cannot be used or a
     // port in use is told in the journal and the status line's tooltip,
     // and the instance runs on without its page.
-    WebPage(MonitorPresenter& form, const QString& version, const Publishing* publishing);
+    WebPage(WebHost& host, const QString& version, const Publishing* publishing);
     ~WebPage() override;
 
     bool serving() const { return server_ != nullptr; }
@@ -52,7 +52,7 @@ private:
     HttpResponse changeSettings(const std::vector<std::pair<QByteArray, QByteArray>>& pairs);
     HttpResponse changeOnLoop(const std::vector<std::pair<QByteArray, QByteArray>>& pairs);
 
-    MonitorPresenter& form_;
+    WebHost& host_;
     const Publishing* publishing_;
     QString version_;
     SnapshotHub hub_;
