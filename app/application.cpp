@@ -118,8 +118,9 @@ namespace {
 // The page's view of the instance: the presenter's, as the window has it.
 class PresenterWebHost final : public WebHost {
 public:
-    explicit PresenterWebHost(MonitorPresenter& presenter)
+    PresenterWebHost(MonitorPresenter& presenter, const TrendStore& trend)
         : presenter_(presenter)
+        , trend_(trend)
     {
     }
     const ProgramPaths& paths() const override { return presenter_.paths(); }
@@ -128,9 +129,11 @@ public:
     Rgb statusColour() const override { return presenter_.statusLine.backColor(); }
     void addNote(const QString& note) override { presenter_.addNote(note); }
     QString saveAndApply(const SettingsValues& s) override { return presenter_.saveAndApply(s); }
+    const TrendStore* liveTrend() const override { return &trend_; }
 
 private:
     MonitorPresenter& presenter_;
+    const TrendStore& trend_;
 };
 
 } // namespace
@@ -140,11 +143,16 @@ void Application::attachWebPage()
     struct stat st {};
     if (::lstat(form_.paths().file("web.conf").constData(), &st) != 0)
         return;
-    webHost_ = std::make_unique<PresenterWebHost>(form_);
+    webHost_ = std::make_unique<PresenterWebHost>(form_, trend_);
     webPage_ = std::make_unique<WebPage>(*webHost_, QCoreApplication::applicationVersion(),
                                          publishing_.get());
-    if (webPage_->serving())
-        form_.monitor().addObserver(webPage_.get());
+    if (!webPage_->serving())
+        return;
+    form_.monitor().addObserver(webPage_.get());
+    // Headless, the page's trend keeps this run's readings as the window's
+    // would: with logging off they are in no file.
+    if (!window_)
+        form_.monitor().addObserver(&trend_);
 }
 
 void Application::buildWindow()

@@ -3,6 +3,7 @@
 #include "base/log_categories.h"
 #include "publish/qt_publishing.h"
 #include "settings/settings_entries.h"
+#include "trend/trend_store.h"
 #include "web/json.h"
 #include "web/qt_http_server.h"
 #include "web/web_routes.h"
@@ -99,9 +100,10 @@ WebPage::WebPage(WebHost& host, const QString& version, const Publishing* publis
     last_.instance = host_.paths().displayName();
     last_.version = version_;
     last_.linkText = last_.link;
-    routes_ =
-        std::make_unique<WebRoutes>(hub_, host_.paths().logDir(), pageFiles(), randomToken(),
-                                    [this](const auto& pairs) { return changeOnLoop(pairs); });
+    routes_ = std::make_unique<WebRoutes>(
+        hub_, host_.paths().logDir(), pageFiles(), randomToken(),
+        [this](const auto& pairs) { return changeOnLoop(pairs); },
+        [this](qint64 from, qint64 to, qint64 width) { return liveOnLoop(from, to, width); });
     hub_.publish(snapshot());
     server_ = std::make_unique<HttpServer>(*setup.config, last_.instance, hub_, *routes_);
     QString error;
@@ -243,20 +245,49 @@ QByteArray WebPage::settingsFields() const
 // On a server thread: the change is made on the event loop's, waited for
 // here (never longer than the event loop takes to come to it, or the
 // server's stop).
-HttpResponse WebPage::changeOnLoop(const std::vector<std::pair<QByteArray, QByteArray>>& pairs)
+// Runs `work` on the event-loop thread and waits for its result, at most
+// `waitMs` and not beyond the server's stop; nothing then.
+template <typename T>
+std::optional<T> WebPage::onLoop(std::function<T()> work, int waitMs)
 {
-    auto done = std::make_shared<std::promise<HttpResponse>>();
-    std::future<HttpResponse> result = done->get_future();
+    auto done = std::make_shared<std::promise<T>>();
+    std::future<T> result = done->get_future();
     QMetaObject::invokeMethod(
-        this, [this, pairs, done] { done->set_value(changeSettings(pairs)); },
-        Qt::QueuedConnection);
-    for (int waited = 0; waited < 100; ++waited) {
+        this, [work = std::move(work), done] { done->set_value(work()); }, Qt::QueuedConnection);
+    for (int waited = 0; waited < waitMs; waited += 100) {
         if (result.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready)
             return result.get();
         if (hub_.stopped())
             break;
     }
-    return HttpResponse::json(503, R"({"ok":false,"reason":"the instance is busy or closing"})");
+    return std::nullopt;
+}
+
+HttpResponse WebPage::changeOnLoop(const std::vector<std::pair<QByteArray, QByteArray>>& pairs)
+{
+    const std::optional<HttpResponse> r =
+        onLoop<HttpResponse>([this, pairs] { return changeSettings(pairs); }, 10000);
+    return r ? *r
+             : HttpResponse::json(503,
+                                  R"({"ok":false,"reason":"the instance is busy or closing"})");
+}
+
+// The live store's part of a trend: what the window's trend shows of this
+// run. A busy event loop leaves the trend to the log files.
+LivePart WebPage::liveOnLoop(qint64 from, qint64 to, qint64 width)
+{
+    const std::optional<LivePart> part = onLoop<LivePart>(
+        [this, from, to, width] {
+            LivePart p;
+            const TrendStore* store = host_.liveTrend();
+            if (!store)
+                return p;
+            p.from = std::min(store->coverageFrom(), to);
+            p.series = store->series(std::max(from, p.from), to, width);
+            return p;
+        },
+        2000);
+    return part.value_or(LivePart{});
 }
 
 // Every key taken as --set takes it (numbers with "."), all before anything

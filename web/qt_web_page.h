@@ -4,6 +4,7 @@
 #include "settings/settings_file.h"
 #include "web/http_types.h"
 #include "web/snapshot_hub.h"
+#include "web/trend_json.h"
 #include "web/web_config.h"
 #include "web/web_host.h"
 
@@ -11,6 +12,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -51,6 +53,9 @@ private:
     QByteArray settingsFields() const;
     HttpResponse changeSettings(const std::vector<std::pair<QByteArray, QByteArray>>& pairs);
     HttpResponse changeOnLoop(const std::vector<std::pair<QByteArray, QByteArray>>& pairs);
+    LivePart liveOnLoop(qint64 from, qint64 to, qint64 width);
+    template <typename T>
+    std::optional<T> onLoop(std::function<T()> work, int waitMs);
 
     WebHost& host_;
     const Publishing* publishing_;

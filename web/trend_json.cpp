@@ -92,7 +92,7 @@ std::vector<std::pair<qint64, int>> zoneOffsets(qint64 from, qint64 to)
 }
 
 QByteArray trendJson(HistoryReader& reader, const QByteArray& logDir, const TrendQuery& q,
-                     const Snapshot& snap)
+                     const Snapshot& snap, const LivePart& live)
 {
     const qint64 to = q.endMs, from = q.endMs - q.spanS * 1000;
     HistoryRequest rq;
@@ -100,6 +100,7 @@ QByteArray trendJson(HistoryReader& reader, const QByteArray& logDir, const Tren
     rq.from = from;
     rq.to = to;
     rq.widthMs = bucketWidthFor(to - from);
+    rq.until = live.from;
     rq.channels = std::max(1, int(snap.state.channels.size()));
     quint8 used = 0;
     for (const WebState::Channel& c : snap.state.channels) {
@@ -107,8 +108,11 @@ QByteArray trendJson(HistoryReader& reader, const QByteArray& logDir, const Tren
         rq.setLo[c.index] = Single(c.setLo);
         used |= quint8(1u << (c.index - 1));
     }
-    const History h = reader.read(rq);
-    const std::vector<bool> breaks = breaksBefore(h.series);
+    Series series(from, to, rq.widthMs);
+    if (live.from > from)
+        series.add(reader.read(rq).series);
+    series.add(live.series);
+    const std::vector<bool> breaks = breaksBefore(series);
     const std::array<Rgb, 9> colours = trendColours(snap.colourLetters, used);
     QByteArray offsets = "[";
     for (const auto& [ms, offset] : zoneOffsets(from, to))
@@ -119,7 +123,7 @@ QByteArray trendJson(HistoryReader& reader, const QByteArray& logDir, const Tren
                      ",\"offsets\":" + offsets + "],\"channels\":[";
     for (std::size_t k = 0; k < snap.state.channels.size(); ++k) {
         const WebState::Channel& c = snap.state.channels[k];
-        out += (k ? "," : "") + channelTrend(h.series, breaks, c, colours[std::size_t(c.index)]);
+        out += (k ? "," : "") + channelTrend(series, breaks, c, colours[std::size_t(c.index)]);
     }
     return out + "]}";
 }

@@ -21,10 +21,17 @@ bool parseTrendQuery(const QByteArray& query, TrendQuery& q, QString& error);
 // then one pair at each change, [ms, seconds east of UTC].
 std::vector<std::pair<qint64, int>> zoneOffsets(qint64 from, qint64 to);
 
-// The trend of [end - span, end) from the log files, as the window draws it:
-// per channel in use its line (null where it breaks), its alarm stretches,
-// its INF marks, its colour and scale.
+// This run's readings as the live trend store holds them: from `from` on
+// (INT64_MAX: none), in buckets of the range's grid.
+struct LivePart {
+    Series series;
+    qint64 from = INT64_MAX;
+};
+
+// The trend of [end - span, end) as the window draws it: the log files up to
+// where `live` begins, then `live`; per channel in use its line (null where
+// it breaks), its alarm stretches, its INF marks, its colour and scale.
 QByteArray trendJson(HistoryReader& reader, const QByteArray& logDir, const TrendQuery& q,
-                     const Snapshot& snap);
+                     const Snapshot& snap, const LivePart& live = {});
 
 } // namespace qm

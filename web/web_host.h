@@ -8,9 +8,11 @@
 
 namespace qm {
 
+class TrendStore;
+
 // What the page needs of the instance besides its readings: where it lives,
 // its settings, the status line as the window shows it, a note for the
-// status line's tooltip, and saved settings taken into use.
+// status line's tooltip, saved settings taken into use and the live trend.
 class WebHost {
 public:
     virtual ~WebHost() = default;
@@ -22,6 +24,9 @@ public:
     // Saves `s` in one step and takes it into use as SAVE-CLOSE does; why
     // not (nothing changed then), or empty.
     virtual QString saveAndApply(const SettingsValues& s) = 0;
+    // This run's readings, as the window's trend has them (event-loop
+    // thread only); nothing when no store is kept.
+    virtual const TrendStore* liveTrend() const = 0;
 };
 
 } // namespace qm

@@ -58,12 +58,13 @@ QByteArray contentTypeOf(const QByteArray& name)
 }
 
 WebRoutes::WebRoutes(SnapshotHub& hub, QByteArray logDir, PageFiles files, QByteArray csrfToken,
-                     SettingsChange change)
+                     SettingsChange change, LiveTrend live)
     : hub_(hub)
     , logDir_(std::move(logDir))
     , files_(std::move(files))
     , csrf_(std::move(csrfToken))
     , change_(std::move(change))
+    , live_(std::move(live))
 {
 }
 
@@ -143,7 +144,9 @@ HttpResponse WebRoutes::trend(const HttpRequest& rq, const Snapshot& snap) const
         return HttpResponse::json(400, "{\"error\":" + json::string(error) + '}');
     if (!q.hasEnd)
         q.endMs = QDateTime::currentMSecsSinceEpoch();
-    return HttpResponse::json(200, trendJson(reader_, logDir_, q, snap));
+    const qint64 from = q.endMs - q.spanS * 1000;
+    const LivePart live = live_ ? live_(from, q.endMs, bucketWidthFor(q.endMs - from)) : LivePart{};
+    return HttpResponse::json(200, trendJson(reader_, logDir_, q, snap, live));
 }
 
 HttpResponse WebRoutes::logs(const QByteArray& name, const Snapshot& snap) const

@@ -3,6 +3,7 @@
 #include "trend/history_reader.h"
 #include "web/http_types.h"
 #include "web/snapshot_hub.h"
+#include "web/trend_json.h"
 
 #include <QByteArray>
 
@@ -20,13 +21,17 @@ using PageFiles = std::map<QByteArray, QByteArray>;
 using SettingsChange =
     std::function<HttpResponse(const std::vector<std::pair<QByteArray, QByteArray>>&)>;
 
+// This run's readings of [from, to) in buckets of `width`, from the live
+// trend store on the event-loop thread (nothing when there is none).
+using LiveTrend = std::function<LivePart(qint64 from, qint64 to, qint64 width)>;
+
 // Everything the page asks for but the event stream: answers built from the
 // newest snapshot, the log folder and the page's files. Called on the
 // server's threads, any number at once.
 class WebRoutes {
 public:
     WebRoutes(SnapshotHub& hub, QByteArray logDir, PageFiles files, QByteArray csrfToken,
-              SettingsChange change);
+              SettingsChange change, LiveTrend live = {});
     HttpResponse handle(const HttpRequest& rq) const;
 
 private:
@@ -41,6 +46,7 @@ private:
     PageFiles files_;
     QByteArray csrf_;
     SettingsChange change_;
+    LiveTrend live_;
     mutable HistoryReader reader_; // keeps the past days it read
 };
 

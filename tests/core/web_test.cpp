@@ -221,6 +221,28 @@ TEST(WebTrend, SpanAndEndFromTheQuery)
     }
 }
 
+// With logging off no file holds this run: its readings come from the live
+// store, as in the window's trend.
+TEST(WebTrend, ThisRunsReadingsWithoutALogFile)
+{
+    QTemporaryDir logs;
+    HistoryReader reader;
+    Snapshot snap;
+    snap.state.channels.push_back({});
+    snap.state.channels.back().index = 1;
+    TrendQuery q;
+    q.spanS = 600;
+    q.endMs = 1'765'180'000'000;
+    LivePart live;
+    live.from = q.endMs - 60'000;
+    live.series = Series(live.from, q.endMs, bucketWidthFor(600'000));
+    const float value = 12.5f;
+    live.series.add(q.endMs - 30'000, &value, 0, 1);
+    const QByteArray json = trendJson(reader, logs.path().toUtf8(), q, snap, live);
+    EXPECT_TRUE(json.contains("\"v\":[12.5]"))
+        << "the live reading as the line: " << json.constData();
+}
+
 TEST(WebLogin, WrongPasswordsWaitLongerEachTime)
 {
     const std::pair<int, qint64> cases[] = {{0, 0},    {1, 250},  {2, 500},  {3, 1000},
