@@ -1,6 +1,7 @@
 // The link's retries and watchdog, the reply interpreter, the lines, on the
 // monitor alone.
 #include "device/line_framer.h"
+#include "device/tty_line.h"
 #include "sampling/reading_observer.h"
 #include "tests/support/core_fixture.h"
 
@@ -144,6 +145,30 @@ TEST(Device, OddLinesOverlongLinesAndOverflowsNeverStopReading)
     EXPECT_EQ(fx.log().count('\n'), lines) << "no evaluation";
     fx.send("V01=2\r");
     EXPECT_EQ(fx.valueTexts[1], "2");
+}
+
+// The Baud box: rate, parity, data bits, stop bits; a box that is not all
+// four leaves the line as it was.
+TEST(Device, LineSettingsFromTheBaudBox)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        LineSettings line;
+    } cases[] = {{"9600,n,8,1", true, {9600, 'n', 8, 2}},
+                 {"19200,E,7,2", true, {19200, 'e', 7, 4}},
+                 {"4800,o,5,1.5", true, {4800, 'o', 5, 3}},
+                 {"9600,n,9,1", false, {}},
+                 {"9600,x,8,1", false, {}},
+                 {"9600,n,8,3", false, {}},
+                 {"9600,n,8", false, {}},
+                 {"1234567890,n,8,1", false, {}}};
+    const LineSettings before{1, 'm', 6, 3};
+    for (const auto& c : cases) {
+        LineSettings line = before;
+        EXPECT_EQ(parseLineSettings(c.text, line), c.ok) << c.text;
+        EXPECT_EQ(line, c.ok ? c.line : before) << c.text;
+    }
 }
 
 TEST(Device, BytesAreCutIntoLines)
