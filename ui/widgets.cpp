@@ -223,17 +223,46 @@ void TextLabel::setIndent(int indent)
     update();
 }
 
-// As QLabel::paintEvent() draws a plain text without a mnemonic.
+// As QLabel::paintEvent() draws a plain text without a mnemonic. A line of
+// text is drawn from glyphs laid out once per text (QStaticText) at the
+// place where the style's text layout puts it; other texts go through the
+// style.
 void TextLabel::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     if (!contentsRect().contains(event->rect()))
         drawFrame(&p);
+    const QRect r = textRect();
+    if (isEnabled() && isOneLine(text_)) {
+        if (glyphs_.text() != text_ || glyphsFont_ != font()) {
+            glyphs_.setText(text_);
+            glyphs_.setTextFormat(Qt::PlainText);
+            glyphsFont_ = font();
+            glyphs_.prepare(QTransform(), glyphsFont_);
+        }
+        const QFontMetricsF fm(glyphsFont_, this);
+        const qreal height = fm.ascent() + fm.descent();
+        const qreal width = glyphs_.size().width();
+        const Qt::Alignment a = QStyle::visualAlignment(Qt::LeftToRight, alignment_);
+        qreal x = r.x();
+        qreal y = r.y();
+        if (a & Qt::AlignRight)
+            x += r.width() - width;
+        else if (a & Qt::AlignHCenter)
+            x += (r.width() - width) / 2;
+        if (a & Qt::AlignBottom)
+            y += r.height() - height;
+        else if (a & Qt::AlignVCenter)
+            y += (r.height() - height) / 2;
+        p.setPen(QPen(palette().brush(foregroundRole()), p.pen().widthF()));
+        p.drawStaticText(QPointF(x, y), glyphs_);
+        return;
+    }
     const Qt::LayoutDirection direction = text_.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
     const int flags =
         static_cast<int>(QStyle::visualAlignment(direction, alignment_)) | Qt::TextExpandTabs |
         (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
-    style()->drawItemText(&p, textRect(), flags, palette(), isEnabled(), text_, foregroundRole());
+    style()->drawItemText(&p, r, flags, palette(), isEnabled(), text_, foregroundRole());
 }
 
 // QLabel's rectangle for a plain text: the contents less the indent on the
@@ -275,11 +304,7 @@ QRect TextLabel::changedArea(const QString& before, const QString& after)
 {
     const QRect all = contentsRect();
     // Text on several lines, with tabs or laid out from the right: drawn anew.
-    const auto plain = [](const QString& s) {
-        return !s.contains(QLatin1Char('\n')) && !s.contains(QLatin1Char('\t')) &&
-               !s.isRightToLeft();
-    };
-    if (isRightToLeft() || !plain(before) || !plain(after))
+    if (!isOneLine(before) || !isOneLine(after))
         return all;
     qsizetype same = 0;
     while (same < before.size() && same < after.size() && before[same] == after[same])

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QFrame>
 #include <QList>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -89,11 +91,19 @@ protected:
 
 private:
     QRect textRect() const;
+    // A text laid out from the left on one line, without tabs.
+    bool isOneLine(const QString& text) const
+    {
+        return !isRightToLeft() && !text.contains(QLatin1Char('\n')) &&
+               !text.contains(QLatin1Char('\t')) && !text.isRightToLeft();
+    }
     // The part of the label where `before` and `after` may be drawn differently.
     QRect changedArea(const QString& before, const QString& after);
     qreal advance(const QString& text);
 
     QString text_;
+    QStaticText glyphs_; // text_ laid out in glyphsFont_
+    QFont glyphsFont_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     int indent_ = -1;
     // The last few texts measured and their advances.
