@@ -152,6 +152,9 @@ wait_first_log_line() {
 #   quiet    continuous mode; the device sent 8 lines and fell silent:
 #            nothing of the program's own is due
 #   publish  as sampled, publishing to the local broker (when there is one)
+#   headless as sampled, without a window (--headless)
+#   xvfb     as sampled, its window shown on an X server of its own (Xvfb,
+#            when there is one)
 # The differences tell where the idle time goes. The window opens when the
 # sampled instance has logged its first cycle and closes when it has logged
 # IDLE_CYCLES more, so it spans whole cycles (a cycle period is the sample
@@ -162,8 +165,15 @@ idle_snapshot() { # NAME PID DIR -> one line of counters
 }
 
 idle_run() {
-  local names=(sampled clock quiet) apps=() dirs=() i
+  local names=(sampled clock quiet headless) apps=() dirs=() i
   [ -n "$broker_port" ] && names+=(publish)
+  if command -v Xvfb >/dev/null; then
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/idle-display" 2>"$work/idle-xvfb.log" &
+    echo $! >>"$work/idle.pids"
+    for _ in $(seq 100); do [ -s "$work/idle-display" ] && break; sleep 0.05; done
+    mkdir -m 700 "$work/idle-runtime"
+    names+=(xvfb)
+  fi
   local all=(${!names[@]})
   for i in "${all[@]}"; do
     dirs[i]="$work/idle-${names[i]}"
@@ -172,8 +182,13 @@ idle_run() {
       clock) make_instance "${dirs[i]}" 3600 1; start_sim "${dirs[i]}";;
       quiet) make_instance "${dirs[i]}" 0 1; start_sim "${dirs[i]}" --continuous 0 --count 8;;
       publish) make_instance "${dirs[i]}" 30 1; mqtt_conf "${dirs[i]}" idle; start_sim "${dirs[i]}";;
+      headless | xvfb) make_instance "${dirs[i]}" 30 1; start_sim "${dirs[i]}";;
     esac
-    start_app "${dirs[i]}" offscreen
+    case "${names[i]}" in
+      headless) start_app "${dirs[i]}" offscreen --headless;;
+      xvfb) DISPLAY=":$(head -n1 "$work/idle-display")" XDG_RUNTIME_DIR="$work/idle-runtime" start_app "${dirs[i]}" xcb;;
+      *) start_app "${dirs[i]}" offscreen;;
+    esac
     apps[i]=$app_pid
     echo "$sim_pid $app_pid" >>"$work/idle.pids"
   done
@@ -433,7 +448,7 @@ fi
 
 # --- (b) collect the idle run --------------------------------------------------------------
 
-echo "== (b) Idle operation (offscreen, logging on), over $IDLE_CYCLES whole sample cycles =="
+echo "== (b) Idle operation (offscreen unless named, logging on), over $IDLE_CYCLES whole sample cycles =="
 wait "$idle_job" || true
 cat "$work/idle.err" >&2
 # name ms ticks ns wakeups log-lines rss -> name s/h(ns) s/h(ticks) wakeups/s log-lines rss seconds
@@ -444,6 +459,8 @@ idle_field() { awk -v n="$1" -v c="$2" '$1 == n { print $c }' <<<"$idle_table"; 
 printf '%-8s %12s %14s %11s %10s %10s %9s\n' instance "CPU s/hour" "(from ticks)" wake-ups/s "log lines" "VmRSS kB" seconds
 awk '{ printf "%-8s %12s %14s %11s %10s %10s %9s\n", $1, $2, $3, $4, $5, $6, $7 }' <<<"$idle_table"
 idle_h="$(idle_field sampled 2)"; idle_h_ticks="$(idle_field sampled 3)"; idle_wps="$(idle_field sampled 4)"
+idle_headless="$(idle_field headless 2)"; idle_headless_wps="$(idle_field headless 4)"
+idle_xvfb="$(idle_field xvfb 2)"; idle_xvfb_wps="$(idle_field xvfb 4)"
 idle_quiet="$(idle_field quiet 2)"; idle_quiet_wps="$(idle_field quiet 4)"
 idle_clock="$(awk -v a="$(idle_field clock 2)" -v b="$idle_quiet" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
 idle_publish="$(awk -v a="$(idle_field publish 2)" -v b="$idle_h" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
@@ -489,6 +506,8 @@ row "Publishing every reading, QoS 1: readings/s end to end" "$(fmt "$g_rate") (
 row "  readings lost at the subscriber / malformed log lines" "${g_lost:-?} / ${g_bad:-?}" "0 / 0" "$(verdict "$(( ${g_lost:-1} + ${g_bad:-1} ))" '==' 0)"
 row "Idle sampled (STime 30, RVnr 8): CPU per hour" "${idle_h:-?} s (ticks: ${idle_h_ticks:-?} s)" "< 0.5 s" "$(verdict "${idle_h:-}" '<' 0.5)"
 row "  wake-ups per second (busy-waiting: thousands)" "${idle_wps:-?}" "-" "-"
+row "  the same, window shown under Xvfb" "${idle_xvfb:-?} s, ${idle_xvfb_wps:-?} wake-ups/s" "< 0.5 s" "$(verdict "${idle_xvfb:-}" '<' 0.5)"
+row "  the same, headless (--headless)" "${idle_headless:-?} s, ${idle_headless_wps:-?} wake-ups/s" "< 0.2 s" "$(verdict "${idle_headless:-}" '<' 0.2)"
 row "  of it: nothing due (continuous, device quiet)" "${idle_quiet:-?} s/h, ${idle_quiet_wps:-?} wake-ups/s" "-" "-"
 row "  of it: status line each second (sample clock)" "${idle_clock:-?} s/h" "-" "-"
 row "  of it: the cycles (8 requests, a log line)" "${idle_cycles:-?} s/h" "-" "-"
