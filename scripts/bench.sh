@@ -11,7 +11,8 @@
 #   (b)   idle operation: CPU time per hour (three instances, see below)
 #   (c)   start-up to the first painted window, under Xvfb (bench/window_probe)
 #   (d)   a longer continuous run: does resident memory grow?
-#   (e)   how fast the window answers while the device floods it (Xvfb)
+#   (e)   how fast the window answers while the device floods it, and how
+#         far it is behind a device sending 100 lines/s (Xvfb)
 #   (f)   (a) again with the trend window open; the trend on a full day
 #         (bench/trend_bench): time to show, repaint while panning, memory
 #   (g)   (a) again publishing every reading with QoS 1 to a local mosquitto,
@@ -391,7 +392,7 @@ echo
 
 # --- (c) and (e), under Xvfb -------------------------------------------------------------------
 
-s_median=""; p_max=""; p_p99=""
+s_median=""; p_max=""; p_p99=""; l_max=""; l_median=""; l_missed=""
 if [ -x "$probe" ] && command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
@@ -440,6 +441,23 @@ if [ -x "$probe" ] && command -v Xvfb >/dev/null; then
   echo "${p_count:-0} pings, unanswered ${p_unanswered:-?}, median ${p_median:-?} ms, p99 ${p_p99:-?} ms," \
        "max ${p_max:-?} ms; meanwhile $e_rate lines/s logged"
   echo
+
+  echo "== (e) How far the window is behind a device sending 100 lines/s, ${PING_S} s (Xvfb) =="
+  dir="$work/lag"
+  make_instance "$dir" 0 1
+  # The probe plays the device on ports/com1 and watches the first panel.
+  "$probe" lag "$PING_S" "Quellmark: " "$dir/ports/com1" 100 >"$dir/lag.out" 2>&1 &
+  lag_pid=$!; pids+=("$lag_pid")
+  start_app "$dir" xcb; pids+=("$app_pid")
+  wait "$lag_pid" || say "bench.sh: the lag probe failed"
+  kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true
+  for kv in $(cat "$dir/lag.out"); do
+    case "$kv" in
+      median_ms=*) l_median=${kv#*=};; max_ms=*) l_max=${kv#*=};; missed=*) l_missed=${kv#*=};;
+    esac
+  done
+  cat "$dir/lag.out"
+  echo
   kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; xvfb_pid=""
 else
   echo "== (c), (e): not measured (needs Xvfb and bench/window_probe, which needs the X11 headers) =="
@@ -476,7 +494,7 @@ echo
 verdict() { # VALUE OP LIMIT -> met / MISSED / ?
   awk -v v="$1" -v op="$2" -v l="$3" 'BEGIN {
     if (v == "" || v == "-" || v == "?") { print "?"; exit }
-    ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<") ? (v + 0 < l + 0) : (v + 0 == l + 0)
+    ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<") ? (v + 0 < l + 0) : (op == "<=") ? (v + 0 <= l + 0) : (v + 0 == l + 0)
     if (op == "==") { print ok ? "met" : "MISSED"; exit }
     d = (l + 0 != 0) ? (v - l) / l * 100 : 0
     if (ok) printf "met (%+.0f%%)", d; else printf "MISSED (%+.0f%%)", d }'
@@ -493,6 +511,7 @@ row "Program, continuous, logging on: lines/s over a pty" "$(fmt "$a_rate")" ">=
 row "  slowest whole second" "$(fmt "$a_sec_min")" ">= 20,000" "$(verdict "$a_sec_min" '>=' 20000)"
 row "  lines lost of $(fmt "$LINES_N") / malformed log lines" "$a_lost / $a_bad" "0 / 0" "$(verdict "$((a_lost + a_bad))" '==' 0)"
 row "  window ping under that load, p99 / max (Xvfb)" "${p_p99:-?} / ${p_max:-?} ms" "< 100 ms" "$(verdict "${p_max:-}" '<' 100)"
+row "Window behind the device at 100 lines/s, median / worst (Xvfb)" "${l_median:-?} / ${l_max:-?} ms, ${l_missed:-?} missed" "<= 50 ms" "$(verdict "${l_max:-}" '<=' 50)"
 row "Trend open (last 10 min): lines/s, share of (a)" "$(fmt "$f_rate") = ${f_share:-?} %" ">= 90 %" "$(verdict "${f_share:-}" '>=' 90)"
 row "  lines lost / malformed log lines" "$f_lost / $f_bad" "0 / 0" "$(verdict "$((f_lost + f_bad))" '==' 0)"
 row "Trend on 24 h (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 100 ms" "$(verdict "${f_show_ms:-}" '<' 100)"
