@@ -4,9 +4,11 @@
 #include <QFont>
 #include <QFrame>
 #include <QList>
-#include <QStaticText>
+#include <QTextLayout>
+
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 namespace qm::ui {
 
@@ -97,22 +99,19 @@ private:
         return !isRightToLeft() && !text.contains(QLatin1Char('\n')) &&
                !text.contains(QLatin1Char('\t')) && !text.isRightToLeft();
     }
-    // The part of the label where `before` and `after` may be drawn differently.
-    QRect changedArea(const QString& before, const QString& after);
-    qreal advance(const QString& text);
+    // The part of the label where `before` (text_ as laid out) and `after`
+    // may be drawn differently.
+    QRect changedArea(const QString& before, const QTextLayout* after);
+    // `text` laid out on one line in the label's font; nothing for a text
+    // that is not one line.
+    std::unique_ptr<QTextLayout> layOut(const QString& text);
+    static constexpr int kLineWidth = 1 << 20; // wider than any text
 
     QString text_;
-    QStaticText glyphs_; // text_ laid out in glyphsFont_
-    QFont glyphsFont_;
+    std::unique_ptr<QTextLayout> laidOut_; // text_, when it is one line
+    QFont laidOutFont_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     int indent_ = -1;
-    // The last few texts measured and their advances.
-    struct Measured {
-        QString text;
-        qreal advance = 0;
-    };
-    Measured measured_[3];
-    int nextMeasured_ = 0;
 };
 
 } // namespace qm::ui
