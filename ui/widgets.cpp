@@ -296,6 +296,7 @@ std::unique_ptr<QTextLayout> TextLabel::layOut(const QString& text)
     option.setTextDirection(Qt::LeftToRight);
     option.setWrapMode(QTextOption::NoWrap);
     layout->setTextOption(option);
+    layout->setCacheEnabled(true); // the glyphs kept for drawing
     layout->beginLayout();
     QTextLine line = layout->createLine();
     line.setLineWidth(kLineWidth);
