@@ -202,7 +202,7 @@ void TextLabel::setText(const QString& text)
 {
     if (text == text_)
         return;
-    std::unique_ptr<QTextLayout> next = layOut(text);
+    std::shared_ptr<QTextLayout> next = layOut(text);
     const QRect area = changedArea(text_, next.get());
     text_ = text;
     laidOut_ = std::move(next);
@@ -286,12 +286,25 @@ QRect TextLabel::textRect() const
     return r;
 }
 
-std::unique_ptr<QTextLayout> TextLabel::layOut(const QString& text)
+std::shared_ptr<QTextLayout> TextLabel::layOut(const QString& text)
 {
     if (!isOneLine(text))
         return nullptr;
-    laidOutFont_ = font();
-    auto layout = std::make_unique<QTextLayout>(text, laidOutFont_, this);
+    if (laidOutFont_ != font()) {
+        recent_.clear();
+        laidOutFont_ = font();
+    }
+    // A value that comes back (a reading that goes to and fro) is not laid
+    // out again.
+    for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+        if ((*it)->text() == text) {
+            std::shared_ptr<QTextLayout> found = *it;
+            recent_.erase(it);
+            recent_.insert(recent_.begin(), found);
+            return found;
+        }
+    }
+    auto layout = std::make_shared<QTextLayout>(text, laidOutFont_, this);
     QTextOption option;
     option.setTextDirection(Qt::LeftToRight);
     option.setWrapMode(QTextOption::NoWrap);
@@ -301,6 +314,9 @@ std::unique_ptr<QTextLayout> TextLabel::layOut(const QString& text)
     QTextLine line = layout->createLine();
     line.setLineWidth(kLineWidth);
     layout->endLayout();
+    recent_.insert(recent_.begin(), layout);
+    if (recent_.size() > kRecent)
+        recent_.pop_back();
     return layout;
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 namespace qm::ui {
 
@@ -102,13 +103,16 @@ private:
     // The part of the label where `before` (text_ as laid out) and `after`
     // may be drawn differently.
     QRect changedArea(const QString& before, const QTextLayout* after);
-    // `text` laid out on one line in the label's font; nothing for a text
-    // that is not one line.
-    std::unique_ptr<QTextLayout> layOut(const QString& text);
+    // `text` laid out on one line in the label's font, or as laid out
+    // before among the kRecent texts last laid out; nothing for a text that
+    // is not one line.
+    std::shared_ptr<QTextLayout> layOut(const QString& text);
+    static constexpr std::size_t kRecent = 16;
     static constexpr int kLineWidth = 1 << 20; // wider than any text
 
     QString text_;
-    std::unique_ptr<QTextLayout> laidOut_; // text_, when it is one line
+    std::shared_ptr<QTextLayout> laidOut_;             // text_, when it is one line
+    std::vector<std::shared_ptr<QTextLayout>> recent_; // the newest first
     QFont laidOutFont_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     int indent_ = -1;
