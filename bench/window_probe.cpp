@@ -46,6 +46,7 @@
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -323,8 +324,13 @@ int openDevice(const std::string& link, int& slave)
     if (!name)
         return -1;
     slave = ::open(name, O_RDWR | O_NOCTTY); // no hang-up while the program reopens
+    termios t{};
+    if (slave < 0 || ::tcgetattr(slave, &t) != 0)
+        return -1;
+    ::cfmakeraw(&t); // lines sent before the program opens the port stay whole
+    ::tcsetattr(slave, TCSANOW, &t);
     ::unlink(link.c_str());
-    if (slave < 0 || ::symlink(name, link.c_str()) != 0)
+    if (::symlink(name, link.c_str()) != 0)
         return -1;
     return master;
 }

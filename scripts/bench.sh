@@ -449,8 +449,9 @@ if [ -x "$probe" ] && command -v Xvfb >/dev/null; then
   "$probe" lag "$PING_S" "Quellmark: " "$dir/ports/com1" 100 >"$dir/lag.out" 2>&1 &
   lag_pid=$!; pids+=("$lag_pid")
   start_app "$dir" xcb; pids+=("$app_pid")
-  wait "$lag_pid" || say "bench.sh: the lag probe failed"
-  kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true
+  wait "$lag_pid" || { say "bench.sh: the lag probe failed"; cat "$dir/app.out" >&2; }
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
   for kv in $(cat "$dir/lag.out"); do
     case "$kv" in
       median_ms=*) l_median=${kv#*=};; max_ms=*) l_max=${kv#*=};; missed=*) l_missed=${kv#*=};;
