@@ -37,7 +37,8 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 // once for all the lines of that time instead of once a line, while a reply
 // is taken as soon as its last byte comes, and so is a line after a quiet
 // spell. The window shows what a read brought in the same round when its own
-// frame (40 ms) has passed, so a line is on screen within 50 ms.
+// frame (40 ms) has passed, so a line is on screen about 42 ms after it came
+// at the latest, with the time the read and the repaint take.
 //
 // A read of 0 bytes (a hung-up terminal: an adapter unplugged), EIO, POLLHUP
 // or POLLERR is the device gone: what was read before it is delivered, then
