@@ -15,6 +15,17 @@
 //       its delay is how long a click or a key would wait.
 //       Output: "pings=<n> unanswered=<n> median_ms=<t> p99_ms=<t> max_ms=<t>"
 //
+//   window_probe lag SECONDS TITLE_PREFIX LINK RATE
+//       Plays the device: makes a pseudo-terminal, links LINK to it (the
+//       program's ports/com1), waits for the window whose title starts with
+//       TITLE_PREFIX, then sends RATE value lines a second (V01 to V08 in
+//       turn, V01 a new value each time) for SECONDS. After each V01 line
+//       it watches the window's first panel (its top-left quarter) and takes
+//       the time until the panel changes on screen: how far the window is
+//       behind the device. After the first change, one that has not come
+//       when the next V01 line is sent counts as missed.
+//       Output: "lines=<n> shown=<n> missed=<n> median_ms=<t> p99_ms=<t> max_ms=<t>"
+//
 // Exit status 0 on success, 1 on failure (with a message on stderr).
 
 #include <X11/Xatom.h>
@@ -24,13 +35,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -283,10 +299,117 @@ int pingMode(double seconds, const std::string& prefix)
     return 0;
 }
 
+// A hash of what `w` shows in its top-left quarter; 0 when it cannot be read.
+std::size_t firstPanelHash(Display* d, Window w, int width, int height)
+{
+    XImage* img = XGetImage(d, w, 0, 0, static_cast<unsigned>(width / 4),
+                            static_cast<unsigned>(height / 2), AllPlanes, ZPixmap);
+    if (!img)
+        return 0;
+    const std::size_t h = std::hash<std::string_view>{}(
+        std::string_view(img->data, static_cast<std::size_t>(img->bytes_per_line) *
+                                        static_cast<std::size_t>(img->height)));
+    XDestroyImage(img);
+    return h;
+}
+
+// The master side of a new pseudo-terminal, its slave held open and reached
+// through `link`; -1 on failure.
+int openDevice(const std::string& link, int& slave)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return -1;
+    const char* name = ::ptsname(master);
+    if (!name)
+        return -1;
+    slave = ::open(name, O_RDWR | O_NOCTTY); // no hang-up while the program reopens
+    termios t{};
+    if (slave < 0 || ::tcgetattr(slave, &t) != 0)
+        return -1;
+    ::cfmakeraw(&t); // lines sent before the program opens the port stay whole
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::unlink(link.c_str());
+    if (::symlink(name, link.c_str()) != 0)
+        return -1;
+    return master;
+}
+
+int lagMode(double seconds, const std::string& prefix, const std::string& link, int rate)
+{
+    int slave = -1;
+    const int master = openDevice(link, slave);
+    if (master < 0 || rate <= 0)
+        return fail("cannot make the pseudo-terminal or its link");
+    Display* d = XOpenDisplay(nullptr);
+    if (!d)
+        return fail("cannot open the display (DISPLAY)");
+    XSetErrorHandler(ignoreXErrors);
+    Window win = 0;
+    for (int i = 0; i < 2000 && !win; ++i) {
+        ::usleep(10000);
+        win = findWindow(d, prefix);
+    }
+    XWindowAttributes a;
+    if (!win || !XGetWindowAttributes(d, win, &a))
+        return fail("no mapped window with that title");
+    ::usleep(500000); // the window's first paint
+
+    const auto period = std::chrono::microseconds(1000000 / rate);
+    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(seconds));
+    std::vector<double> delays;
+    int lines = 0, missed = 0;
+    bool waiting = false;
+    Clock::time_point sentV1{}, next = Clock::now();
+    std::size_t shown = firstPanelHash(d, win, a.width, a.height);
+    while (Clock::now() < end) {
+        if (Clock::now() >= next) {
+            const int channel = lines % 8 + 1;
+            char text[32];
+            const int n = std::snprintf(text, sizeof text, "V0%d=%d.%d\r\n", channel,
+                                        lines / 8 % 100, lines % 10);
+            if (channel == 1) {
+                // Until the first change the program may not have opened the port.
+                missed += waiting && !delays.empty() ? 1 : 0;
+                waiting = true;
+                sentV1 = Clock::now();
+            }
+            if (::write(master, text, static_cast<std::size_t>(n)) != n)
+                return fail("cannot write to the pseudo-terminal");
+            ++lines;
+            next += period;
+        }
+        const std::size_t now = firstPanelHash(d, win, a.width, a.height);
+        if (now != shown && now != 0) {
+            shown = now;
+            if (waiting)
+                delays.push_back(msBetween(sentV1, Clock::now()));
+            waiting = false;
+        }
+        ::usleep(1000);
+    }
+    XCloseDisplay(d);
+    ::unlink(link.c_str());
+    ::close(master);
+    ::close(slave);
+    std::sort(delays.begin(), delays.end());
+    auto at = [&](double q) -> double {
+        if (delays.empty())
+            return NAN;
+        const auto i = static_cast<std::size_t>(q * static_cast<double>(delays.size() - 1) + 0.5);
+        return delays[std::min(i, delays.size() - 1)];
+    };
+    std::printf("lines=%d shown=%zu missed=%d median_ms=%.2f p99_ms=%.2f max_ms=%.2f\n", lines,
+                delays.size(), missed, at(0.5), at(0.99), delays.empty() ? NAN : delays.back());
+    return 0;
+}
+
 void usage()
 {
     std::fputs("usage: window_probe start TIMEOUT_MS PROGRAM [ARGS...]\n"
-               "       window_probe ping SECONDS TITLE_PREFIX\n",
+               "       window_probe ping SECONDS TITLE_PREFIX\n"
+               "       window_probe lag SECONDS TITLE_PREFIX LINK RATE\n",
                stderr);
 }
 
@@ -298,6 +421,8 @@ int main(int argc, char* argv[])
         return startupMode(std::atoi(argv[2]), argv + 3);
     if (argc == 4 && std::strcmp(argv[1], "ping") == 0)
         return pingMode(std::atof(argv[2]), argv[3]);
+    if (argc == 6 && std::strcmp(argv[1], "lag") == 0)
+        return lagMode(std::atof(argv[2]), argv[3], argv[4], std::atoi(argv[5]));
     usage();
     return 2;
 }

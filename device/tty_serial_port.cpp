@@ -88,7 +88,7 @@ TtySerialPort::TtySerialPort(QByteArray programDir)
 {
     readGate_.setSingleShot(true);
     readGate_.setTimerType(Qt::PreciseTimer);
-    connect(&readGate_, &QTimer::timeout, this, &TtySerialPort::onReadable);
+    connect(&readGate_, &QTimer::timeout, this, [this] { onReadable(true); });
 }
 
 TtySerialPort::~TtySerialPort()
@@ -203,7 +203,7 @@ int TtySerialPort::openDevice()
     lastError_ = comm_error::kNone;
     hungUp_ = 0;
     readNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onReadable);
+    connect(readNotifier_.get(), &QSocketNotifier::activated, this, [this] { onReadable(false); });
     writeNotifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Write);
     writeNotifier_->setEnabled(false);
     connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &TtySerialPort::onWritable);
@@ -359,13 +359,18 @@ bool TtySerialPort::readRound(qsizetype& got)
     return true;
 }
 
-void TtySerialPort::onReadable()
+void TtySerialPort::onReadable(bool gated)
 {
     if (!fd_.valid())
         return;
     readNotifier_->setEnabled(false);
     qsizetype got = 0;
     const bool alive = readRound(got);
+    // Bytes close behind the last ones: the device sends line after line.
+    const bool streaming =
+        got > 0 && (gated || (lastBytes_.isValid() && lastBytes_.elapsed() < kReadGateMs));
+    if (got > 0)
+        lastBytes_.start();
     if (got > 0)
         deliverReceive();
     if (!fd_.valid())
@@ -376,8 +381,9 @@ void TtySerialPort::onReadable()
     }
     // A device that sends more than a trickle is read again at the next
     // round, so that the terminal's buffer (4 kB) never fills while the gate
-    // is shut: 1 kB in 20 ms is about 5,000 lines a second.
-    if (got == 0 || replyAwaited())
+    // is shut: 1 kB in 42 ms is about 2,500 lines a second. A line after a
+    // quiet spell shuts no gate: the next one is read as soon as it comes.
+    if (!streaming || replyAwaited())
         readNotifier_->setEnabled(true);
     else
         readGate_.start(got >= kTrickle ? 0 : kReadGateMs);

@@ -7,6 +7,7 @@
 #include "device/tty_line.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -30,11 +31,14 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 // read and written through notifiers of its own. Received bytes raise the
 // port's event on the thread of the event loop.
 //
-// After bytes have been taken, the port is not read again for kReadGateMs,
-// unless the core awaits a reply: a device that sends line after line then
-// wakes the program once for all the lines of that time instead of once a
-// line, while a reply is taken as soon as its last byte comes. With the
-// window's own frame (25 ms) a line is on screen within 50 ms.
+// While bytes come close together (within kReadGateMs of the last ones), the
+// port is not read again for kReadGateMs after taking them, unless the core
+// awaits a reply: a device that sends line after line then wakes the program
+// once for all the lines of that time instead of once a line, while a reply
+// is taken as soon as its last byte comes, and so is a line after a quiet
+// spell. The window shows what a read brought in the same round when its own
+// frame (40 ms) has passed, so a line is on screen about 42 ms after it came
+// at the latest, with the time the read and the repaint take.
 //
 // A read of 0 bytes (a hung-up terminal: an adapter unplugged), EIO, POLLHUP
 // or POLLERR is the device gone: what was read before it is delivered, then
@@ -46,7 +50,7 @@ QString devicePathForComPort(const QByteArray& programDir, int number);
 class TtySerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 public:
-    static constexpr int kReadGateMs = 20;
+    static constexpr int kReadGateMs = 42;
     static constexpr qsizetype kTrickle = 1024;    // more in one gate: read every round
     static constexpr qsizetype kReadRound = 32768; // bytes read in one round
 
@@ -78,7 +82,8 @@ private:
     // Reads what the terminal holds (up to kReadRound) into pending_. False
     // when the device is gone.
     bool readRound(qsizetype& got);
-    void onReadable();
+    // `gated`: the read gate has run out (not the notifier).
+    void onReadable(bool gated);
     void onWritable();
     void afterRead(qsizetype got, bool alive);
     void deliverReceive();
@@ -95,8 +100,9 @@ private:
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;
     QTimer readGate_;
-    QByteArray pending_;  // received, not yet taken by the core
-    QByteArray outgoing_; // written by the core, not yet taken by the terminal
+    QElapsedTimer lastBytes_; // since bytes were last read
+    QByteArray pending_;      // received, not yet taken by the core
+    QByteArray outgoing_;     // written by the core, not yet taken by the terminal
     int commPort_ = 1;
     int inputLen_ = 0;
     int commEvent_ = 0;

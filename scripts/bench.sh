@@ -11,7 +11,8 @@
 #   (b)   idle operation: CPU time per hour (three instances, see below)
 #   (c)   start-up to the first painted window, under Xvfb (bench/window_probe)
 #   (d)   a longer continuous run: does resident memory grow?
-#   (e)   how fast the window answers while the device floods it (Xvfb)
+#   (e)   how fast the window answers while the device floods it, and how
+#         far it is behind a device sending 100 lines/s (Xvfb)
 #   (f)   (a) again with the trend window open; the trend on a full day
 #         (bench/trend_bench): time to show, repaint while panning, memory
 #   (g)   (a) again publishing every reading with QoS 1 to a local mosquitto,
@@ -152,6 +153,9 @@ wait_first_log_line() {
 #   quiet    continuous mode; the device sent 8 lines and fell silent:
 #            nothing of the program's own is due
 #   publish  as sampled, publishing to the local broker (when there is one)
+#   headless as sampled, without a window (--headless)
+#   xvfb     as sampled, its window shown on an X server of its own (Xvfb,
+#            when there is one)
 # The differences tell where the idle time goes. The window opens when the
 # sampled instance has logged its first cycle and closes when it has logged
 # IDLE_CYCLES more, so it spans whole cycles (a cycle period is the sample
@@ -162,8 +166,15 @@ idle_snapshot() { # NAME PID DIR -> one line of counters
 }
 
 idle_run() {
-  local names=(sampled clock quiet) apps=() dirs=() i
+  local names=(sampled clock quiet headless) apps=() dirs=() i
   [ -n "$broker_port" ] && names+=(publish)
+  if command -v Xvfb >/dev/null; then
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/idle-display" 2>"$work/idle-xvfb.log" &
+    echo $! >>"$work/idle.pids"
+    for _ in $(seq 100); do [ -s "$work/idle-display" ] && break; sleep 0.05; done
+    mkdir -m 700 "$work/idle-runtime"
+    names+=(xvfb)
+  fi
   local all=(${!names[@]})
   for i in "${all[@]}"; do
     dirs[i]="$work/idle-${names[i]}"
@@ -172,8 +183,13 @@ idle_run() {
       clock) make_instance "${dirs[i]}" 3600 1; start_sim "${dirs[i]}";;
       quiet) make_instance "${dirs[i]}" 0 1; start_sim "${dirs[i]}" --continuous 0 --count 8;;
       publish) make_instance "${dirs[i]}" 30 1; mqtt_conf "${dirs[i]}" idle; start_sim "${dirs[i]}";;
+      headless | xvfb) make_instance "${dirs[i]}" 30 1; start_sim "${dirs[i]}";;
     esac
-    start_app "${dirs[i]}" offscreen
+    case "${names[i]}" in
+      headless) start_app "${dirs[i]}" offscreen --headless;;
+      xvfb) DISPLAY=":$(head -n1 "$work/idle-display")" XDG_RUNTIME_DIR="$work/idle-runtime" start_app "${dirs[i]}" xcb;;
+      *) start_app "${dirs[i]}" offscreen;;
+    esac
     apps[i]=$app_pid
     echo "$sim_pid $app_pid" >>"$work/idle.pids"
   done
@@ -376,7 +392,7 @@ echo
 
 # --- (c) and (e), under Xvfb -------------------------------------------------------------------
 
-s_median=""; p_max=""; p_p99=""
+s_median=""; p_max=""; p_p99=""; l_max=""; l_median=""; l_missed=""
 if [ -x "$probe" ] && command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
@@ -425,6 +441,24 @@ if [ -x "$probe" ] && command -v Xvfb >/dev/null; then
   echo "${p_count:-0} pings, unanswered ${p_unanswered:-?}, median ${p_median:-?} ms, p99 ${p_p99:-?} ms," \
        "max ${p_max:-?} ms; meanwhile $e_rate lines/s logged"
   echo
+
+  echo "== (e) How far the window is behind a device sending 100 lines/s, ${PING_S} s (Xvfb) =="
+  dir="$work/lag"
+  make_instance "$dir" 0 1
+  # The probe plays the device on ports/com1 and watches the first panel.
+  "$probe" lag "$PING_S" "Quellmark: " "$dir/ports/com1" 100 >"$dir/lag.out" 2>&1 &
+  lag_pid=$!; pids+=("$lag_pid")
+  start_app "$dir" xcb; pids+=("$app_pid")
+  wait "$lag_pid" || { say "bench.sh: the lag probe failed"; cat "$dir/app.out" >&2; }
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+  for kv in $(cat "$dir/lag.out"); do
+    case "$kv" in
+      median_ms=*) l_median=${kv#*=};; max_ms=*) l_max=${kv#*=};; missed=*) l_missed=${kv#*=};;
+    esac
+  done
+  cat "$dir/lag.out"
+  echo
   kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; xvfb_pid=""
 else
   echo "== (c), (e): not measured (needs Xvfb and bench/window_probe, which needs the X11 headers) =="
@@ -433,7 +467,7 @@ fi
 
 # --- (b) collect the idle run --------------------------------------------------------------
 
-echo "== (b) Idle operation (offscreen, logging on), over $IDLE_CYCLES whole sample cycles =="
+echo "== (b) Idle operation (offscreen unless named, logging on), over $IDLE_CYCLES whole sample cycles =="
 wait "$idle_job" || true
 cat "$work/idle.err" >&2
 # name ms ticks ns wakeups log-lines rss -> name s/h(ns) s/h(ticks) wakeups/s log-lines rss seconds
@@ -444,6 +478,8 @@ idle_field() { awk -v n="$1" -v c="$2" '$1 == n { print $c }' <<<"$idle_table"; 
 printf '%-8s %12s %14s %11s %10s %10s %9s\n' instance "CPU s/hour" "(from ticks)" wake-ups/s "log lines" "VmRSS kB" seconds
 awk '{ printf "%-8s %12s %14s %11s %10s %10s %9s\n", $1, $2, $3, $4, $5, $6, $7 }' <<<"$idle_table"
 idle_h="$(idle_field sampled 2)"; idle_h_ticks="$(idle_field sampled 3)"; idle_wps="$(idle_field sampled 4)"
+idle_headless="$(idle_field headless 2)"; idle_headless_wps="$(idle_field headless 4)"
+idle_xvfb="$(idle_field xvfb 2)"; idle_xvfb_wps="$(idle_field xvfb 4)"
 idle_quiet="$(idle_field quiet 2)"; idle_quiet_wps="$(idle_field quiet 4)"
 idle_clock="$(awk -v a="$(idle_field clock 2)" -v b="$idle_quiet" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
 idle_publish="$(awk -v a="$(idle_field publish 2)" -v b="$idle_h" 'BEGIN { if (a != "" && b != "") printf "%.2f", a - b }')"
@@ -459,7 +495,7 @@ echo
 verdict() { # VALUE OP LIMIT -> met / MISSED / ?
   awk -v v="$1" -v op="$2" -v l="$3" 'BEGIN {
     if (v == "" || v == "-" || v == "?") { print "?"; exit }
-    ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<") ? (v + 0 < l + 0) : (v + 0 == l + 0)
+    ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<") ? (v + 0 < l + 0) : (op == "<=") ? (v + 0 <= l + 0) : (v + 0 == l + 0)
     if (op == "==") { print ok ? "met" : "MISSED"; exit }
     d = (l + 0 != 0) ? (v - l) / l * 100 : 0
     if (ok) printf "met (%+.0f%%)", d; else printf "MISSED (%+.0f%%)", d }'
@@ -476,6 +512,7 @@ row "Program, continuous, logging on: lines/s over a pty" "$(fmt "$a_rate")" ">=
 row "  slowest whole second" "$(fmt "$a_sec_min")" ">= 20,000" "$(verdict "$a_sec_min" '>=' 20000)"
 row "  lines lost of $(fmt "$LINES_N") / malformed log lines" "$a_lost / $a_bad" "0 / 0" "$(verdict "$((a_lost + a_bad))" '==' 0)"
 row "  window ping under that load, p99 / max (Xvfb)" "${p_p99:-?} / ${p_max:-?} ms" "< 100 ms" "$(verdict "${p_max:-}" '<' 100)"
+row "Window behind the device at 100 lines/s, median / worst (Xvfb)" "${l_median:-?} / ${l_max:-?} ms, ${l_missed:-?} missed" "<= 50 ms" "$(verdict "${l_max:-}" '<=' 50)"
 row "Trend open (last 10 min): lines/s, share of (a)" "$(fmt "$f_rate") = ${f_share:-?} %" ">= 90 %" "$(verdict "${f_share:-}" '>=' 90)"
 row "  lines lost / malformed log lines" "$f_lost / $f_bad" "0 / 0" "$(verdict "$((f_lost + f_bad))" '==' 0)"
 row "Trend on 24 h (8 x 86,400 points): show" "${f_show_ms:-?} ms" "< 100 ms" "$(verdict "${f_show_ms:-}" '<' 100)"
@@ -489,6 +526,8 @@ row "Publishing every reading, QoS 1: readings/s end to end" "$(fmt "$g_rate") (
 row "  readings lost at the subscriber / malformed log lines" "${g_lost:-?} / ${g_bad:-?}" "0 / 0" "$(verdict "$(( ${g_lost:-1} + ${g_bad:-1} ))" '==' 0)"
 row "Idle sampled (STime 30, RVnr 8): CPU per hour" "${idle_h:-?} s (ticks: ${idle_h_ticks:-?} s)" "< 0.5 s" "$(verdict "${idle_h:-}" '<' 0.5)"
 row "  wake-ups per second (busy-waiting: thousands)" "${idle_wps:-?}" "-" "-"
+row "  the same, window shown under Xvfb" "${idle_xvfb:-?} s, ${idle_xvfb_wps:-?} wake-ups/s" "< 0.5 s" "$(verdict "${idle_xvfb:-}" '<' 0.5)"
+row "  the same, headless (--headless)" "${idle_headless:-?} s, ${idle_headless_wps:-?} wake-ups/s" "< 0.2 s" "$(verdict "${idle_headless:-}" '<' 0.2)"
 row "  of it: nothing due (continuous, device quiet)" "${idle_quiet:-?} s/h, ${idle_quiet_wps:-?} wake-ups/s" "-" "-"
 row "  of it: status line each second (sample clock)" "${idle_clock:-?} s/h" "-" "-"
 row "  of it: the cycles (8 requests, a log line)" "${idle_cycles:-?} s/h" "-" "-"

@@ -24,7 +24,7 @@ class FrameBox;
 // The one window on screen: a widget for every control of the model that the
 // user sees, kept in step with it. Model changes mark their control dirty and
 // are applied together in one update, at most one every kFrameMs, so a
-// device sending a thousand lines a second costs forty repaints, a change
+// device sending a thousand lines a second costs twenty-five repaints, a change
 // after a quiet spell shows before the event loop next waits (in the round
 // that brought it), and an idle window costs nothing. Labels repaint only
 // where their text changed. The user's edits go straight back into the
@@ -44,7 +44,7 @@ public:
     PortChooser& portChooser() { return *chooser_; }
     // Model changes not yet on screen.
     bool updatePending() const { return updateQueued_; }
-    static constexpr int kFrameMs = 25;
+    static constexpr int kFrameMs = 40;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -4,11 +4,11 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
+#include <QTextLayout>
 
 #include <cmath>
 
@@ -202,8 +202,10 @@ void TextLabel::setText(const QString& text)
 {
     if (text == text_)
         return;
-    const QRect area = changedArea(text_, text);
+    std::shared_ptr<QTextLayout> next = layOut(text);
+    const QRect area = changedArea(text_, next.get());
     text_ = text;
+    laidOut_ = std::move(next);
     update(area);
     if (accessibleName().isEmpty()) {
         QAccessibleEvent event(this, QAccessible::NameChanged);
@@ -223,17 +225,42 @@ void TextLabel::setIndent(int indent)
     update();
 }
 
-// As QLabel::paintEvent() draws a plain text without a mnemonic.
+// As QLabel::paintEvent() draws a plain text without a mnemonic. A line of
+// text is drawn from the glyphs laid out when it was set, at the place where
+// the style's text layout puts it; other texts go through the style.
 void TextLabel::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     if (!contentsRect().contains(event->rect()))
         drawFrame(&p);
-    const Qt::LayoutDirection direction = text_.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
-    const int flags =
-        static_cast<int>(QStyle::visualAlignment(direction, alignment_)) | Qt::TextExpandTabs |
-        (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
-    style()->drawItemText(&p, textRect(), flags, palette(), isEnabled(), text_, foregroundRole());
+    const QRect r = textRect();
+    if (laidOut_ && laidOutFont_ != font())
+        laidOut_ = layOut(text_);
+    if (!isEnabled() || !laidOut_) {
+        const Qt::LayoutDirection direction =
+            text_.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+        const int flags =
+            static_cast<int>(QStyle::visualAlignment(direction, alignment_)) | Qt::TextExpandTabs |
+            (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
+        style()->drawItemText(&p, r, flags, palette(), isEnabled(), text_, foregroundRole());
+        return;
+    }
+    const QTextLine line = laidOut_->lineAt(0);
+    const qreal width = line.naturalTextWidth();
+    const qreal height = line.ascent() + line.descent();
+    const Qt::Alignment a = QStyle::visualAlignment(Qt::LeftToRight, alignment_);
+    qreal x = r.x();
+    qreal y = r.y();
+    if (a & Qt::AlignRight)
+        x += r.width() - width;
+    else if (a & Qt::AlignHCenter)
+        x += (r.width() - width) / 2;
+    if (a & Qt::AlignBottom)
+        y += r.height() - height;
+    else if (a & Qt::AlignVCenter)
+        y += (r.height() - height) / 2;
+    p.setPen(QPen(palette().brush(foregroundRole()), p.pen().widthF()));
+    laidOut_->draw(&p, QPointF(x, y));
 }
 
 // QLabel's rectangle for a plain text: the contents less the indent on the
@@ -259,30 +286,51 @@ QRect TextLabel::textRect() const
     return r;
 }
 
-qreal TextLabel::advance(const QString& text)
+std::shared_ptr<QTextLayout> TextLabel::layOut(const QString& text)
 {
-    for (const Measured& m : measured_)
-        if (m.text == text)
-            return m.advance;
-    Measured& m = measured_[nextMeasured_];
-    nextMeasured_ = (nextMeasured_ + 1) % 3;
-    m.text = text;
-    m.advance = QFontMetricsF(font(), this).horizontalAdvance(text);
-    return m.advance;
+    if (!isOneLine(text))
+        return nullptr;
+    if (laidOutFont_ != font()) {
+        recent_.clear();
+        laidOutFont_ = font();
+    }
+    // A value that comes back (a reading that goes to and fro) is not laid
+    // out again.
+    for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+        if ((*it)->text() == text) {
+            std::shared_ptr<QTextLayout> found = *it;
+            recent_.erase(it);
+            recent_.insert(recent_.begin(), found);
+            return found;
+        }
+    }
+    auto layout = std::make_shared<QTextLayout>(text, laidOutFont_, this);
+    QTextOption option;
+    option.setTextDirection(Qt::LeftToRight);
+    option.setWrapMode(QTextOption::NoWrap);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true); // the glyphs kept for drawing
+    layout->beginLayout();
+    QTextLine line = layout->createLine();
+    line.setLineWidth(kLineWidth);
+    layout->endLayout();
+    recent_.insert(recent_.begin(), layout);
+    if (recent_.size() > kRecent)
+        recent_.pop_back();
+    return layout;
 }
 
-QRect TextLabel::changedArea(const QString& before, const QString& after)
+QRect TextLabel::changedArea(const QString& before, const QTextLayout* after)
 {
     const QRect all = contentsRect();
     // Text on several lines, with tabs or laid out from the right: drawn anew.
-    const auto plain = [](const QString& s) {
-        return !s.contains(QLatin1Char('\n')) && !s.contains(QLatin1Char('\t')) &&
-               !s.isRightToLeft();
-    };
-    if (isRightToLeft() || !plain(before) || !plain(after))
+    if (!laidOut_ || !after)
         return all;
+    const QTextLine was = laidOut_->lineAt(0);
+    const QTextLine line = after->lineAt(0);
+    const QString& text = after->text();
     qsizetype same = 0;
-    while (same < before.size() && same < after.size() && before[same] == after[same])
+    while (same < before.size() && same < text.size() && before[same] == text[same])
         ++same;
     // The last character in common is drawn again: it may join the next one
     // (a ligature, kerning). Ink may reach beyond a glyph's advance: a quarter
@@ -293,15 +341,15 @@ QRect TextLabel::changedArea(const QString& before, const QString& after)
     const Qt::Alignment h = alignment_ & Qt::AlignHorizontal_Mask;
     if (h == Qt::AlignLeft) {
         // The text starts at the left of the contents or after the indent.
-        const int x = all.left() + static_cast<int>(advance(after.left(same))) - spare;
+        const int x = all.left() + static_cast<int>(line.cursorToX(int(same))) - spare;
         return QRect(QPoint(std::max(x, all.left()), all.top()), all.bottomRight());
     }
     if (h == Qt::AlignHCenter) {
-        const qreal width = advance(after);
-        if (advance(before) != width)
+        const qreal width = line.naturalTextWidth();
+        if (was.naturalTextWidth() != width)
             return all; // the text moved
         const qreal left = all.left() + (all.width() - width) / 2;
-        const int x0 = static_cast<int>(left + advance(after.left(same))) - spare;
+        const int x0 = static_cast<int>(left + line.cursorToX(int(same))) - spare;
         const int x1 = static_cast<int>(left + width) + spare;
         return QRect(QPoint(x0, all.top()), QPoint(x1, all.bottom())) & all;
     }

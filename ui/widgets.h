@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QFrame>
 #include <QList>
+#include <QTextLayout>
+
 #include <QString>
 #include <QWidget>
+#include <memory>
+#include <vector>
 
 namespace qm::ui {
 
@@ -89,20 +94,28 @@ protected:
 
 private:
     QRect textRect() const;
-    // The part of the label where `before` and `after` may be drawn differently.
-    QRect changedArea(const QString& before, const QString& after);
-    qreal advance(const QString& text);
+    // A text laid out from the left on one line, without tabs.
+    bool isOneLine(const QString& text) const
+    {
+        return !isRightToLeft() && !text.contains(QLatin1Char('\n')) &&
+               !text.contains(QLatin1Char('\t')) && !text.isRightToLeft();
+    }
+    // The part of the label where `before` (text_ as laid out) and `after`
+    // may be drawn differently.
+    QRect changedArea(const QString& before, const QTextLayout* after);
+    // `text` laid out on one line in the label's font, or as laid out
+    // before among the kRecent texts last laid out; nothing for a text that
+    // is not one line.
+    std::shared_ptr<QTextLayout> layOut(const QString& text);
+    static constexpr std::size_t kRecent = 16;
+    static constexpr int kLineWidth = 1 << 20; // wider than any text
 
     QString text_;
+    std::shared_ptr<QTextLayout> laidOut_;             // text_, when it is one line
+    std::vector<std::shared_ptr<QTextLayout>> recent_; // the newest first
+    QFont laidOutFont_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     int indent_ = -1;
-    // The last few texts measured and their advances.
-    struct Measured {
-        QString text;
-        qreal advance = 0;
-    };
-    Measured measured_[3];
-    int nextMeasured_ = 0;
 };
 
 } // namespace qm::ui

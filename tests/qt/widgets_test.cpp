@@ -57,7 +57,7 @@ TEST(TextLabel, ShowsWhatAQLabelShowsAfterEveryChange)
         {Qt::AlignCenter,
          27.75,
          QFrame::NoFrame,
-         {"-", "22.5", "22.3", "120", "1.11", "11.1", "-0.5", "AVA", "AVAT"}},
+         {"-", "22.5", "22.3", "120", "1.11", "11.1", "-0.5", "AVA", "AVAT", "22.5"}},
     };
     for (const Case& c : cases) {
         QWidget host;

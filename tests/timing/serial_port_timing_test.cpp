@@ -3,6 +3,7 @@
 #include "device/tty_serial_port.h"
 #include "tests/support/pty.h"
 
+#include <QTest>
 #include <QTimer>
 
 namespace qm::test {
@@ -88,6 +89,29 @@ TEST_F(SerialPortTiming, AReplyInTwoPiecesIsTakenAsSoonAsItsLastPieceComes)
         best = std::min(best, takenAt - lastPieceAt);
     }
     EXPECT_LT(best, TtySerialPort::kReadGateMs - 3) << "ms from the last piece to its delivery";
+}
+
+// Best of five tries: a line after a quiet spell shuts no gate, so the next
+// one, close behind it, is taken as soon as it comes too.
+TEST_F(SerialPortTiming, TheLineBehindALoneLineIsTakenAtOnce)
+{
+    qint64 secondSentAt = 0, best = INT64_MAX;
+    port.setOnComm([&] {
+        received += port.inputAll();
+        if (received.size() == 12)
+            best = std::min(best, clock.elapsed() - secondSentAt);
+    });
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        received.clear();
+        QTest::qWait(TtySerialPort::kReadGateMs * 3); // a quiet spell
+        send("V01=1\r");
+        ASSERT_TRUE(pumpUntil([&] { return received.size() == 6; }));
+        QTest::qWait(3);
+        secondSentAt = clock.elapsed();
+        send("V01=2\r");
+        ASSERT_TRUE(pumpUntil([&] { return received.size() == 12; }));
+    }
+    EXPECT_LT(best, TtySerialPort::kReadGateMs / 2) << "ms from the second line to its delivery";
 }
 
 } // namespace
