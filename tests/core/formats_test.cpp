@@ -232,6 +232,7 @@ TEST(Formats, SettingsFileWritingReadsBackTheSame)
         s.offsets[i] = singles[i - 1];
         s.setHi[i] = std::nextafter(singles[i - 1], 0.0f);
     }
+    s.setLo[1] = 109.488625f; // nine digits
     EXPECT_EQ(parseSettingsFile(writeSettingsFile(s)), s);
 }
 

@@ -278,6 +278,19 @@ TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
     EXPECT_LT(store.memoryBytes(), 20u << 20);
 }
 
+TEST(Trend, TheLiveStoreTakesTheAlarmsOfTheReading)
+{
+    TrendStore store;
+    const ChannelArray<Single> values{0, 5, 6}, limits{};
+    const ChannelArray<String> names{};
+    ChannelArray<bool> alarms{};
+    alarms[2] = true;
+    const QDateTime t(QDate(2025, 3, 12), QTime(8, 0));
+    store.readingTaken({t, values, alarms, names, names, limits, limits, 2});
+    const Series s = store.series(t.toMSecsSinceEpoch(), t.toMSecsSinceEpoch() + 1000, 1000);
+    EXPECT_EQ(s.buckets[0].alarm, 0b10) << "channel 2 in alarm, channel 1 not";
+}
+
 // An hour of 1 s readings across the autumn change: every one, with its
 // offset; the header in UTF-8 and only the channels in use.
 TEST_F(Berlin, TheCsvHasEveryReadingAsLoggedWithItsOffset)
