@@ -278,6 +278,15 @@ TEST(Trend, TheLiveStoreGrowsAsReadingsComeAndStaysBounded)
     EXPECT_LT(store.memoryBytes(), 20u << 20);
 }
 
+TEST(Trend, AGapIsThreeUsualIntervalsAtLeastTwoSeconds)
+{
+    const struct {
+        qint64 median, gap;
+    } cases[] = {{0, 600'000}, {500, 2000}, {1000, 3000}, {30'000, 90'000}};
+    for (const auto& c : cases)
+        EXPECT_EQ(gapThresholdMs(c.median), c.gap) << "usual interval " << c.median << " ms";
+}
+
 TEST(Trend, TheLiveStoreTakesTheAlarmsOfTheReading)
 {
     TrendStore store;
