@@ -1,10 +1,9 @@
 #include "base/ini_file.h"
 
 #include "base/files.h"
+#include "base/numbers.h"
 
 #include <QList>
-
-#include "base/numbers.h"
 
 #include <sys/stat.h>
 
@@ -135,6 +134,27 @@ void IniReader::fail(const QString& message)
 {
     if (error_.isEmpty())
         error_ = message;
+}
+
+std::optional<std::string> readConfigText(const QByteArray& path, const QString& name,
+                                          std::size_t maxSize, const QString& sizeText,
+                                          QString& error)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = name + QStringLiteral(" is not a regular file");
+        return std::nullopt;
+    }
+    const std::optional<std::string> text = readRegularFile(path, maxSize + 1);
+    if (!text) {
+        error = name + QStringLiteral(" cannot be read");
+        return std::nullopt;
+    }
+    if (text->size() > maxSize) {
+        error = name + QStringLiteral(" is larger than ") + sizeText;
+        return std::nullopt;
+    }
+    return text;
 }
 
 } // namespace qm

@@ -3,10 +3,20 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace qm {
+
+// The text of the configuration file `name` ("mqtt.conf") at `path`: nothing,
+// with an error, when it is not a regular file, cannot be read or is larger
+// than `maxSize` bytes (`sizeText`: "1 MiB"). Never cut short: a value could
+// be read as another ("18831" as "188").
+std::optional<std::string> readConfigText(const QByteArray& path, const QString& name,
+                                          std::size_t maxSize, const QString& sizeText,
+                                          QString& error);
 
 // "section/key" to the value as written: the line's text after '=', without
 // the blanks around it and without a comment (';' or '#' after a blank, or

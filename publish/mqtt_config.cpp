@@ -53,28 +53,6 @@ bool isNodeId(const QString& id)
     return !id.isEmpty();
 }
 
-// The file's text: nothing, with an error, when it is not a regular file,
-// cannot be read or is larger than 1 MiB.
-std::optional<std::string> configText(const QByteArray& path, QString& error)
-{
-    struct stat st {};
-    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = QStringLiteral("mqtt.conf is not a regular file");
-        return std::nullopt;
-    }
-    // Cut short, a value could be read as another ("18831" as "188").
-    const std::optional<std::string> text = readRegularFile(path, kMaxFileSize + 1);
-    if (!text) {
-        error = QStringLiteral("mqtt.conf cannot be read");
-        return std::nullopt;
-    }
-    if (text->size() > kMaxFileSize) {
-        error = QStringLiteral("mqtt.conf is larger than 1 MiB");
-        return std::nullopt;
-    }
-    return text;
-}
-
 // Keys the program does not know, to be reported.
 QStringList unknownKeys(const Ini& ini)
 {
@@ -185,7 +163,8 @@ MqttSetup readMqttConfig(const QByteArray& path, const MqttInstance& instance)
     if (::lstat(path.constData(), &st) != 0 && errno == ENOENT)
         return out;
     QString& error = out.error;
-    const std::optional<std::string> text = configText(path, error);
+    const std::optional<std::string> text = readConfigText(
+        path, QStringLiteral("mqtt.conf"), kMaxFileSize, QStringLiteral("1 MiB"), error);
     if (!text)
         return out;
     const std::optional<Ini> ini = parseIni(QByteArray::fromStdString(*text), error);

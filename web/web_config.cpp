@@ -29,27 +29,6 @@ bool isAddress(const QByteArray& address)
            ::inet_pton(AF_INET6, address.constData(), buf) == 1;
 }
 
-// The file's text: nothing, with an error, when it is not a regular file,
-// cannot be read or is too large to be a web.conf.
-std::optional<std::string> configText(const QByteArray& path, QString& error)
-{
-    struct stat st {};
-    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = QStringLiteral("web.conf is not a regular file");
-        return std::nullopt;
-    }
-    const std::optional<std::string> text = readRegularFile(path, kMaxFileSize + 1);
-    if (!text) {
-        error = QStringLiteral("web.conf cannot be read");
-        return std::nullopt;
-    }
-    if (text->size() > kMaxFileSize) {
-        error = QStringLiteral("web.conf is larger than 64 KiB");
-        return std::nullopt;
-    }
-    return text;
-}
-
 void readListening(IniReader& r, WebConfig& c)
 {
     c.port = r.number("port", 8080, 1, 65535);
@@ -114,7 +93,8 @@ WebSetup readWebConfig(const QByteArray& path)
     if (::lstat(path.constData(), &st) != 0 && errno == ENOENT)
         return out;
     QString& error = out.error;
-    const std::optional<std::string> text = configText(path, error);
+    const std::optional<std::string> text = readConfigText(
+        path, QStringLiteral("web.conf"), kMaxFileSize, QStringLiteral("64 KiB"), error);
     if (!text)
         return out;
     const std::optional<Ini> ini = parseIni(QByteArray::fromStdString(*text), error, kFile);
