@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 
 namespace qm {
 
@@ -204,26 +205,35 @@ bool hasDecimalForm(const QString& text)
     return normalizeNumber(trimBlanks(std::string_view(bytes.constData(), bytes.size())), num);
 }
 
-std::optional<float> readSingle(const QString& text, DecimalPoint point, const QLocale& locale)
+namespace {
+
+// The Dot form as the files have it, or a number in `locale`; finite only.
+template <class T>
+std::optional<T> readDecimal(const QString& text, DecimalPoint point, const QLocale& locale)
 {
     if (point == DecimalPoint::Dot)
-        return readDotForm<float>(text);
+        return readDotForm<T>(text);
     bool ok = false;
-    const float v = locale.toFloat(text.trimmed(), &ok);
+    T v;
+    if constexpr (std::is_same_v<T, float>)
+        v = locale.toFloat(text.trimmed(), &ok);
+    else
+        v = locale.toDouble(text.trimmed(), &ok);
     if (!ok || !std::isfinite(v))
         return std::nullopt;
     return v;
 }
 
+} // namespace
+
+std::optional<float> readSingle(const QString& text, DecimalPoint point, const QLocale& locale)
+{
+    return readDecimal<float>(text, point, locale);
+}
+
 std::optional<double> readDouble(const QString& text, DecimalPoint point, const QLocale& locale)
 {
-    if (point == DecimalPoint::Dot)
-        return readDotForm<double>(text);
-    bool ok = false;
-    const double v = locale.toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    return readDecimal<double>(text, point, locale);
 }
 
 std::optional<long long> readRounded(const QString& text, DecimalPoint point, long long min,
