@@ -59,15 +59,20 @@ def tearDownModule():
 
 class BrowserCase(unittest.TestCase):
     language = "en-US"
+    # An instance of the class's own (made before its tests, stopped after
+    # them); None: the shared one.
+    own_instance = None
 
     @classmethod
     def setUpClass(cls):
-        cls.instance = shared()
+        cls.instance = cls.own_instance() if cls.own_instance else shared()
         cls.driver = harness.browser(cls.language, cls.instance.authorization)
 
     @classmethod
     def tearDownClass(cls):
         cls.driver.quit()
+        if cls.own_instance:
+            cls.instance.stop()
 
     def open(self, section):
         self.driver.get(self.instance.url + "#" + section)
@@ -243,15 +248,7 @@ class PageTest(BrowserCase):
 class ReadOnlyPageTest(BrowserCase):
     """Without a password the settings are shown but cannot be changed."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.instance = harness.Instance(SETTINGS, TEXTS, password=False)
-        cls.driver = harness.browser(cls.language, "")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        cls.instance.stop()
+    own_instance = staticmethod(lambda: harness.Instance(SETTINGS, TEXTS, password=False))
 
     def test_fields_read_only(self):
         self.open("settings")
@@ -272,15 +269,7 @@ class ReadOnlyPageTest(BrowserCase):
 class ReconnectTest(BrowserCase):
     """The panel comes back by itself after the program restarts."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.instance = harness.Instance(SETTINGS, TEXTS, password=False)
-        cls.driver = harness.browser(cls.language, "")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        cls.instance.stop()
+    own_instance = staticmethod(lambda: harness.Instance(SETTINGS, TEXTS, password=False))
 
     def test_values_again_after_a_restart(self):
         self.open("live")
@@ -314,15 +303,7 @@ class GermanPageTest(BrowserCase):
 class TrendSpeedTest(BrowserCase):
     """24 hours of a reading every 2 s on two channels, drawn within 300 ms."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.instance = harness.Instance(SETTINGS, TEXTS, history(2))
-        cls.driver = harness.browser(cls.language, cls.instance.authorization)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        cls.instance.stop()
+    own_instance = staticmethod(lambda: harness.Instance(SETTINGS, TEXTS, history(2)))
 
     def test_24_hours_within_300_ms(self):
         times = []
