@@ -33,7 +33,7 @@ struct History {
 
 // Reads the day files of a range, one after the other, into buckets; alarms
 // from the limits. Keeps what it read of whole past days, so that a range
-// shown again is quick. Safe to use from one thread at a time.
+// shown again is quick. Threads may share one: their reads take turns.
 class HistoryReader {
 public:
     History read(const HistoryRequest& request, std::atomic<int>* permille = nullptr,
